@@ -1,0 +1,195 @@
+// Runs the built stampwright-tool and checks its output and exit codes.
+
+#include <gtest/gtest.h>
+#include <openssl/sha.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "base/text.h"
+#include "crypto/key_derivation.h"
+
+namespace stampwright {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolResult {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+std::string ShellQuote(const std::string& argument) {
+  std::string quoted = "'";
+  for (const char ch : argument) {
+    if (ch == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += ch;
+    }
+  }
+  return quoted + "'";
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class ToolTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("stampwright-tool-test-" + std::to_string(::getpid()) + "-" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // stdin_text, if given, is fed through a file so that the child never waits on a terminal.
+  ToolResult Run(const std::vector<std::string>& arguments,
+                 const std::string* stdin_text = nullptr) {
+    std::string command = ShellQuote(std::string(STAMPWRIGHT_BIN_DIR) + "/stampwright-tool");
+    for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
+    const fs::path err_path = dir_ / "stderr.txt";
+    const fs::path in_path = dir_ / "stdin.bin";
+    std::ofstream(in_path, std::ios::binary) << (stdin_text ? *stdin_text : std::string());
+    command += " <" + ShellQuote(in_path) + " 2>" + ShellQuote(err_path);
+
+    ToolResult result;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) return result;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
+    const int status = ::pclose(pipe);
+    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.err = ReadFile(err_path);
+    return result;
+  }
+
+  fs::path Write(const std::string& name, const std::string& bytes) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+std::string OpenSslHex(const std::string& bytes) {
+  uint8_t digest[SHA256_DIGEST_LENGTH];
+  SHA256(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), digest);
+  std::string hex;
+  char pair[3];
+  for (const uint8_t byte : digest) {
+    std::snprintf(pair, sizeof pair, "%02x", byte);
+    hex += pair;
+  }
+  return hex;
+}
+
+TEST_F(ToolTest, HelpListsTheCryptoCommands) {
+  const ToolResult result = Run({"--help"});
+  EXPECT_EQ(result.exit_code, 0);
+  for (const char* name : {"nmk PASSWORD", "dak PASSWORD", "sha256 FILE"}) {
+    EXPECT_NE(result.out.find(name), std::string::npos) << name;
+  }
+  EXPECT_EQ(result.err, "");
+}
+
+TEST_F(ToolTest, BadTopLevelUsageExitsTwo) {
+  const ToolResult none = Run({});
+  EXPECT_EQ(none.exit_code, 2);
+  EXPECT_EQ(none.out, "");
+  EXPECT_NE(none.err.find("usage:"), std::string::npos);
+
+  const ToolResult unknown = Run({"frobnicate"});
+  EXPECT_EQ(unknown.exit_code, 2);
+  EXPECT_NE(unknown.err.find("unknown command \"frobnicate\""), std::string::npos);
+}
+
+TEST_F(ToolTest, CommandHelpPrintsItsUsage) {
+  for (const char* name : {"nmk", "dak", "sha256"}) {
+    const ToolResult result = Run({name, "--help"});
+    EXPECT_EQ(result.exit_code, 0) << name;
+    EXPECT_EQ(result.out.rfind(std::string("usage: stampwright-tool ") + name + " ", 0), 0u)
+        << result.out;
+  }
+}
+
+TEST_F(ToolTest, KeysAreThirtyTwoUpperCaseHexDigits) {
+  const ToolResult nmk = Run({"nmk", "HomePlugAV"});
+  EXPECT_EQ(nmk.exit_code, 0);
+  EXPECT_EQ(nmk.out, "50D3E4933F855B7040784DF815AA8DB7\n");
+
+  const std::string password = "ABCD EFGH 'IJKL' \"MNOP\"";
+  const DerivedKey dak = DeviceAccessKey(password.c_str());
+  const ToolResult result = Run({"dak", password});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, HexBytes(dak.data(), dak.size(), "") + "\n");
+  EXPECT_NE(result.out, Run({"nmk", password}).out);
+
+  // An empty password is a valid one: the salt alone is hashed.
+  const DerivedKey empty = NetworkMembershipKey("");
+  EXPECT_EQ(Run({"nmk", ""}).out, HexBytes(empty.data(), empty.size(), "") + "\n");
+}
+
+TEST_F(ToolTest, KeyCommandArgumentErrors) {
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"nmk"}, {"dak", "one", "two"}, {"nmk", "-x"}}) {
+    const ToolResult result = Run(arguments);
+    EXPECT_EQ(result.exit_code, 2) << arguments.back();
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find("usage: stampwright-tool"), std::string::npos) << result.err;
+  }
+  // "--" lets a password start with '-'.
+  const DerivedKey dashed = DeviceAccessKey("-x");
+  const ToolResult result = Run({"dak", "--", "-x"});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_EQ(result.out, HexBytes(dashed.data(), dashed.size(), "") + "\n");
+}
+
+TEST_F(ToolTest, Sha256OfFilesMatchesOpenSsl) {
+  EXPECT_EQ(Run({"sha256", Write("abc.txt", "abc")}).out,
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n");
+  EXPECT_EQ(Run({"sha256", Write("empty.bin", "")}).out,
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n");
+
+  // Larger than the tool's read buffer and not a multiple of the block size.
+  std::mt19937 random(3);
+  std::string bytes(200001, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  const ToolResult big = Run({"sha256", Write("big.bin", bytes)});
+  EXPECT_EQ(big.exit_code, 0);
+  EXPECT_EQ(big.out, OpenSslHex(bytes) + "\n");
+
+  const ToolResult piped = Run({"sha256", "-"}, &bytes);
+  EXPECT_EQ(piped.exit_code, 0);
+  EXPECT_EQ(piped.out, big.out);
+}
+
+TEST_F(ToolTest, Sha256OfUnreadableFileExitsOne) {
+  const std::string missing = (dir_ / "no-such-file.nvm").string();
+  const ToolResult result = Run({"sha256", missing});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, "");
+  EXPECT_NE(result.err.find("cannot open " + missing), std::string::npos) << result.err;
+
+  const ToolResult directory = Run({"sha256", dir_.string()});
+  EXPECT_EQ(directory.exit_code, 1);
+  EXPECT_EQ(directory.out, "");
+  EXPECT_NE(directory.err.find(dir_.string()), std::string::npos) << directory.err;
+
+  EXPECT_EQ(Run({"sha256"}).exit_code, 2);
+}
+
+}  // namespace
+}  // namespace stampwright

@@ -1,0 +1,37 @@
+#pragma once
+
+// stampwright-tool's command table. A command group is one .cpp file with its Run* functions
+// declared here; adding a command is one entry in kCommands (main.cpp).
+
+namespace stampwright::tool {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;  // the work failed: a file missing, unreadable or malformed
+constexpr int kExitUsage = 2;    // the command line was wrong
+
+struct ToolCommand {
+  const char* name;
+  const char* usage;    // arguments after the command name, e.g. "FILE"
+  const char* summary;  // one line for the command list
+  // argv[0] is the command name; "CMD --help" never reaches run.
+  int (*run)(int argc, char** argv);
+};
+
+// Prints "stampwright-tool CMD: message" and the command's usage line to stderr; returns
+// kExitUsage.
+int UsageError(const char* command, const char* message);
+
+// Prints "stampwright-tool CMD: message" to stderr; returns kExitFailure.
+int Failure(const char* command, const char* message);
+
+// The operands after argv[0]: a leading "--" is skipped, so that an operand may start with '-';
+// any other argument starting with '-' (except "-" itself) is an unknown option. Returns false
+// (after a usage error message) unless exactly count operands remain; they start at *first.
+bool TakeOperands(int argc, char** argv, int count, int* first);
+
+// crypto_commands.cpp
+int RunNmk(int argc, char** argv);
+int RunDak(int argc, char** argv);
+int RunSha256(int argc, char** argv);
+
+}  // namespace stampwright::tool
