@@ -1,0 +1,49 @@
+#pragma once
+
+#include <cstdint>
+
+#include "settings/device_summary.h"
+#include "transport/adapter_set.h"
+#include "transport/clock.h"
+
+namespace stampwright {
+
+constexpr uint16_t kMaxFrameLength = 1514;
+constexpr uint16_t kMinFrameLength = 60;
+
+// Sends one frame (destination address first) on an open adapter through the SendSlot at
+// SendIndex. A frame shorter than 60 bytes is sent as 60, the extra bytes taken from the caller's
+// buffer, which must therefore hold at least 60. 1 = sent; 0 = refused (over 1514 bytes, or the
+// adapter is not open: nothing changes) or the driver could not send it. FramesSent and BytesSent
+// move before the send, whatever its outcome.
+int32_t SendFrame(AdapterSet& set, DeviceSummaries& summaries, int adapter, const uint8_t* frame,
+                  uint16_t length);
+
+// Pulls the frames the driver holds for the adapter into its posted slots, then takes the stored
+// frame of the lowest slot: status 259, its indices written, FramesReceived and BytesReceived
+// moved. The frame stays in the slot until RearmReceiveSlot. nullptr when none is stored.
+ReceivePacket* TakeReceivedFrame(AdapterSet& set, DeviceSummaries& summaries, int adapter);
+
+// Posts the read of the slot that TakeReceivedFrame took again. 1, or 0 for a packet that is not
+// a taken slot of this set.
+int32_t RearmReceiveSlot(AdapterSet& set, ReceivePacket* packet);
+
+struct WaitHooks {
+  // The confirmation dispatcher: takes at most one frame of the adapter (through
+  // TakeReceivedFrame), handles it in place and returns it, or nullptr.
+  ReceivePacket* (*dispatch)(void* context, int adapter) = nullptr;
+  void* context = nullptr;
+  // Fixed-length waits: the early end below is off.
+  bool full_waits = false;
+  // Set by a handler once the confirmation this wait is for has been accepted; may be null.
+  const bool* awaited_accepted = nullptr;
+};
+
+// Feeds every frame that arrives on the adapter for timeout_ms to the dispatcher and copies each
+// one (at most 1500 bytes) to destination, which keeps the last. 1 when at least one frame was
+// taken, else 0 (destination unchanged). Sleeps on the driver between frames; correct across a
+// wrap of the tick count. May run nested inside a dispatch on the same adapter.
+uint8_t WaitForResponses(AdapterSet& set, Clock& clock, int adapter, uint32_t timeout_ms,
+                         uint8_t* destination, const WaitHooks& hooks);
+
+}  // namespace stampwright
