@@ -1,0 +1,93 @@
+#include "programming/firmware_upgrade.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "app/station.h"
+#include "base/text.h"
+#include "programming/burn.h"
+#include "programming/chunk_loop.h"
+#include "protocol/requests.h"
+#include "protocol/station_wait.h"
+#include "resources/controls.h"
+
+namespace stampwright {
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+FirmwareReadResult ReadFirmwareFile(const std::string& path, uint8_t* image, size_t* length) {
+  *length = 0;
+  const File file(std::fopen(path.c_str(), "rb"));
+  if (!file) return FirmwareReadResult::kCannotOpen;
+  size_t total = 0;
+  while (total < kFirmwareImageSize) {
+    const size_t piece = std::min(kFirmwareReadPiece, kFirmwareImageSize - total);
+    const size_t n = std::fread(image + total, 1, piece, file.get());
+    total += n;
+    if (n == 0) break;
+  }
+  if (std::ferror(file.get())) return FirmwareReadResult::kReadError;
+  if (total == kFirmwareImageSize && std::fgetc(file.get()) != EOF) {
+    return FirmwareReadResult::kTooLarge;
+  }
+  if (std::ferror(file.get())) return FirmwareReadResult::kReadError;
+  *length = total;
+  return FirmwareReadResult::kOk;
+}
+
+bool UpgradeFirmware(Station& station) {
+  Page& page = station.page;
+  station.firmware_path.fill(0);
+  FileDialogRequest request;
+  request.filters = {{"NVM Files(*.nvm)", "*.nvm"}};
+  request.filter_index = 1;
+  request.flags = kOfnPathMustExist | kOfnFileMustExist;
+  request.max_path = kPathBufferSize;
+  const std::optional<std::string> path = page.OpenFileDialog(request);
+  if (!path || path->size() >= kPathBufferSize) return false;
+  std::memcpy(station.firmware_path.data(), path->data(), path->size());
+  page.SetText(kFirmwarePathEdit, *path);
+
+  // The FirmwareImage lives for one upgrade and is released on every way out.
+  auto image = std::make_unique<uint8_t[]>(kFirmwareImageSize);
+  size_t length = 0;
+  if (ReadFirmwareFile(*path, image.get(), &length) != FirmwareReadResult::kOk) {
+    page.MessageBox("Error opening file", "Firmware File", kMbIconError);
+    return false;
+  }
+  page.SetText(kStatusLine, FormatText("File bytes: %d", static_cast<int>(length)));
+  // Committing an empty firmware would leave the unit without one.
+  if (length == 0) return true;
+
+  TransferRegisters& registers = station.registers;
+  MessageContext messages = station.Messages();
+  const int adapter = station.adapters.CurrentAdapter;
+  const auto total = static_cast<uint32_t>(length);
+  StallCounter stalls;
+  registers.WriteTransferOffset = 0;
+  while (registers.WriteTransferOffset < total) {
+    const uint32_t offset = registers.WriteTransferOffset;
+    SendWriteFirmware(messages, adapter, offset, ChunkLength(total, offset), kModuleIdFirmware,
+                      image.get(), length);
+    station.clock.Sleep(1);
+    WaitForResponses(station, adapter, 50);
+    if (stalls.GiveUp(offset, registers.WriteTransferOffset)) break;
+  }
+  image.reset();
+
+  if (registers.WriteTransferOffset == total) {
+    page.SetText(kStatusLine, "FW Write Module - OK");
+    CommitModule(station, kModuleIdFirmware);
+  }
+  return true;
+}
+
+}  // namespace stampwright

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace stampwright {
+
+struct Station;
+
+constexpr size_t kFirmwareImageSize = 542248;  // the largest image the station handles
+constexpr size_t kFirmwareReadPiece = 10240;
+
+enum class FirmwareReadResult { kOk, kCannotOpen, kTooLarge, kReadError };
+
+// Reads a firmware file into image (kFirmwareImageSize bytes) in pieces, never past its end.
+// A file larger than the image is refused rather than cut: half a firmware must never go out.
+FirmwareReadResult ReadFirmwareFile(const std::string& path, uint8_t* image, size_t* length);
+
+// The Browse command: picks a .nvm file, writes it to the unit as module 1 and commits it.
+// True once a file was chosen and read, whatever the transfer's outcome.
+bool UpgradeFirmware(Station& station);
+
+}  // namespace stampwright

@@ -1,0 +1,19 @@
+#pragma once
+
+namespace stampwright {
+
+struct Station;
+
+// Warning texts of the module read. Text B is kept in Big5, as the page hands it to the front end.
+extern const char kReadWarningTextA[];  // "Not PX300 Class B, Please change!!"
+extern const char kReadWarningTextB[];  // Big5 for "不是 PX100 Class B, 請更換!!"
+extern const char kReadModuleCaption[];
+
+// Reads the unit's parameter module into the station's image, identifies its chip table and
+// enables Burn when it fits the selected chip model.
+void ReadModule(Station& station);
+
+// Chip identification and its outcome on the page, on the image as it stands.
+void IdentifyChip(Station& station);
+
+}  // namespace stampwright

@@ -1,0 +1,17 @@
+#pragma once
+
+namespace stampwright {
+
+struct Station;
+
+// Per version-query try t (0, 1, 2) the wait is 50 + 100 * t ms.
+constexpr int kVersionQueryTries = 3;
+
+// Reopens all adapters, queries each for a unit and fills the summaries. True when a unit
+// answered on at least one adapter.
+bool DiscoverDevices(Station& station);
+
+// One query pass over the open adapters; true when any open adapter has a unit present.
+bool QueryAllAdapters(Station& station);
+
+}  // namespace stampwright
