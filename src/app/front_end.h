@@ -1,0 +1,28 @@
+#pragma once
+
+#include "app/station.h"
+#include "settings/preferences.h"
+#include "transport/clock.h"
+#include "transport/packet_driver.h"
+
+namespace stampwright {
+
+// What the program entry hands a front end once the preferences are loaded and the instance
+// test has passed: the front end builds its page, timer and Station from it and runs the page
+// procedure until the close button. Returns the process's exit code.
+struct FrontEndEnvironment {
+  PacketDriver& driver;
+  Clock& clock;
+  Preferences preferences;
+  StationSettings settings;
+};
+
+int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);
+int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);
+
+// The refusal of a second copy, shown by the chosen front end: a message box captioned
+// "Attention!" with the error icon (the window), or a messagebox event (headless).
+void ShowWindowRefusal(int argc, char** argv, const std::string& text);
+void ShowHeadlessRefusal(const std::string& text);
+
+}  // namespace stampwright

@@ -1,0 +1,28 @@
+#pragma once
+
+namespace stampwright {
+
+struct Station;
+
+// The main page's life, as the front ends deliver it. Each entry runs to its end on the UI
+// thread; a scan tick that comes due meanwhile is held back until it returns.
+
+// Page creation: the start-up scans, before the page is first shown.
+void OnPageCreated(Station& station);
+// The page became active: the scan timer starts.
+void OnPageActivated(Station& station);
+// The page is about to be left (the close button).
+void OnPageDeactivated(Station& station);
+// The page is destroyed.
+void OnPageDestroyed(Station& station);
+// A command from control id; ids without a command are ignored.
+void OnPageCommand(Station& station, int id);
+
+// The Select command: the database file dialog; the chosen path goes into control 1007 only.
+void SelectDatabaseFile(Station& station);
+// The Burn command: lookup, ARP flush, "Burning...", burn.
+void BurnCommand(Station& station);
+// Writes the state file from the station's summaries.
+void SaveState(Station& station);
+
+}  // namespace stampwright
