@@ -1,0 +1,123 @@
+#include "settings/state_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "base/byte_order.h"
+
+namespace stampwright {
+namespace {
+
+// Owns an open state file and closes it through the same StateFileIo on every way out.
+class OpenFile {
+ public:
+  OpenFile(StateFileIo& io, std::FILE* file) : io_(io), file_(file) {}
+  OpenFile(const OpenFile&) = delete;
+  OpenFile& operator=(const OpenFile&) = delete;
+  ~OpenFile() {
+    if (file_ != nullptr) io_.Close(file_);
+  }
+
+  std::FILE* get() const { return file_; }
+  bool Close() {
+    std::FILE* file = file_;
+    file_ = nullptr;
+    return io_.Close(file) == 0;
+  }
+
+ private:
+  StateFileIo& io_;
+  std::FILE* file_;
+};
+
+// Leaves an empty file under the name, never a partial one.
+void TruncateToEmpty(StateFileIo& io, const std::string& name) {
+  std::FILE* again = io.Open(name.c_str(), "wb");
+  if (again != nullptr) io.Close(again);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+std::string StateFileName(const std::string& product_name) {
+  return product_name + kStateFileSuffix;
+}
+
+std::FILE* StateFileIo::Open(const char* name, const char* mode) { return std::fopen(name, mode); }
+
+size_t StateFileIo::Write(const void* data, size_t size, size_t count, std::FILE* file) {
+  return std::fwrite(data, size, count, file);
+}
+
+int StateFileIo::Close(std::FILE* file) { return std::fclose(file); }
+
+bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
+                    const DeviceSummaries& summaries, const std::array<uint32_t, 2>& words,
+                    StateFileIo& io) {
+  // Built before the file is created, so nothing can fail between create and close but I/O.
+  std::vector<uint8_t> block(kDeviceSummaryArraySize);
+  for (size_t i = 0; i < summaries.size(); ++i) summaries[i].WriteTo(&block[i * kDeviceSummarySize]);
+
+  const std::string name = StateFileName(product_name);
+  OpenFile file(io, io.Open(name.c_str(), "wb"));
+  if (file.get() == nullptr) return false;
+
+  const auto write_word = [&](uint32_t value) {
+    uint8_t bytes[4];
+    StoreLe32(bytes, value);
+    return io.Write(bytes, sizeof bytes, 1, file.get()) == 1;
+  };
+  const bool written = write_word(static_cast<uint32_t>(kStateFileVersion)) &&
+                       write_word(static_cast<uint32_t>(current_adapter)) &&
+                       io.Write(block.data(), block.size(), 1, file.get()) == 1 &&
+                       write_word(0) &&  // no device names follow
+                       write_word(words[0]) && write_word(words[1]);
+  // A close that fails has lost buffered bytes: the file is partial, so treat it like a
+  // failed write.
+  if (file.Close() && written) return true;
+  TruncateToEmpty(io, name);
+  return false;
+}
+
+bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
+                    const DeviceSummaries& summaries, const Preferences& preferences) {
+  StateFileIo io;
+  return WriteStateFile(product_name, current_adapter, summaries, preferences.StateFileWords, io);
+}
+
+std::optional<StateFileContents> ReadStateFile(const std::string& path, std::string* error) {
+  const auto fail = [error](std::string why) -> std::optional<StateFileContents> {
+    if (error != nullptr) *error = std::move(why);
+    return std::nullopt;
+  };
+  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return fail(path + ": " + std::strerror(errno));
+
+  // One byte more than a state file holds tells a longer file from an exact one.
+  std::vector<uint8_t> bytes(kStateFileSize + 1);
+  const size_t got = std::fread(bytes.data(), 1, bytes.size(), file.get());
+  if (std::ferror(file.get())) return fail(path + ": read error");
+  if (got != kStateFileSize) {
+    return fail(path + ": " + (got > kStateFileSize ? "more than " + std::to_string(kStateFileSize)
+                                                    : std::to_string(got)) +
+                " bytes, a state file has " + std::to_string(kStateFileSize));
+  }
+
+  StateFileContents contents;
+  contents.StateFileVersion = static_cast<int32_t>(LoadLe32(&bytes[0]));
+  contents.CurrentAdapter = static_cast<int32_t>(LoadLe32(&bytes[4]));
+  for (size_t i = 0; i < contents.Summaries.size(); ++i) {
+    contents.Summaries[i] =
+        DeviceSummary::ReadFrom(&bytes[kStateSummariesOffset + i * kDeviceSummarySize]);
+  }
+  contents.NameCount = static_cast<int32_t>(LoadLe32(&bytes[kStateNameCountOffset]));
+  contents.Words = {LoadLe32(&bytes[kStateWordsOffset]), LoadLe32(&bytes[kStateWordsOffset + 4])};
+  return contents;
+}
+
+}  // namespace stampwright
