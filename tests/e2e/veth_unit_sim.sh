@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# A station client and stampwright-unit-sim on the two ends of a veth pair, each in a network
+# namespace of its own made for this run: the client finds the unit, reads its module back and
+# compares it with the image the simulator was given; then burns it under a new MAC, commits and
+# waits for the unit to come back under that MAC.
+#
+#   veth_unit_sim.sh UNIT_SIM_BINARY CLIENT_BINARY
+#
+# Needs root (namespaces, raw sockets): exits 77 (skipped) without it, unless CI is set, where a
+# missing capability is a failure.
+set -euo pipefail
+
+sim=$1
+client=$2
+
+missing() {
+  echo "veth_unit_sim: $1" >&2
+  if [[ -n "${CI:-}" ]]; then exit 1; fi
+  exit 77
+}
+
+[[ $(id -u) -eq 0 ]] || missing "needs root to create network namespaces"
+command -v ip >/dev/null || missing "the ip tool (iproute2) is missing"
+
+tag="sw$$"
+ns_unit="${tag}-unit"
+ns_station="${tag}-station"
+veth_unit="${tag}u"
+veth_station="${tag}s"
+work=$(mktemp -d)
+sim_pid=""
+
+cleanup() {
+  if [[ -n "$sim_pid" ]] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  ip netns del "$ns_unit" 2>/dev/null || true
+  ip netns del "$ns_station" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ip netns add "$ns_unit" || missing "cannot create a network namespace"
+ip netns add "$ns_station"
+ip link add "$veth_unit" type veth peer name "$veth_station"
+ip link set "$veth_unit" netns "$ns_unit"
+ip link set "$veth_station" netns "$ns_station"
+for pair in "$ns_unit $veth_unit" "$ns_station $veth_station"; do
+  set -- $pair
+  # Keep the wire quiet: nothing but the management frames of this test.
+  ip netns exec "$1" sysctl -qw "net.ipv6.conf.$2.disable_ipv6=1" 2>/dev/null || true
+  ip -n "$1" link set "$2" up
+done
+
+head -c 7864 /dev/urandom > "$work/image.bin"
+
+ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --image "$work/image.bin" \
+  --mac 02:00:00:00:00:01 --flash "$work/flash.bin" --restart 300 2> "$work/sim.log" &
+sim_pid=$!
+
+ready=0
+for _ in $(seq 1 100); do  # at most 5 s
+  if grep -q "ready on" "$work/sim.log" 2>/dev/null; then ready=1; break; fi
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.05
+done
+if [[ $ready -ne 1 ]]; then
+  echo "veth_unit_sim: the simulator did not come up" >&2
+  cat "$work/sim.log" >&2
+  exit 1
+fi
+
+status=0
+timeout 60 ip netns exec "$ns_station" "$client" --interface "$veth_station" \
+  --image "$work/image.bin" --burn 00:11:22:33:44:55 --flash "$work/flash.bin" || status=$?
+
+# The simulator must leave cleanly on SIGTERM.
+kill -TERM "$sim_pid"
+sim_status=0
+wait "$sim_pid" || sim_status=$?
+sim_pid=""
+if [[ $status -ne 0 || $sim_status -ne 0 ]]; then
+  echo "veth_unit_sim: client exit $status, simulator exit $sim_status; simulator log:" >&2
+  tail -n 40 "$work/sim.log" >&2
+  exit 1
+fi
+grep -c "VS_RD_MOD.REQ" "$work/sim.log" | sed 's/^/veth_unit_sim: read requests logged: /'
+echo "veth_unit_sim: passed"
