@@ -182,12 +182,5 @@ TEST(CarrierTable, CompareAndIdentify) {
   EXPECT_EQ(IdentifyCarrierTable(module), ChipModel::kNone);
 }
 
-TEST(CarrierTable, OnlyTheCarrierRegionDecides) {
-  ParameterModule module;
-  module.bytes.fill(0x5A);
-  CopyCarrierTable(Px300CarrierTable(), module);
-  EXPECT_EQ(IdentifyCarrierTable(module), ChipModel::kPx300);
-}
-
 }  // namespace
 }  // namespace stampwright
