@@ -34,4 +34,9 @@ int RunNmk(int argc, char** argv);
 int RunDak(int argc, char** argv);
 int RunSha256(int argc, char** argv);
 
+// file_commands.cpp
+int RunImage(int argc, char** argv);
+int RunPrefs(int argc, char** argv);
+int RunState(int argc, char** argv);
+
 }  // namespace stampwright::tool

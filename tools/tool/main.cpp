@@ -17,6 +17,9 @@ constexpr std::array kCommands = {
                 RunNmk},
     ToolCommand{"dak", "PASSWORD", "device access key derived from a device password", RunDak},
     ToolCommand{"sha256", "FILE", "SHA-256 digest of a file (\"-\" reads stdin)", RunSha256},
+    ToolCommand{"image", "FILE", "a 7864-byte parameter module image decoded", RunImage},
+    ToolCommand{"prefs", "[FILE]", "the preferences as the station loads them", RunPrefs},
+    ToolCommand{"state", "FILE", "a state file decoded", RunState},
 };
 
 const ToolCommand* FindCommand(const char* name) {
