@@ -30,11 +30,22 @@ veth_station="${tag}s"
 work=$(mktemp -d)
 sim_pid=""
 
+# SIGTERM, then up to 5 s for the simulator to leave, then SIGKILL; its exit status is returned.
+stop_sim() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$sim_pid" 2>/dev/null && kill -KILL "$sim_pid" 2>/dev/null
+  local status=0
+  wait "$sim_pid" 2>/dev/null || status=$?
+  sim_pid=""
+  return $status
+}
+
 cleanup() {
-  if [[ -n "$sim_pid" ]] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  if [[ -n "$sim_pid" ]]; then stop_sim || true; fi
   ip netns del "$ns_unit" 2>/dev/null || true
   ip netns del "$ns_station" 2>/dev/null || true
   rm -rf "$work"
@@ -76,10 +87,8 @@ timeout 60 ip netns exec "$ns_station" "$client" --interface "$veth_station" \
   --image "$work/image.bin" --burn 00:11:22:33:44:55 --flash "$work/flash.bin" || status=$?
 
 # The simulator must leave cleanly on SIGTERM.
-kill -TERM "$sim_pid"
 sim_status=0
-wait "$sim_pid" || sim_status=$?
-sim_pid=""
+stop_sim || sim_status=$?
 if [[ $status -ne 0 || $sim_status -ne 0 ]]; then
   echo "veth_unit_sim: client exit $status, simulator exit $sim_status; simulator log:" >&2
   tail -n 40 "$work/sim.log" >&2

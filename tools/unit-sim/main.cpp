@@ -97,11 +97,16 @@ int Run(const UnitSimOptions& options) {
       LogAnswer(answer);
     }
     const uint32_t wait = TimeToNextAnswer(unit, clock.TickCount(), kIdleWaitMs);
+    const uint32_t waited_from = clock.TickCount();
     if (wait > 0) driver.WaitReadable(handle, wait);
     size_t length = 0;
+    size_t received = 0;
     while (!g_stop && (length = driver.ReceivePacket(handle, buffer.data(), buffer.size())) > 0) {
       unit.OnFrame(buffer.data(), length, clock.TickCount());
+      ++received;
     }
+    // A wait that returns at once with nothing to read (an adapter in error) must not spin.
+    if (wait > 0 && received == 0 && clock.TickCount() == waited_from) clock.Sleep(1);
     if (options.flash_path && unit.ParameterCommits() != saved_commits) {
       saved_commits = unit.ParameterCommits();
       if (!SaveFlash(*options.flash_path, unit.Flash())) {
