@@ -281,5 +281,50 @@ TEST_F(RequestsTest, AdapterOutsideTheSetSendsNothing) {
   EXPECT_TRUE(driver.sent.empty());
 }
 
+TEST(VendorOui, ParsesSeparatedAndBareFormsAndRejectsTheRest) {
+  const Oui expected = {0x00, 0xB0, 0x52};
+  EXPECT_EQ(kDefaultVendorOui, expected);
+  EXPECT_EQ(ParseOui("00:B0:52"), expected);
+  EXPECT_EQ(ParseOui("00-b0-52"), expected);
+  EXPECT_EQ(ParseOui("00b052"), expected);
+  EXPECT_FALSE(ParseOui(""));
+  EXPECT_FALSE(ParseOui("00:B0"));
+  EXPECT_FALSE(ParseOui("00:B0:52:01"));
+  EXPECT_FALSE(ParseOui("00:B0:5G"));
+  EXPECT_FALSE(ParseOui("00;B0;52"));
+  EXPECT_EQ(FormatOui({0x02, 0xab, 0x0c}), "02:AB:0C");
+}
+
+TEST(FrameReader, ReadsInsideTheFrameOnlyAndAcceptsOnlyManagementHeaders) {
+  const uint8_t bytes[] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x02, 0x5A, 0x00, 0x00,
+                           0x00, 0x01, 0x88, 0xE1, 0x00, 0x01, 0xA0, 0x00, 0xB0, 0x52,
+                           0x34, 0x12};
+  const FrameReader frame(bytes, sizeof bytes);
+  EXPECT_EQ(frame.Le16(20), 0x1234);
+  EXPECT_EQ(frame.U8(21), 0x12);
+  EXPECT_FALSE(frame.U8(22));
+  EXPECT_FALSE(frame.Le16(21));
+  EXPECT_FALSE(frame.Le32(20));
+  EXPECT_FALSE(frame.Le32(SIZE_MAX - 1));  // no wrap-around in the bounds test
+  EXPECT_TRUE(frame.Bytes(22, 0).empty());
+  EXPECT_TRUE(frame.Bytes(20, 3).empty());
+  EXPECT_EQ(frame.Bytes(20, 2).size(), 2u);
+
+  const auto header = ReadMessageHeader(frame);
+  ASSERT_TRUE(header);
+  EXPECT_TRUE(header->destination.IsBroadcast());
+  EXPECT_EQ(header->source, kAdapterMac);
+  EXPECT_EQ(header->mmtype, 0xA001);
+  EXPECT_EQ(header->oui, kDefaultVendorOui);
+  EXPECT_STREQ(MessageTypeName(header->mmtype), "VS_VER_QUERY.CNF");
+  EXPECT_EQ(MessageTypeName(0xA030), nullptr);
+
+  EXPECT_FALSE(ReadMessageHeader(FrameReader(bytes, 19)));  // shorter than a header
+  uint8_t other[sizeof bytes];
+  std::memcpy(other, bytes, sizeof bytes);
+  other[13] = 0x00;
+  EXPECT_FALSE(ReadMessageHeader(FrameReader(other, sizeof other)));
+}
+
 }  // namespace
 }  // namespace stampwright
