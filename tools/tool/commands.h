@@ -39,4 +39,10 @@ int RunImage(int argc, char** argv);
 int RunPrefs(int argc, char** argv);
 int RunState(int argc, char** argv);
 
+// image_burn.cpp: "image burn ..." applies a burn's edits to an image file; else "image FILE".
+int RunImageCommand(int argc, char** argv);
+
+// db_commands.cpp
+int RunDb(int argc, char** argv);
+
 }  // namespace stampwright::tool

@@ -17,9 +17,13 @@ constexpr std::array kCommands = {
                 RunNmk},
     ToolCommand{"dak", "PASSWORD", "device access key derived from a device password", RunDak},
     ToolCommand{"sha256", "FILE", "SHA-256 digest of a file (\"-\" reads stdin)", RunSha256},
-    ToolCommand{"image", "FILE", "a 7864-byte parameter module image decoded", RunImage},
+    ToolCommand{"image", "FILE | burn IN OUT --mac MAC --password GROUPED [--chip px300|px100|none]",
+                "a 7864-byte parameter module image decoded, or a burn's edits applied to one",
+                RunImageCommand},
     ToolCommand{"prefs", "[FILE]", "the preferences as the station loads them", RunPrefs},
     ToolCommand{"state", "FILE", "a state file decoded", RunState},
+    ToolCommand{"db", "lookup MAC [FILE] | encode MAC PASSWORD [--mac-prefix XXXXXX]",
+                "MAC database: look a MAC up as the station does, or make a record line", RunDb},
 };
 
 const ToolCommand* FindCommand(const char* name) {
