@@ -45,9 +45,16 @@ int32_t SendFrame(AdapterSet& set, DeviceSummaries& summaries, int adapter, cons
 
 ReceivePacket* TakeReceivedFrame(AdapterSet& set, DeviceSummaries& summaries, int adapter) {
   if (adapter < 0 || adapter >= kMaxAdapters) return nullptr;
-  if (IsAdapterOpen(set, adapter) && set.driver != nullptr) PullWaitingFrames(set, adapter);
-
   auto& slots = set.receive_slots[adapter];
+  // Pulled only once the stored frames are all taken: a slot re-armed in between would otherwise
+  // hand a later frame over before earlier ones waiting in higher slots.
+  const bool any_stored = std::any_of(slots.begin(), slots.end(), [](const ReceiveSlot& slot) {
+    return slot.packet.status == kReceiveStatusStored;
+  });
+  if (!any_stored && IsAdapterOpen(set, adapter) && set.driver != nullptr) {
+    PullWaitingFrames(set, adapter);
+  }
+
   for (int index = 0; index < kReceiveSlotsPerAdapter; ++index) {
     ReceiveSlot& slot = slots[index];
     if (slot.packet.status != kReceiveStatusStored) continue;

@@ -19,9 +19,10 @@ constexpr uint16_t kMinFrameLength = 60;
 int32_t SendFrame(AdapterSet& set, DeviceSummaries& summaries, int adapter, const uint8_t* frame,
                   uint16_t length);
 
-// Pulls the frames the driver holds for the adapter into its posted slots, then takes the stored
-// frame of the lowest slot: status 259, its indices written, FramesReceived and BytesReceived
-// moved. The frame stays in the slot until RearmReceiveSlot. nullptr when none is stored.
+// Takes the stored frame of the adapter's lowest slot: status 259, its indices written,
+// FramesReceived and BytesReceived moved. When no slot holds a stored frame, the frames the driver
+// holds are first pulled into the posted slots, lowest first, each cut to 1500 bytes. The frame
+// stays in the slot until RearmReceiveSlot. nullptr when nothing is stored.
 ReceivePacket* TakeReceivedFrame(AdapterSet& set, DeviceSummaries& summaries, int adapter);
 
 // Posts the read of the slot that TakeReceivedFrame took again. 1, or 0 for a packet that is not

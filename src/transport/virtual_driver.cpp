@@ -25,7 +25,7 @@ void InsertByTime(std::deque<Frame>& queue, Frame frame) {
 
 }  // namespace
 
-VirtualDriver::VirtualDriver(VirtualClock& clock, uint32_t latency_ms)
+VirtualDriver::VirtualDriver(Clock& clock, uint32_t latency_ms)
     : clock_(clock), latency_ms_(latency_ms) {}
 
 void VirtualDriver::AddAdapter(const std::string& name, const MacAddress& mac) {
@@ -68,6 +68,13 @@ bool VirtualDriver::AttachPeer(const std::string& name, WirePeer* peer) {
   Pump(index);
   if (adapter->peer != peer) DetachPeer(name);
   adapter->peer = peer;
+  // What the peer sent while no cable was in went nowhere.
+  const uint32_t now = clock_.TickCount();
+  std::vector<uint8_t> lost;
+  for (int step = 0; step < kPumpStepLimit && peer != nullptr; ++step) {
+    const auto due = peer->NextFrameDue();
+    if (!due || !Reached(*due, now) || !peer->TakeFrame(*due, &lost)) break;
+  }
   return true;
 }
 
@@ -191,7 +198,7 @@ size_t VirtualDriver::ReceivePacket(Handle handle, uint8_t* buffer, size_t capac
 
 bool VirtualDriver::WaitReadable(Handle handle, uint32_t timeout_ms) {
   if (FindHandle(handle) == nullptr) {
-    clock_.Advance(timeout_ms);
+    clock_.Sleep(timeout_ms);
     return false;
   }
   const uint32_t deadline = clock_.TickCount() + timeout_ms;
@@ -207,7 +214,7 @@ bool VirtualDriver::WaitReadable(Handle handle, uint32_t timeout_ms) {
     if (const auto next = NextEvent(open->adapter); next && Before(*next, deadline)) {
       step = Reached(*next, now) ? 1 : *next - now;  // a due event the pump could not move: creep
     }
-    clock_.Advance(step);
+    clock_.Sleep(step);
   }
 }
 

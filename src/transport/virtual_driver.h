@@ -16,16 +16,16 @@
 
 namespace stampwright {
 
-// In-process adapters on a VirtualClock, each optionally cabled to a WirePeer (a simulated unit).
-// A frame takes the wire latency in each direction. Time moves only in WaitReadable (up to the
-// next due frame or the time-out) and wherever the clock's owner advances it, so whole exchanges
-// run in microseconds and the same way every time.
+// In-process adapters, each optionally cabled to a WirePeer (a simulated unit). A frame takes the
+// wire latency in each direction. WaitReadable sleeps on the clock up to the next due frame or the
+// time-out: on a VirtualClock that advances time, so whole exchanges run in microseconds and the
+// same way every time; on a SystemClock (the demo) it really sleeps.
 class VirtualDriver final : public PacketDriver {
  public:
   static constexpr size_t kSentHistory = 64;         // last frames kept per adapter for tests
   static constexpr size_t kReceiveQueueLimit = 4096;  // frames held per open handle
 
-  explicit VirtualDriver(VirtualClock& clock, uint32_t latency_ms = 1);
+  explicit VirtualDriver(Clock& clock, uint32_t latency_ms = 1);
 
   // Set-up. Adapters are enumerated in the order added; names and counts are not limited.
   void AddAdapter(const std::string& name, const MacAddress& mac);
@@ -91,7 +91,7 @@ class VirtualDriver final : public PacketDriver {
   void Deliver(size_t adapter, const std::vector<uint8_t>& frame);
   std::optional<uint32_t> NextEvent(size_t adapter) const;
 
-  VirtualClock& clock_;
+  Clock& clock_;
   uint32_t latency_ms_;
   bool enumeration_fails_ = false;
   std::vector<Adapter> adapters_;
