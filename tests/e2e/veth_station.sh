@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The station (e2e_veth_station: a real Station on the pcap driver) and stampwright-unit-sim on
+# the two ends of a veth pair, each in a network namespace of its own made for this run: page
+# creation finds and reads the unit, a burn from "cam.dbr" ends in "Success", and the simulator's
+# saved flash is the image read with the burn's edits.
+#
+#   veth_station.sh UNIT_SIM_BINARY STATION_CLIENT_BINARY
+#
+# Needs root (namespaces, raw sockets): exits 77 (skipped) without it, unless CI is set, where a
+# missing capability is a failure.
+set -euo pipefail
+
+sim=$1
+client=$2
+
+missing() {
+  echo "veth_station: $1" >&2
+  if [[ -n "${CI:-}" ]]; then exit 1; fi
+  exit 77
+}
+
+[[ $(id -u) -eq 0 ]] || missing "needs root to create network namespaces"
+command -v ip >/dev/null || missing "the ip tool (iproute2) is missing"
+
+tag="sws$$"
+ns_unit="${tag}-unit"
+ns_station="${tag}-station"
+veth_unit="${tag}u"
+veth_station="${tag}s"
+work=$(mktemp -d)
+sim_pid=""
+
+# SIGTERM, then up to 5 s for the simulator to leave, then SIGKILL; its exit status is returned.
+stop_sim() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  for _ in $(seq 1 50); do
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$sim_pid" 2>/dev/null && kill -KILL "$sim_pid" 2>/dev/null
+  local status=0
+  wait "$sim_pid" 2>/dev/null || status=$?
+  sim_pid=""
+  return $status
+}
+
+cleanup() {
+  if [[ -n "$sim_pid" ]]; then stop_sim || true; fi
+  ip netns del "$ns_unit" 2>/dev/null || true
+  ip netns del "$ns_station" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ip netns add "$ns_unit" || missing "cannot create a network namespace"
+ip netns add "$ns_station"
+ip link add "$veth_unit" type veth peer name "$veth_station"
+ip link set "$veth_unit" netns "$ns_unit"
+ip link set "$veth_station" netns "$ns_station"
+for pair in "$ns_unit $veth_unit" "$ns_station $veth_station"; do
+  set -- $pair
+  # Keep the wire quiet: nothing but the management frames of this test.
+  ip netns exec "$1" sysctl -qw "net.ipv6.conf.$2.disable_ipv6=1" 2>/dev/null || true
+  ip -n "$1" link set "$2" up
+done
+
+unit_mac=02:00:00:00:00:01
+version="PX300-AV 3.0.2 veth-$$"
+new_mac=02A0C5$(printf '%06X' $(( ($$ * 7919) % 16777216 )))
+password=K7PQ2M9XW4RT8ZHB
+mkdir "$work/station"
+"$client" write-image "$work/image.bin" "$unit_mac" "$$"
+
+# A restart well under the 3 s scan interval, so the next tick finds the unit again.
+ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --image "$work/image.bin" \
+  --mac "$unit_mac" --version-text "$version" --flash "$work/flash.bin" --restart 1500 \
+  2> "$work/sim.log" &
+sim_pid=$!
+
+ready=0
+for _ in $(seq 1 100); do  # at most 5 s
+  if grep -q "ready on" "$work/sim.log" 2>/dev/null; then ready=1; break; fi
+  kill -0 "$sim_pid" 2>/dev/null || break
+  sleep 0.05
+done
+if [[ $ready -ne 1 ]]; then
+  echo "veth_station: the simulator did not come up" >&2
+  cat "$work/sim.log" >&2
+  exit 1
+fi
+
+status=0
+timeout 60 ip netns exec "$ns_station" "$client" --interface "$veth_station" \
+  --workdir "$work/station" --image "$work/image.bin" --flash "$work/flash.bin" \
+  --unit-mac "$unit_mac" --version-text "$version" --new-mac "$new_mac" --password "$password" \
+  || status=$?
+
+sim_status=0
+stop_sim || sim_status=$?
+if [[ $status -ne 0 || $sim_status -ne 0 ]]; then
+  echo "veth_station: station exit $status, simulator exit $sim_status; simulator log:" >&2
+  tail -n 40 "$work/sim.log" >&2
+  exit 1
+fi
+# The page's close wrote the state file in the working directory.
+state=$(find "$work/station" -maxdepth 1 -name '*.data' | head -n 1)
+if [[ -z "$state" || $(stat -c %s "$state") -ne 97492 ]]; then
+  echo "veth_station: no 97492-byte state file in the working directory" >&2
+  ls -l "$work/station" >&2
+  exit 1
+fi
+echo "veth_station: passed (burned $new_mac)"
