@@ -78,7 +78,6 @@ std::string MacText(std::string_view prefix, const char* record) {
   return text;
 }
 
-
 // Finds the first read of the file that holds a record with the wanted six MAC digits, where a
 // read is what an 80-byte line buffer takes: at most 79 characters, up to and including a
 // newline (a NUL does not end one). Reads therefore start right after each newline and every 79
