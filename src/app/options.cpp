@@ -1,0 +1,136 @@
+#include "app/options.h"
+
+#include <array>
+#include <cctype>
+
+#ifndef STAMPWRIGHT_VERSION
+#error "STAMPWRIGHT_VERSION comes from the project version in CMake"
+#endif
+
+namespace stampwright {
+namespace {
+
+enum class Kind { kFlag, kValue };
+
+struct OptionSpec {
+  std::string_view name;
+  Kind kind;
+  std::string_view value_name;
+  std::string_view help;
+};
+
+constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
+    {"--interface", Kind::kValue, "NAME", "use only this Ethernet adapter (repeatable)"},
+    {"--workdir", Kind::kValue, "DIR", "change into DIR before reading or writing any file"},
+    {"--oui", Kind::kValue, "XX:XX:XX", "vendor OUI in the management messages (default 00:B0:52)"},
+    {"--full-waits", Kind::kFlag, "", "wait the full time after every request, even once answered"},
+    {"--mac-prefix", Kind::kValue, "XXXXXX", "first three MAC octets of the database, six hex digits"},
+    {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
+    {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
+    {"--help", Kind::kFlag, "", "print this help and exit"},
+    {"--version", Kind::kFlag, "", "print the version and exit"},
+});
+
+const OptionSpec* FindSpec(std::string_view name) {
+  for (const OptionSpec& spec : kOptionSpecs) {
+    if (spec.name == name) return &spec;
+  }
+  return nullptr;
+}
+
+std::optional<std::string> ParseMacPrefix(std::string_view text) {
+  if (text.size() != 6) return std::nullopt;
+  std::string prefix;
+  for (const char c : text) {
+    if (std::isxdigit(static_cast<unsigned char>(c)) == 0) return std::nullopt;
+    prefix += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
+  return prefix;
+}
+
+// Applies one option with its value; an error text when the value is not usable.
+std::optional<std::string> Apply(Options& options, std::string_view name, std::string_view value) {
+  const std::string quoted = "'" + std::string(value) + "'";
+  if (name == "--interface") {
+    if (value.empty()) return "--interface needs an adapter name";
+    options.interfaces.emplace_back(value);
+  } else if (name == "--workdir") {
+    if (value.empty()) return "--workdir needs a directory";
+    options.workdir = std::string(value);
+  } else if (name == "--oui") {
+    const std::optional<Oui> oui = ParseOui(value);
+    if (!oui) return "--oui expects XX:XX:XX, not " + quoted;
+    options.oui = *oui;
+  } else if (name == "--mac-prefix") {
+    std::optional<std::string> prefix = ParseMacPrefix(value);
+    if (!prefix) return "--mac-prefix expects six hex digits, not " + quoted;
+    options.mac_prefix = std::move(*prefix);
+  } else if (name == "--full-waits") {
+    options.full_waits = true;
+  } else if (name == "--demo") {
+    options.demo = true;
+  } else if (name == "--headless") {
+    options.headless = true;
+  } else if (name == "--help") {
+    options.help = true;
+  } else if (name == "--version") {
+    options.version = true;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::variant<Options, OptionsError> ParseOptions(std::span<const std::string_view> arguments) {
+  Options options;
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    std::string_view name = argument;
+    std::optional<std::string_view> inline_value;
+    if (const size_t equals = argument.find('='); argument.starts_with("--") && equals != argument.npos) {
+      name = argument.substr(0, equals);
+      inline_value = argument.substr(equals + 1);
+    }
+    const OptionSpec* spec = FindSpec(name);
+    if (spec == nullptr) {
+      if (!argument.starts_with("-")) return OptionsError{"unexpected argument '" + std::string(argument) + "'"};
+      return OptionsError{"unknown option '" + std::string(name) + "'"};
+    }
+    std::string_view value;
+    if (spec->kind == Kind::kFlag) {
+      if (inline_value) return OptionsError{std::string(name) + " takes no value"};
+    } else if (inline_value) {
+      value = *inline_value;
+    } else if (i + 1 < arguments.size()) {
+      value = arguments[++i];
+    } else {
+      return OptionsError{std::string(name) + " needs a value (" + std::string(spec->value_name) + ")"};
+    }
+    if (std::optional<std::string> error = Apply(options, name, value)) return OptionsError{*error};
+  }
+  if (options.demo && !options.interfaces.empty()) {
+    return OptionsError{"--interface cannot be combined with --demo (the demo has its own adapter)"};
+  }
+  return options;
+}
+
+std::variant<Options, OptionsError> ParseOptions(int argc, const char* const* argv) {
+  std::vector<std::string_view> arguments;
+  for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return ParseOptions(std::span<const std::string_view>(arguments));
+}
+
+std::string UsageText() {
+  std::string text = "usage: stampwright [options]\n";
+  for (const OptionSpec& spec : kOptionSpecs) {
+    std::string left = "  " + std::string(spec.name);
+    if (spec.kind == Kind::kValue) left += " " + std::string(spec.value_name);
+    if (left.size() < 26) left.resize(26, ' ');
+    text += left + " " + std::string(spec.help) + "\n";
+  }
+  return text;
+}
+
+std::string VersionText() { return std::string("stampwright ") + STAMPWRIGHT_VERSION + "\n"; }
+
+}  // namespace stampwright

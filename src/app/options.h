@@ -1,0 +1,45 @@
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "protocol/management_message.h"
+
+namespace stampwright {
+
+// The command line of both front ends.
+struct Options {
+  std::vector<std::string> interfaces;  // --interface, repeatable: only these adapters
+  std::optional<std::string> workdir;   // --workdir: changed into before anything is read
+  std::optional<Oui> oui;               // --oui XX:XX:XX
+  bool full_waits = false;              // --full-waits
+  std::string mac_prefix;               // --mac-prefix, six hex digits in upper case; empty: default
+  bool demo = false;                    // --demo
+  bool headless = false;                // --headless
+  bool help = false;                    // --help
+  bool version = false;                 // --version
+};
+
+// What was wrong with the command line, as one line for stderr.
+struct OptionsError {
+  std::string message;
+};
+
+// Parses the arguments after the program name. Options take their value either as the next
+// argument or after '=' ("--workdir DIR", "--workdir=DIR").
+std::variant<Options, OptionsError> ParseOptions(std::span<const std::string_view> arguments);
+std::variant<Options, OptionsError> ParseOptions(int argc, const char* const* argv);
+
+// --help: a usage line, then every option on one line of its own.
+std::string UsageText();
+// --version: "stampwright" and the project version.
+std::string VersionText();
+
+// Exit code for a command line that cannot be used.
+inline constexpr int kBadOptionsExitCode = 2;
+
+}  // namespace stampwright

@@ -1,0 +1,116 @@
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace stampwright {
+namespace {
+
+std::variant<Options, OptionsError> Parse(std::initializer_list<std::string_view> arguments) {
+  const std::vector<std::string_view> list(arguments);
+  return ParseOptions(std::span<const std::string_view>(list));
+}
+
+Options ParseOk(std::initializer_list<std::string_view> arguments) {
+  auto parsed = Parse(arguments);
+  if (const auto* error = std::get_if<OptionsError>(&parsed)) {
+    ADD_FAILURE() << "unexpected error: " << error->message;
+    return {};
+  }
+  return std::get<Options>(parsed);
+}
+
+std::string ParseError(std::initializer_list<std::string_view> arguments) {
+  auto parsed = Parse(arguments);
+  if (!std::holds_alternative<OptionsError>(parsed)) {
+    ADD_FAILURE() << "expected an error";
+    return {};
+  }
+  return std::get<OptionsError>(parsed).message;
+}
+
+TEST(Options, NothingGivenMeansTheWindowOnRealAdapters) {
+  const Options options = ParseOk({});
+  EXPECT_TRUE(options.interfaces.empty());
+  EXPECT_FALSE(options.workdir);
+  EXPECT_FALSE(options.oui);
+  EXPECT_FALSE(options.full_waits);
+  EXPECT_TRUE(options.mac_prefix.empty());
+  EXPECT_FALSE(options.demo || options.headless || options.help || options.version);
+}
+
+TEST(Options, EveryOptionWithSeparateAndInlineValues) {
+  const Options options = ParseOk({"--interface", "eth0", "--interface=enp3s0", "--workdir", "/srv/line",
+                                   "--oui=00-b0-52", "--full-waits", "--mac-prefix", "02a0c5",
+                                   "--headless"});
+  EXPECT_EQ(options.interfaces, (std::vector<std::string>{"eth0", "enp3s0"}));
+  EXPECT_EQ(options.workdir, "/srv/line");
+  ASSERT_TRUE(options.oui);
+  EXPECT_EQ(*options.oui, (Oui{0x00, 0xB0, 0x52}));
+  EXPECT_TRUE(options.full_waits);
+  EXPECT_EQ(options.mac_prefix, "02A0C5");  // kept upper case, as the database compares it
+  EXPECT_TRUE(options.headless);
+  EXPECT_FALSE(options.demo);
+}
+
+TEST(Options, DemoHelpAndVersionFlags) {
+  EXPECT_TRUE(ParseOk({"--demo"}).demo);
+  EXPECT_TRUE(ParseOk({"--help"}).help);
+  EXPECT_TRUE(ParseOk({"--version"}).version);
+  const Options both = ParseOk({"--demo", "--headless", "--workdir=/tmp/x"});
+  EXPECT_TRUE(both.demo && both.headless);
+}
+
+TEST(Options, BadCommandLinesSayWhatIsWrong) {
+  EXPECT_NE(ParseError({"--bogus"}).find("unknown option '--bogus'"), std::string::npos);
+  EXPECT_NE(ParseError({"stray"}).find("unexpected argument 'stray'"), std::string::npos);
+  EXPECT_NE(ParseError({"-d"}).find("unknown option"), std::string::npos);
+  EXPECT_NE(ParseError({"--workdir"}).find("needs a value"), std::string::npos);
+  EXPECT_NE(ParseError({"--interface"}).find("needs a value"), std::string::npos);
+  EXPECT_NE(ParseError({"--interface="}).find("adapter name"), std::string::npos);
+  EXPECT_NE(ParseError({"--demo=yes"}).find("takes no value"), std::string::npos);
+  EXPECT_NE(ParseError({"--oui", "00:B0"}).find("--oui expects XX:XX:XX"), std::string::npos);
+  EXPECT_NE(ParseError({"--oui", "zz:zz:zz"}).find("--oui"), std::string::npos);
+  EXPECT_NE(ParseError({"--demo", "--interface", "eth0"}).find("--demo"), std::string::npos);
+}
+
+TEST(Options, MacPrefixMustBeSixHexDigits) {
+  for (const std::string_view bad : {"02A0C", "02A0C55", "02:A0:C5", "02A0G5", ""}) {
+    EXPECT_NE(ParseError({"--mac-prefix", bad}).find("six hex digits"), std::string::npos) << bad;
+  }
+  EXPECT_EQ(ParseOk({"--mac-prefix=AbCdEf"}).mac_prefix, "ABCDEF");
+}
+
+TEST(Options, ArgvFormSkipsTheProgramName) {
+  const char* argv[] = {"stampwright", "--demo", "--workdir", "dir"};
+  auto parsed = ParseOptions(4, argv);
+  ASSERT_TRUE(std::holds_alternative<Options>(parsed));
+  EXPECT_TRUE(std::get<Options>(parsed).demo);
+  EXPECT_EQ(std::get<Options>(parsed).workdir, "dir");
+}
+
+TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
+  const std::string usage = UsageText();
+  std::istringstream lines(usage);
+  std::string line;
+  std::vector<std::string> option_lines;
+  while (std::getline(lines, line)) {
+    if (line.starts_with("  --")) option_lines.push_back(line);
+  }
+  ASSERT_EQ(option_lines.size(), 9u);
+  for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
+                           "--mac-prefix XXXXXX", "--demo", "--headless", "--help", "--version"}) {
+    const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
+        [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));
+    EXPECT_EQ(count, 1) << name;
+  }
+  EXPECT_TRUE(VersionText().starts_with("stampwright 3.0"));
+  EXPECT_TRUE(VersionText().ends_with("\n"));
+}
+
+}  // namespace
+}  // namespace stampwright
