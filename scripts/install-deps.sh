@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
-  qt6-base-dev libgl-dev fonts-liberation2
+  qt6-base-dev libgl-dev fonts-liberation2 fonts-wqy-microhei
   libpcap-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
   iproute2 libcap2-bin

@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -84,6 +85,8 @@ TEST(QtMessageBoxTest, Big5WarningReadsAsChinese) {
   ASSERT_EQ(answerer.answered(), 1);
   EXPECT_EQ(seen.text.toStdString(), "不是 PX100 Class B, 請更換!!");
   EXPECT_EQ(seen.caption, "Read Module");
+  // Something must draw it, or the operator reads empty boxes.
+  EXPECT_FALSE(QFontDatabase::families(QFontDatabase::TraditionalChinese).isEmpty());
 }
 
 TEST(QtMessageBoxTest, TextIsPlainAndClosingWithEscapeCountsAsOk) {
