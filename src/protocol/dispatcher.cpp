@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "app/scan_cycle.h"
 #include "app/station.h"
-#include "base/byte_order.h"
 #include "base/text.h"
 #include "protocol/management_message.h"
 #include "resources/controls.h"
@@ -17,37 +18,21 @@ namespace {
 constexpr const char* kWriteCaption = "VS_WR_MOD::eMMTypeReq";
 constexpr const char* kReadCaption = "VS_RD_MOD::eMMTypeReq";
 
-// The smallest frame that carries each confirmation's fixed fields; shorter ones are not acted on.
-constexpr size_t kVersionMinLength = kVersionTextOffset + 1;
-constexpr size_t kWriteMinLength = kWriteOffsetOffset + 4;
-constexpr size_t kReadMinLength = kReadDataOffset;
-constexpr size_t kCommitMinLength = kCommitStatusOffset + 1;
-constexpr size_t kHeaderLength = 17;  // through MMTYPE
-
-struct Frame {
-  const uint8_t* bytes;
-  size_t length;
-
-  MacAddress Destination() const { return MacAddress::FromBytes(bytes); }
-  MacAddress Source() const { return MacAddress::FromBytes(bytes + 6); }
-  uint16_t MmType() const { return LoadLe16(bytes + 15); }
-};
-
 // The version text up to its NUL, at most 79 characters, never past the end of the frame.
-std::string TakeVersionText(const Frame& frame) {
-  char text[kVersionTextBufferSize] = {};
-  const size_t available = frame.length - kVersionTextOffset;
-  const size_t limit = std::min(available, kVersionTextBufferSize - 1);
+std::string TakeVersionText(const FrameReader& frame) {
+  const std::span<const uint8_t> rest =
+      frame.Bytes(kVersionTextOffset, frame.size() - kVersionTextOffset);
+  const size_t limit = std::min(rest.size(), kVersionTextBufferSize - 1);
   size_t n = 0;
-  while (n < limit && frame.bytes[kVersionTextOffset + n] != 0) {
-    text[n] = static_cast<char>(frame.bytes[kVersionTextOffset + n]);
-    ++n;
-  }
-  return std::string(text, n);
+  while (n < limit && rest[n] != 0) ++n;
+  return std::string(reinterpret_cast<const char*>(rest.data()), n);
 }
 
-void HandleVersionConfirmation(Station& station, int a, const Frame& frame) {
-  if (frame.length < kVersionMinLength) return;
+void HandleVersionConfirmation(Station& station, int a, const MessageHeader& header,
+                               const FrameReader& frame) {
+  // Too short to hold the chip type and the text's first byte: not a confirmation to act on.
+  const std::optional<uint8_t> chip_type = frame.U8(kVersionChipTypeOffset);
+  if (!chip_type || !frame.Has(kVersionTextOffset, 1)) return;
   AdapterRecord& record = station.adapters.records[a];
   DeviceSummary& summary = station.summaries[a];
 
@@ -56,8 +41,8 @@ void HandleVersionConfirmation(Station& station, int a, const Frame& frame) {
   summary.Present = 1;
   NoteAwaitedAccepted(station);
 
-  const MacAddress destination = frame.Destination();
-  const MacAddress source = frame.Source();
+  const MacAddress& destination = header.destination;
+  const MacAddress& source = header.source;
   if (summary.AdapterMac != destination) return;
   if (source == destination) return;
   if (station.VersionAnswered[a] != 0) return;
@@ -65,10 +50,9 @@ void HandleVersionConfirmation(Station& station, int a, const Frame& frame) {
   record.DeviceMac = source;
   summary.DeviceMac = source;
 
-  const uint8_t chip_type = frame.bytes[kVersionChipTypeOffset];
-  if (chip_type == kChipTypePx300) {
+  if (*chip_type == kChipTypePx300) {
     station.page.SetText(kChipModelField, "PX300");
-  } else if (chip_type == kChipTypePx100) {
+  } else if (*chip_type == kChipTypePx100) {
     station.page.SetText(kChipModelField, "PX100");
   }
 
@@ -89,51 +73,51 @@ void HandleVersionConfirmation(Station& station, int a, const Frame& frame) {
   station.page.SetText(kMacField, source.ToString());
 }
 
-void HandleWriteConfirmation(Station& station, const Frame& frame) {
-  if (frame.length < kWriteMinLength) return;
+void HandleWriteConfirmation(Station& station, const FrameReader& frame) {
+  const std::optional<uint8_t> status = frame.U8(kWriteStatusOffset);
+  const std::optional<uint16_t> length = frame.Le16(kWriteLengthOffset);
+  const std::optional<uint32_t> offset = frame.Le32(kWriteOffsetOffset);
+  if (!status || !length || !offset) return;
   TransferRegisters& registers = station.registers;
-  const uint8_t status = frame.bytes[kWriteStatusOffset];
-  const uint16_t length = LoadLe16(frame.bytes + kWriteLengthOffset);
-  const uint32_t offset = LoadLe32(frame.bytes + kWriteOffsetOffset);
-  if (offset != registers.WriteTransferOffset) {
+  if (*offset != registers.WriteTransferOffset) {
     station.page.MessageBox("Write Module response offset not match", kWriteCaption, kMbOk);
     return;
   }
-  if (status != 0) {
+  if (*status != 0) {
     station.page.MessageBox("Write Module response failed", kWriteCaption, kMbOk);
     return;
   }
   station.page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
                                                static_cast<int>(registers.WriteTransferOffset)));
-  registers.WriteTransferOffset += length;
+  registers.WriteTransferOffset += *length;
   NoteAwaitedAccepted(station);
 }
 
-void HandleReadConfirmation(Station& station, const Frame& frame) {
-  if (frame.length < kReadMinLength) return;
+void HandleReadConfirmation(Station& station, const FrameReader& frame) {
+  const std::optional<uint8_t> status = frame.U8(kReadStatusOffset);
+  const std::optional<uint16_t> length = frame.Le16(kReadLengthOffset);
+  const std::optional<uint32_t> offset = frame.Le32(kReadOffsetOffset);
+  if (!status || !length || !offset) return;
   TransferRegisters& registers = station.registers;
-  const uint8_t status = frame.bytes[kReadStatusOffset];
-  const uint16_t length = LoadLe16(frame.bytes + kReadLengthOffset);
-  const uint32_t offset = LoadLe32(frame.bytes + kReadOffsetOffset);
   // The unit is trusted with the offset and status, not with the bounds of our buffers.
-  const bool fits_frame = kReadDataOffset + size_t{length} <= frame.length;
-  const bool fits_image = size_t{offset} + length <= kModuleSize;
-  if (offset != registers.ReadTransferOffset || status != 0 || !fits_frame || !fits_image) {
+  const std::span<const uint8_t> data = frame.Bytes(kReadDataOffset, *length);
+  const bool fits_frame = data.size() == *length;
+  const bool fits_image = size_t{*offset} + *length <= kModuleSize;
+  if (*offset != registers.ReadTransferOffset || *status != 0 || !fits_frame || !fits_image) {
     station.page.MessageBox("Read Module response failed", kReadCaption, kMbOk);
     return;
   }
   station.page.SetText(kStatusLine,
                        FormatText("response Read Module (%x) - offset: %d",
-                                  registers.PendingRequestType, static_cast<int>(offset)));
-  std::memcpy(station.module.bytes.data() + offset, frame.bytes + kReadDataOffset, length);
-  registers.ReadTransferOffset += length;
+                                  registers.PendingRequestType, static_cast<int>(*offset)));
+  std::copy(data.begin(), data.end(), station.module.bytes.begin() + *offset);
+  registers.ReadTransferOffset += *length;
   NoteAwaitedAccepted(station);
 }
 
-void HandleCommitConfirmation(Station& station, const Frame& frame) {
-  if (frame.length < kCommitMinLength) return;
-  const uint8_t status = frame.bytes[kCommitStatusOffset];
-  if (status != kCommitStatusAccepted && status != kCommitStatusAcceptedAlt) return;
+void HandleCommitConfirmation(Station& station, const FrameReader& frame) {
+  const std::optional<uint8_t> status = frame.U8(kCommitStatusOffset);
+  if (!status || (*status != kCommitStatusAccepted && *status != kCommitStatusAcceptedAlt)) return;
   station.CommitConfirmed = 1;
   station.page.SetText(kStatusLine, "Waiting...");
   NoteAwaitedAccepted(station);
@@ -144,15 +128,15 @@ void HandleCommitConfirmation(Station& station, const Frame& frame) {
 ReceivePacket* DispatchConfirmation(Station& station, int adapter) {
   ReceivePacket* packet = TakeReceivedFrame(station.adapters, station.summaries, adapter);
   if (packet == nullptr) return nullptr;
-  const Frame frame{packet->frame, std::min<size_t>(packet->length, sizeof packet->frame)};
-  if (frame.length < kHeaderLength) return packet;
-  if (LoadBe16(frame.bytes + 12) != kEtherTypeHomePlugAv) return packet;
-  if (frame.Destination().IsBroadcast()) return packet;
+  const FrameReader frame(packet->frame, std::min<size_t>(packet->length, sizeof packet->frame));
+  // Header present, ethertype 0x88E1, and not a broadcast (our own query among them).
+  const std::optional<MessageHeader> header = ReadMessageHeader(frame);
+  if (!header || header->destination.IsBroadcast()) return packet;
 
-  const uint16_t mmtype = frame.MmType();
+  const uint16_t mmtype = header->mmtype;
   switch (station.registers.PendingRequestType) {
     case kVsVerQueryReq:
-      if (mmtype == kVsVerQueryCnf) HandleVersionConfirmation(station, adapter, frame);
+      if (mmtype == kVsVerQueryCnf) HandleVersionConfirmation(station, adapter, *header, frame);
       break;
     case kVsWrModReq:
       if (mmtype == kVsWrModCnf) HandleWriteConfirmation(station, frame);
