@@ -1,0 +1,99 @@
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "app/front_end.h"
+#include "app/headless/event_writer.h"
+#include "app/headless/headless_page.h"
+#include "app/headless/headless_session.h"
+#include "app/page_procedure.h"
+#include "app/scan_cycle.h"
+#include "app/single_instance.h"
+#include "app/station.h"
+
+namespace stampwright {
+namespace {
+
+// The scan timer on the event loop of the UI thread.
+class HeadlessTimer final : public Timer {
+ public:
+  explicit HeadlessTimer(std::function<void()> on_expiry) {
+    QObject::connect(&timer_, &QTimer::timeout, std::move(on_expiry));
+  }
+  void Start(uint32_t interval_ms) override { timer_.start(static_cast<int>(interval_ms)); }
+  void Stop() override { timer_.stop(); }
+  bool IsActive() const override { return timer_.isActive(); }
+
+ private:
+  QTimer timer_;
+};
+
+// Reports what the packet driver says the operator must fix, once per distinct text, so that a
+// missing permission is never a silent "No Device".
+class DiagnosticReporter {
+ public:
+  DiagnosticReporter(const PacketDriver& driver, EventWriter& events)
+      : driver_(driver), events_(events) {}
+  void Check() {
+    const std::string text = driver_.Diagnostic();
+    if (text.empty() || text == reported_) return;
+    reported_ = text;
+    events_.Write({{"event", "error"}, {"text", text}});
+  }
+
+ private:
+  const PacketDriver& driver_;
+  EventWriter& events_;
+  std::string reported_;
+};
+
+}  // namespace
+
+int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
+  // A reader that closes stdout early must not kill the station in the middle of a burn.
+  std::signal(SIGPIPE, SIG_IGN);
+  QCoreApplication application(argc, argv);
+
+  EventWriter events(stdout);
+  HeadlessPage page([&events](nlohmann::ordered_json event) { events.Write(std::move(event)); });
+  DiagnosticReporter diagnostics(environment.driver, events);
+  Station* running = nullptr;
+  HeadlessTimer timer([&running, &diagnostics] {
+    if (running == nullptr) return;
+    OnScanTimer(*running);
+    diagnostics.Check();
+  });
+  Station station(page, environment.driver, environment.clock, timer, environment.preferences,
+                  environment.settings);
+  running = &station;
+
+  OnPageCreated(station);
+  diagnostics.Check();
+  OnPageActivated(station);
+  events.Write({{"event", "ready"}});
+
+  HeadlessSession session(station, page, events, STDIN_FILENO);
+  session.Start([&timer] {
+    timer.Stop();  // nothing may tick between the close and the end of the loop
+    QCoreApplication::exit(0);
+  });
+  // A close that came during Start (no input at all) ended the run before the loop began.
+  if (session.closed()) return 0;
+  return QCoreApplication::exec();
+}
+
+void ShowHeadlessRefusal(const std::string& text) {
+  EventWriter events(stdout);
+  events.Write({{"event", "messagebox"},
+                {"caption", std::string(kInstanceRefusalCaption)},
+                {"text", text},
+                {"type", kMbIconError}});
+}
+
+}  // namespace stampwright

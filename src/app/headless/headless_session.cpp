@@ -1,0 +1,193 @@
+#include "app/headless/headless_session.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#include "app/page_procedure.h"
+#include "app/station.h"
+
+namespace stampwright {
+
+HeadlessSession::HeadlessSession(Station& station, HeadlessPage& page, EventWriter& events,
+                                 int input_fd)
+    : station_(station), page_(page), events_(events), input_fd_(input_fd) {
+  hold_timer_.setSingleShot(true);
+  QObject::connect(&hold_timer_, &QTimer::timeout, [this] {
+    if (hold_ == Hold::kWait) {
+      events_.Write({{"event", "timeout"},
+                     {"id", wait_.id},
+                     {"text", wait_.text},
+                     {"shown", page_.TextOf(wait_.id).value_or("")}});
+    }
+    EndHold();
+  });
+}
+
+HeadlessSession::~HeadlessSession() { page_.on_text = nullptr; }
+
+void HeadlessSession::Start(std::function<void()> on_closed) {
+  on_closed_ = std::move(on_closed);
+  page_.on_text = [this](int id) {
+    if (hold_ == Hold::kWait && id == wait_.id && page_.TextOf(id) == wait_.text) EndHold();
+  };
+  if (input_fd_ < 0 || ::fcntl(input_fd_, F_GETFD) == -1) {
+    FeedEnd();  // no input at all: as if it had ended at once
+    return;
+  }
+  notifier_ = std::make_unique<QSocketNotifier>(input_fd_, QSocketNotifier::Read);
+  QObject::connect(notifier_.get(), &QSocketNotifier::activated, [this] { OnReadable(); });
+}
+
+void HeadlessSession::OnReadable() {
+  // One read per notification: the descriptor said it is readable, so this does not block.
+  std::array<char, 4096> buffer;
+  const ssize_t count = ::read(input_fd_, buffer.data(), buffer.size());
+  if (count > 0) {
+    Feed(std::string_view(buffer.data(), static_cast<size_t>(count)));
+  } else if (count == 0 || (errno != EINTR && errno != EAGAIN)) {
+    FeedEnd();
+  }
+}
+
+void HeadlessSession::Feed(std::string_view bytes) {
+  if (input_ended_) return;
+  while (!bytes.empty()) {
+    const size_t newline = bytes.find('\n');
+    const std::string_view piece = bytes.substr(0, newline);
+    if (!discarding_long_line_) {
+      if (partial_.size() + piece.size() > kMaxLineLength) {
+        discarding_long_line_ = true;
+        partial_.clear();
+      } else {
+        partial_.append(piece);
+      }
+    }
+    if (newline == bytes.npos) break;
+    if (discarding_long_line_) {
+      queue_.emplace_back(CommandError{"line longer than " + std::to_string(kMaxLineLength) +
+                                       " bytes ignored"});
+      discarding_long_line_ = false;
+    } else {
+      QueueLine(partial_);
+    }
+    partial_.clear();
+    bytes.remove_prefix(newline + 1);
+  }
+  Run();
+}
+
+void HeadlessSession::FeedEnd() {
+  if (input_ended_) return;
+  if (discarding_long_line_) {
+    queue_.emplace_back(CommandError{"line longer than " + std::to_string(kMaxLineLength) +
+                                     " bytes ignored"});
+  } else if (!partial_.empty()) {
+    QueueLine(partial_);  // a last line without its newline still counts
+  }
+  partial_.clear();
+  input_ended_ = true;
+  if (notifier_) notifier_->setEnabled(false);
+  queue_.emplace_back(CloseCommand{});
+  Run();
+}
+
+void HeadlessSession::QueueLine(std::string_view line) {
+  auto parsed = ParseHeadlessCommand(line);
+  if (const auto* command = std::get_if<HeadlessCommand>(&parsed)) {
+    if (std::holds_alternative<NoCommand>(*command)) return;
+    queue_.emplace_back(std::move(*command));
+  } else {
+    CommandError& error = std::get<CommandError>(parsed);
+    error.message = "cannot understand '" + std::string(line) + "': " + error.message;
+    queue_.emplace_back(std::move(error));
+  }
+}
+
+void HeadlessSession::Run() {
+  if (running_ || closed_) return;
+  running_ = true;
+  while (!closed_ && hold_ == Hold::kNone && !queue_.empty()) {
+    Item item = std::move(queue_.front());
+    queue_.pop_front();
+    if (const auto* error = std::get_if<CommandError>(&item)) {
+      Error(error->message);
+    } else {
+      Execute(std::get<HeadlessCommand>(item));
+    }
+  }
+  running_ = false;
+}
+
+void HeadlessSession::RunSoon() {
+  // Not from inside whatever wrote the awaited text: that operation finishes first.
+  QTimer::singleShot(0, &hold_timer_, [this] { Run(); });
+}
+
+void HeadlessSession::Execute(const HeadlessCommand& command) {
+  std::visit(
+      [this](const auto& c) {
+        using C = std::decay_t<decltype(c)>;
+        if constexpr (std::is_same_v<C, SetCommand>) {
+          if (auto problem = page_.Type(c.id, c.text)) Error(*problem);
+        } else if constexpr (std::is_same_v<C, ClickCommand>) {
+          if (auto problem = page_.Press(c.id)) {
+            Error(*problem);
+          } else {
+            OnPageCommand(station_, c.id);
+          }
+        } else if constexpr (std::is_same_v<C, CheckCommand>) {
+          if (auto problem = page_.SetRadio(c.id, c.checked)) Error(*problem);
+        } else if constexpr (std::is_same_v<C, FileCommand>) {
+          page_.QueueFileAnswer(c.path);
+        } else if constexpr (std::is_same_v<C, SleepCommand>) {
+          hold_ = Hold::kSleep;
+          hold_timer_.start(static_cast<int>(c.ms));
+        } else if constexpr (std::is_same_v<C, WaitCommand>) {
+          StartWait(c);
+        } else if constexpr (std::is_same_v<C, CloseCommand>) {
+          Close();
+        }
+      },
+      command);
+}
+
+void HeadlessSession::StartWait(const WaitCommand& wait) {
+  const std::optional<std::string> shown = page_.TextOf(wait.id);
+  if (!shown) {
+    Error("control " + std::to_string(wait.id) + " is not on the page");
+    return;
+  }
+  if (*shown == wait.text) return;
+  hold_ = Hold::kWait;
+  wait_ = wait;
+  hold_timer_.start(static_cast<int>(wait.ms));
+}
+
+void HeadlessSession::EndHold() {
+  if (hold_ == Hold::kNone) return;
+  hold_timer_.stop();
+  hold_ = Hold::kNone;
+  RunSoon();
+}
+
+void HeadlessSession::Close() {
+  closed_ = true;
+  hold_timer_.stop();
+  if (notifier_) notifier_->setEnabled(false);
+  queue_.clear();
+  OnPageDeactivated(station_);
+  OnPageDestroyed(station_);
+  if (on_closed_) on_closed_();
+}
+
+void HeadlessSession::Error(const std::string& text) {
+  events_.Write({{"event", "error"}, {"text", text}});
+}
+
+}  // namespace stampwright
