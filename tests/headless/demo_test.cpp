@@ -1,9 +1,6 @@
 #include "app/demo.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sched.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,15 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "app/page_procedure.h"
-#include "app/scan_cycle.h"
-#include "app/station.h"
-#include "app/timer.h"
 #include "programming/mac_database.h"
 #include "protocol/management_message.h"
-#include "resources/controls.h"
-#include "resources/recording_page.h"
-#include "settings/preferences.h"
 
 namespace stampwright {
 namespace {
@@ -181,92 +171,6 @@ TEST(DemoBenchTest, WaitsSleepOnTheClockUntilTheAnswerIsDueOrTheTimeout) {
   EXPECT_EQ(MacAddress::FromBytes(answer.data() + 6), DemoUnitMac(kDefaultMacPrefix));
   EXPECT_EQ(MacAddress::FromBytes(answer.data()), DemoAdapterMac());
   driver.CloseAdapter(handle);
-}
-
-TEST(DemoBenchTest, RealClockWaitsReallySleepAndStillHearTheUnit) {
-  SystemClock clock;
-  DemoBench bench(clock, kDefaultMacPrefix);
-  VirtualDriver& driver = bench.driver();
-  const PacketDriver::Handle handle = driver.OpenAdapter("demo0");
-  ASSERT_TRUE(driver.SetPacketFilter(handle, kPacketFilterPromiscuous));
-  const uint32_t start = clock.TickCount();
-  EXPECT_FALSE(driver.WaitReadable(handle, 30));
-  EXPECT_GE(ElapsedMs(start, clock.TickCount()), 30u);
-
-  const ManagementMessage frame = VersionQuery();
-  ASSERT_TRUE(driver.SendPacket(handle, frame.data(), kVersionQueryLength));
-  EXPECT_TRUE(driver.WaitReadable(handle, 5000));
-  std::array<uint8_t, 1514> answer{};
-  EXPECT_GE(driver.ReceivePacket(handle, answer.data(), answer.size()), 60u);
-}
-
-class NoTimer final : public Timer {
- public:
-  void Start(uint32_t) override { active = true; }
-  void Stop() override { active = false; }
-  bool IsActive() const override { return active; }
-  bool active = false;
-};
-
-// The demo's whole flow in virtual time: read, burn from the seeded database, "Success".
-class DemoFlow : public DemoFiles {
- protected:
-  void SetUp() override {
-    DemoFiles::SetUp();
-    // A burn flushes the ARP cache; as root, keep that away from the host's in a namespace of
-    // this test's own, left again afterwards.
-    if (::geteuid() == 0) {
-      host_network_ = ::open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
-      ASSERT_GE(host_network_, 0);
-      ASSERT_EQ(::unshare(CLONE_NEWNET), 0);
-    }
-    previous_ = fs::current_path();
-    fs::current_path(dir_->path());
-  }
-  void TearDown() override {
-    fs::current_path(previous_);
-    if (host_network_ >= 0) {
-      EXPECT_EQ(::setns(host_network_, CLONE_NEWNET), 0);
-      ::close(host_network_);
-    }
-  }
-  fs::path previous_;
-  int host_network_ = -1;
-};
-
-TEST_F(DemoFlow, TypedDemoMacBurnsTheUnitToSuccess) {
-  ASSERT_EQ(SeedDemoDatabase("cam.dbr", kDefaultMacPrefix), SeedResult::kWritten);
-  VirtualClock clock(1000);
-  DemoBench bench(clock, kDefaultMacPrefix);
-  RecordingPage page;
-  NoTimer timer;
-  Preferences preferences = DefaultPreferences();
-  preferences.StateFileWords = {1, 1};
-  Station station(page, bench.driver(), clock, timer, preferences);
-
-  OnPageCreated(station);
-  OnPageActivated(station);
-  EXPECT_EQ(page.GetText(kStatusLine, 79), "Read Module OK - PX300 Class B");
-  EXPECT_EQ(page.GetText(kChipModelField, 79), "PX300");
-  EXPECT_EQ(page.GetText(kFirmwareVersionField, 79), std::string(kDemoVersionText));
-  EXPECT_TRUE(page.IsEnabled(kBurnButton));
-
-  const DemoRecord record = DemoRecords(kDefaultMacPrefix)[1];
-  page.SetText(kNewMacEdit, record.mac_text);
-  OnPageCommand(station, kBurnButton);
-  EXPECT_EQ(page.GetText(kStatusLine, 79), "Waiting...");
-  EXPECT_TRUE(page.message_boxes().empty());
-
-  // Ticks until the unit is back from its restart under the burned MAC.
-  for (int tick = 0; tick < 4 && page.GetText(kStatusLine, 79) != "Success"; ++tick) {
-    clock.Advance(kScanIntervalMs);
-    OnScanTimer(station);
-  }
-  EXPECT_EQ(page.GetText(kStatusLine, 79), "Success");
-  EXPECT_EQ(bench.unit().CurrentMac(), MacAddress::Parse(record.mac_text));
-  EXPECT_EQ(bench.unit().ParameterCommits(), 1u);
-  OnPageDeactivated(station);
-  OnPageDestroyed(station);
 }
 
 }  // namespace

@@ -1,0 +1,207 @@
+// The program entry: options, working directory, preferences, the single-instance rule, then the
+// packet driver and the chosen front end.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+
+#include "app/demo.h"
+#include "app/front_end.h"
+#include "app/options.h"
+#include "app/single_instance.h"
+#include "programming/mac_database.h"
+#include "settings/preferences.h"
+#include "settings/state_file.h"
+#include "transport/pcap/pcap_driver.h"
+
+namespace stampwright {
+namespace {
+
+void PrintError(const std::string& text) { std::fprintf(stderr, "stampwright: %s\n", text.c_str()); }
+
+// The demo's temporary directory also goes when the program is interrupted: the files it can
+// hold are known, and unlink and rmdir are safe in a signal handler.
+struct InterruptCleanup {
+  std::array<std::array<char, 4096>, 2> files{};
+  std::array<char, 4096> directory{};
+};
+InterruptCleanup g_cleanup;
+
+extern "C" void RemoveDemoDirectoryAndExit(int signal_number) {
+  for (const auto& file : g_cleanup.files) {
+    if (file[0] != '\0') ::unlink(file.data());
+  }
+  if (g_cleanup.directory[0] != '\0') ::rmdir(g_cleanup.directory.data());
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+bool CopyPath(const std::filesystem::path& path, std::array<char, 4096>& into) {
+  const std::string text = path.string();
+  if (text.size() >= into.size()) return false;
+  std::memcpy(into.data(), text.c_str(), text.size() + 1);
+  return true;
+}
+
+void RemoveOnInterrupt(const std::filesystem::path& directory, const std::string& state_file) {
+  if (!CopyPath(directory, g_cleanup.directory) ||
+      !CopyPath(directory / std::string(kDefaultMacDatabasePath), g_cleanup.files[0]) ||
+      !CopyPath(directory / state_file, g_cleanup.files[1])) {
+    return;
+  }
+  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    std::signal(signal_number, RemoveDemoDirectoryAndExit);
+  }
+}
+
+#ifdef STAMPWRIGHT_WITH_WINDOW
+// The window needs a display; say what to do instead of letting the toolkit abort.
+bool DisplayAvailable() {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+#endif
+
+// Opens every adapter once, before the page exists, so that a missing permission is known and
+// said at start rather than showing up only as "No Device".
+std::string ProbeAdapters(PcapDriver& driver, const std::vector<std::string>& wanted) {
+  const std::optional<std::vector<std::string>> names = driver.EnumerateAdapters();
+  if (names) {
+    for (const std::string& name : wanted) {
+      if (std::find(names->begin(), names->end(), name) == names->end()) {
+        PrintError("no usable Ethernet adapter named '" + name + "' (missing, down or not Ethernet)");
+      }
+    }
+    if (names->empty()) PrintError("no Ethernet adapter to scan; the page will show \"No Device\"");
+    for (const std::string& name : *names) {
+      const PacketDriver::Handle handle = driver.OpenAdapter(name);
+      if (handle != PacketDriver::kInvalidHandle) driver.CloseAdapter(handle);
+    }
+  }
+  return driver.Diagnostic();
+}
+
+// A standard descriptor the caller left closed would be taken by the next file opened, and the
+// JSON events written to stdout would land in, say, the state file.
+void OpenMissingStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      if (::open("/dev/null", O_RDWR) != fd) std::_Exit(1);
+    }
+  }
+}
+
+int Run(int argc, char** argv) {
+  OpenMissingStandardDescriptors();
+  auto parsed = ParseOptions(argc, argv);
+  if (const auto* error = std::get_if<OptionsError>(&parsed)) {
+    PrintError(error->message);
+    std::fputs("Try 'stampwright --help'.\n", stderr);
+    return kBadOptionsExitCode;
+  }
+  const Options& options = std::get<Options>(parsed);
+  if (options.help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return 0;
+  }
+  if (options.version) {
+    std::fputs(VersionText().c_str(), stdout);
+    return 0;
+  }
+#ifndef STAMPWRIGHT_WITH_WINDOW
+  if (!options.headless) {
+    PrintError("this build has no window; use --headless");
+    return kBadOptionsExitCode;
+  }
+#else
+  if (!options.headless && !DisplayAvailable()) {
+    PrintError("no display to open the window on; run under xvfb-run, or use --headless");
+    return 1;
+  }
+#endif
+
+  if (options.workdir && ::chdir(options.workdir->c_str()) != 0) {
+    PrintError("cannot change into --workdir '" + *options.workdir + "': " + std::strerror(errno));
+    return kBadOptionsExitCode;
+  }
+  std::optional<TemporaryDirectory> demo_directory;
+  if (options.demo && !options.workdir) {
+    demo_directory = TemporaryDirectory::Create("stampwright-demo-");
+    if (!demo_directory || ::chdir(demo_directory->path().c_str()) != 0) {
+      PrintError(std::string("cannot make the demo's working directory: ") + std::strerror(errno));
+      return 1;
+    }
+  }
+
+  const Preferences preferences = LoadPreferences();
+  const InstanceGuard instance = InstanceGuard::Acquire();
+  if (!instance.IsFirst()) {
+    const std::string text = InstanceRefusalText(preferences.ProductNameText());
+    if (options.headless) {
+      ShowHeadlessRefusal(text);
+    } else {
+#ifdef STAMPWRIGHT_WITH_WINDOW
+      ShowWindowRefusal(argc, argv, text);
+#endif
+    }
+    return 0;
+  }
+
+  StationSettings settings;
+  settings.full_waits = options.full_waits;
+  if (options.oui) settings.oui = *options.oui;
+  settings.mac_prefix = options.mac_prefix;
+  const std::string mac_prefix =
+      options.mac_prefix.empty() ? std::string(kDefaultMacPrefix) : options.mac_prefix;
+
+  SystemClock clock;
+  std::unique_ptr<DemoBench> bench;
+  std::unique_ptr<PcapDriver> pcap;
+  PacketDriver* driver = nullptr;
+  if (options.demo) {
+    const std::filesystem::path workdir = std::filesystem::current_path();
+    if (demo_directory) RemoveOnInterrupt(workdir, StateFileName(preferences.ProductNameText()));
+    const SeedResult seed = SeedDemoDatabase(workdir / std::string(kDefaultMacDatabasePath), mac_prefix);
+    std::fputs(DemoIntroduction(workdir, mac_prefix, seed).c_str(), stderr);
+    bench = std::make_unique<DemoBench>(clock, mac_prefix);
+    driver = &bench->driver();
+  } else {
+    pcap = std::make_unique<PcapDriver>(options.interfaces);
+    driver = pcap.get();
+    const std::string diagnostic = ProbeAdapters(*pcap, options.interfaces);
+    if (!diagnostic.empty()) {
+      PrintError(diagnostic);
+#ifdef STAMPWRIGHT_WITH_WINDOW
+      if (!options.headless) ShowWindowRefusal(argc, argv, diagnostic);
+#endif
+    }
+  }
+
+  FrontEndEnvironment environment{*driver, clock, preferences, settings};
+  if (options.headless) return RunHeadlessFrontEnd(argc, argv, environment);
+#ifdef STAMPWRIGHT_WITH_WINDOW
+  return RunWindowFrontEnd(argc, argv, environment);
+#else
+  return 0;
+#endif
+}
+
+}  // namespace
+}  // namespace stampwright
+
+int main(int argc, char** argv) { return stampwright::Run(argc, argv); }
