@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# Start-up time of the station with one adapter and no unit: a veth end in a network namespace of
+# its own (its peer in another namespace, nothing listening), `stampwright --headless` until its
+# "ready" event, then the window under xvfb-run until it is viewable. Both namespaces are made for
+# this run and removed after it. Needs root, xvfb-run and xwininfo (x11-utils).
+#
+#   bench/startup_bench.sh [BUILD_DIR] [RUNS]
+set -euo pipefail
+
+build=${1:-build}
+runs=${2:-5}
+station="$(realpath "$build/bin/stampwright")"
+bench="$(realpath "$build/bench/startup_bench")"
+[[ -x "$station" && -x "$bench" ]] || { echo "build stampwright and startup_bench in $build first" >&2; exit 2; }
+[[ $(id -u) -eq 0 ]] || { echo "startup_bench.sh: needs root for network namespaces" >&2; exit 2; }
+
+tag="swst$$"
+ns_peer="${tag}-peer"
+ns_station="${tag}-station"
+veth_peer="${tag}p"
+veth_station="${tag}s"
+
+cleanup() {
+  ip netns del "$ns_peer" 2>/dev/null || true
+  ip netns del "$ns_station" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+ip netns add "$ns_peer"
+ip netns add "$ns_station"
+ip link add "$veth_peer" type veth peer name "$veth_station"
+ip link set "$veth_peer" netns "$ns_peer"
+ip link set "$veth_station" netns "$ns_station"
+for pair in "$ns_peer $veth_peer" "$ns_station $veth_station"; do
+  set -- $pair
+  ip netns exec "$1" sysctl -qw "net.ipv6.conf.$2.disable_ipv6=1" 2>/dev/null || true
+  ip -n "$1" link set "$2" up
+done
+
+echo "== headless: start to the ready event"
+timeout 300 ip netns exec "$ns_station" "$bench" --runs "$runs" -- \
+  "$station" --headless --interface "$veth_station"
+
+if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
+  echo "== window: start to a viewable window (Xvfb)"
+  timeout 300 ip netns exec "$ns_station" xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$bench" --runs "$runs" --window "Stampwright v3.0.2a (for f/w v3.0.x)" -- \
+    "$station" --interface "$veth_station"
+else
+  echo "== window: skipped (needs xvfb-run and xwininfo from x11-utils)"
+fi
