@@ -1,5 +1,6 @@
 #include "programming/burn.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -19,18 +20,12 @@ namespace {
 
 constexpr size_t kPasswordBufferSize = 65;
 constexpr size_t kControlTextChars = 79;
-constexpr size_t kGroupedPasswordChars = 19;
+constexpr size_t kMacTextChars = 12;
 
 ChipModel SelectedChipModel(const Page& page) {
   if (page.IsChecked(kPx300Radio)) return ChipModel::kPx300;
   if (page.IsChecked(kPx100Radio)) return ChipModel::kPx100;
   return ChipModel::kNone;
-}
-
-Key KeyOf(const Sha256Context& context) {
-  Key key;
-  std::memcpy(key.data(), context.digest.data(), key.size());
-  return key;
 }
 
 // The text in a zeroed 65-byte buffer, as the derivations take it.
@@ -40,17 +35,6 @@ std::array<char, kPasswordBufferSize> PasswordBuffer(const std::string& text) {
   return buffer;
 }
 
-MacAddress ParseMacText(const std::string& text) {
-  std::array<char, 12> digits{};
-  std::memcpy(digits.data(), text.data(), std::min(text.size(), digits.size()));
-  MacAddress mac;
-  for (size_t i = 0; i < 6; ++i) {
-    const int value = HexDigitValue(digits[2 * i]) * 16 + HexDigitValue(digits[2 * i + 1]);
-    mac.octets[i] = static_cast<uint8_t>(value);
-  }
-  return mac;
-}
-
 }  // namespace
 
 int HexDigitValue(char c) {
@@ -58,6 +42,41 @@ int HexDigitValue(char c) {
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   return static_cast<unsigned char>(c);
+}
+
+MacAddress ParseBurnMacText(const std::string& mac_text) {
+  std::array<char, kMacTextChars> digits{};
+  std::memcpy(digits.data(), mac_text.data(), std::min(mac_text.size(), digits.size()));
+  MacAddress mac;
+  for (size_t i = 0; i < mac.octets.size(); ++i) {
+    const int value = HexDigitValue(digits[2 * i]) * 16 + HexDigitValue(digits[2 * i + 1]);
+    mac.octets[i] = static_cast<uint8_t>(value);
+  }
+  return mac;
+}
+
+BurnKeys ApplyBurnEdits(ParameterModule& module, ChipModel chip, const std::string& mac_text,
+                        const std::string& grouped_password) {
+  if (const CarrierTable* table = SelectCarrierTable(chip)) CopyCarrierTable(*table, module);
+
+  // One hashing object for both keys, released on every way out.
+  const auto context = std::make_unique<Sha256Context>();
+  BurnKeys keys;
+
+  const auto network_password = PasswordBuffer(kDefaultNetworkPassword);
+  keys.nmk = KeyFromDigest(DeriveNmk(*context, network_password.data()));
+  module.SetNetworkMembershipKey(keys.nmk);
+
+  const std::string hashed = grouped_password.substr(0, kBurnPasswordChars);
+  const auto device_password = PasswordBuffer(hashed);
+  keys.dak = KeyFromDigest(DeriveDak(*context, device_password.data()));
+  module.SetDeviceAccessKey(keys.dak);
+
+  keys.mac = ParseBurnMacText(mac_text);
+  module.SetMacAddress(keys.mac);
+
+  keys.checksum = UpdateImageChecksum(module);
+  return keys;
 }
 
 bool CommitModule(Station& station, uint8_t module_id) {
@@ -73,35 +92,14 @@ bool CommitModule(Station& station, uint8_t module_id) {
 
 void BurnDevice(Station& station) {
   Page& page = station.page;
-  ParameterModule& module = station.module;
-
-  if (const CarrierTable* table = SelectCarrierTable(SelectedChipModel(page))) {
-    CopyCarrierTable(*table, module);
-  }
-
-  // One hashing object for both keys, released on every way out.
-  const auto context = std::make_unique<Sha256Context>();
-
-  const auto network_password = PasswordBuffer(kDefaultNetworkPassword);
-  DeriveNmk(*context, network_password.data());
-  const Key nmk = KeyOf(*context);
-  page.SetText(kNmkField, HexBytes(nmk.data(), nmk.size(), " "));
-  module.SetNetworkMembershipKey(nmk);
-
-  std::string grouped = page.GetText(kPasswordField, kControlTextChars);
-  if (grouped.size() > kGroupedPasswordChars) grouped.resize(kGroupedPasswordChars);
-  const auto device_password = PasswordBuffer(grouped);
-  DeriveDak(*context, device_password.data());
-  const Key dak = KeyOf(*context);
-  page.SetText(kDakField, HexBytes(dak.data(), dak.size(), ""));
-  module.SetDeviceAccessKey(dak);
-
-  const MacAddress mac = ParseMacText(page.GetText(kMacField, kControlTextChars));
-  station.BurnedMac = mac;
-  module.SetMacAddress(mac);
-
-  const uint32_t checksum = UpdateImageChecksum(module);
-  page.SetText(kStatusLine, FormatText("checksum: %08x", checksum));
+  const ChipModel chip = SelectedChipModel(page);
+  const std::string grouped = page.GetText(kPasswordField, kControlTextChars);
+  const std::string mac_text = page.GetText(kMacField, kControlTextChars);
+  const BurnKeys keys = ApplyBurnEdits(station.module, chip, mac_text, grouped);
+  page.SetText(kNmkField, HexBytes(keys.nmk.data(), keys.nmk.size(), " "));
+  page.SetText(kDakField, HexBytes(keys.dak.data(), keys.dak.size(), ""));
+  station.BurnedMac = keys.mac;
+  page.SetText(kStatusLine, FormatText("checksum: %08x", keys.checksum));
 
   TransferRegisters& registers = station.registers;
   MessageContext messages = station.Messages();
@@ -112,7 +110,7 @@ void BurnDevice(Station& station) {
   do {
     const uint32_t offset = registers.WriteTransferOffset;
     SendWriteModule(messages, adapter, offset, ChunkLength(kTotal, offset), kModuleIdParameter,
-                    module);
+                    station.module);
     station.clock.Sleep(2);
     WaitForResponses(station, adapter, 50);
     if (stalls.GiveUp(offset, registers.WriteTransferOffset)) break;
