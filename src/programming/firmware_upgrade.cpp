@@ -1,5 +1,10 @@
 #include "programming/firmware_upgrade.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -25,8 +30,19 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 FirmwareReadResult ReadFirmwareFile(const std::string& path, uint8_t* image, size_t* length) {
   *length = 0;
-  const File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return FirmwareReadResult::kCannotOpen;
+  // Opened without blocking, so that a FIFO is seen for what it is before anything waits on it.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return FirmwareReadResult::kCannotOpen;
+  struct stat status {};
+  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+    ::close(fd);
+    return FirmwareReadResult::kNotAFile;
+  }
+  const File file(::fdopen(fd, "rb"));
+  if (!file) {
+    ::close(fd);
+    return FirmwareReadResult::kCannotOpen;
+  }
   size_t total = 0;
   while (total < kFirmwareImageSize) {
     const size_t piece = std::min(kFirmwareReadPiece, kFirmwareImageSize - total);
