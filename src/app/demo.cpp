@@ -43,8 +43,9 @@ MacAddress DemoUnitMac(std::string_view mac_prefix) { return MacAfterPrefix(mac_
 
 MacAddress DemoAdapterMac() { return MacAddress{{0x02, 0x00, 0x00, 0x00, 0xDE, 0x01}}; }
 
-SimulatedUnitConfig DemoUnitConfig(std::string_view mac_prefix) {
+SimulatedUnitConfig DemoUnitConfig(std::string_view mac_prefix, const Oui& oui) {
   SimulatedUnitConfig config;
+  config.oui = oui;
   config.mac = DemoUnitMac(mac_prefix);
   config.chip_type = kUnitChipPx300;
   config.version_text = std::string(kDemoVersionText);
@@ -116,8 +117,8 @@ void TemporaryDirectory::Remove() {
   path_.clear();
 }
 
-DemoBench::DemoBench(Clock& clock, std::string_view mac_prefix)
-    : unit_(DemoUnitConfig(mac_prefix)), driver_(clock, 0) {
+DemoBench::DemoBench(Clock& clock, std::string_view mac_prefix, const Oui& oui)
+    : unit_(DemoUnitConfig(mac_prefix, oui)), driver_(clock, 0) {
   driver_.AddAdapter(std::string(kDemoAdapterName), DemoAdapterMac());
   driver_.AttachPeer(std::string(kDemoAdapterName), &unit_);
 }

@@ -33,7 +33,8 @@ std::vector<DemoRecord> DemoRecords(std::string_view mac_prefix);
 // no demo record carries.
 MacAddress DemoUnitMac(std::string_view mac_prefix);
 MacAddress DemoAdapterMac();
-SimulatedUnitConfig DemoUnitConfig(std::string_view mac_prefix);
+// The unit speaks the OUI the station was told to use, so the demo works with any --oui.
+SimulatedUnitConfig DemoUnitConfig(std::string_view mac_prefix, const Oui& oui = kDefaultVendorOui);
 
 enum class SeedResult { kWritten, kKeptExisting, kFailed };
 
@@ -69,7 +70,7 @@ class TemporaryDirectory {
 // The demo's hardware: the adapter and the unit behind it.
 class DemoBench {
  public:
-  DemoBench(Clock& clock, std::string_view mac_prefix);
+  DemoBench(Clock& clock, std::string_view mac_prefix, const Oui& oui = kDefaultVendorOui);
   DemoBench(const DemoBench&) = delete;
   DemoBench& operator=(const DemoBench&) = delete;
 

@@ -178,7 +178,7 @@ int Run(int argc, char** argv) {
     if (demo_directory) RemoveOnInterrupt(workdir, StateFileName(preferences.ProductNameText()));
     const SeedResult seed = SeedDemoDatabase(workdir / std::string(kDefaultMacDatabasePath), mac_prefix);
     std::fputs(DemoIntroduction(workdir, mac_prefix, seed).c_str(), stderr);
-    bench = std::make_unique<DemoBench>(clock, mac_prefix);
+    bench = std::make_unique<DemoBench>(clock, mac_prefix, settings.oui);
     driver = &bench->driver();
   } else {
     pcap = std::make_unique<PcapDriver>(options.interfaces);

@@ -120,6 +120,23 @@ bool FromAScanTick(const json& event) {
          (id == 1105 && event.value("text", "") == "No Device");
 }
 
+TEST_F(HeadlessE2e, OuiAndMacPrefixReachTheStationAndTheDemoUnit) {
+  const std::string mac = DemoRecords("0EBEEF")[2].mac_text;
+  StationProcess station({"--headless", "--demo", "--workdir", workdir_.string(), "--oui=00:11:22",
+                          "--mac-prefix", "0ebeef"},
+                         Isolated(true));
+  station.Write("wait 1105 15000 Read Module OK - PX300 Class B\n"
+                "set 1009 " + mac + "\n"
+                "click 1102\n"
+                "wait 1105 20000 Success\n");
+  station.CloseInput();
+  ASSERT_EQ(station.Wait(kExitTimeoutMs), 0) << station.stderr_text();
+  EXPECT_TRUE(station.EventsOfKind("timeout").empty()) << station.stderr_text();
+  EXPECT_TRUE(station.EventsOfKind("messagebox").empty());  // the lookup found the prefix
+  EXPECT_EQ(station.TextsOf(1056).back(), "0E:BE:EF:10:00:03");
+  EXPECT_NE(station.stderr_text().find(mac), std::string::npos);
+}
+
 TEST_F(HeadlessE2e, CommandsWithoutAUnitAnswerEachLineInOrder) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs a network namespace of its own (root)";
   // No adapters at all in a fresh namespace: Burn stays disabled, nothing is sent anywhere.
