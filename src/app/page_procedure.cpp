@@ -81,7 +81,8 @@ void OnPageCommand(Station& station, int id) {
       SelectDatabaseFile(station);
       break;
     case kBurnButton:
-      BurnCommand(station);
+      // Only a read that identified the chip enables Burn: never burn an image not read.
+      if (station.page.IsEnabled(kBurnButton)) BurnCommand(station);
       break;
     case kReadButton:
       ReadModule(station);
