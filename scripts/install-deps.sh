@@ -7,7 +7,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   qt6-base-dev libgl-dev fonts-liberation2 fonts-wqy-microhei
   libpcap-dev nlohmann-json3-dev
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev valgrind
   iproute2 libcap2-bin
   xvfb xauth
 )
