@@ -36,23 +36,40 @@ cmake --build "$build" --target "${names[@]}" -j "$(nproc)"
 if [[ -d /dev/shm && -w /dev/shm ]]; then export TMPDIR=/dev/shm; fi
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+# One target per core at a time; each writes its own log.
+run_target() {
+  local name="$1" max_len="$2"
+  local work="$build/corpus/$name" findings="$build/findings/$name"
+  mkdir -p "$work" "$findings"
+  # -timeout: one input taking over 10 s counts as a hang. The exit status is non-zero on any
+  # finding.
+  local status=0
+  "$build/bin/fuzz_$name" "$work" "$root/tests/fuzz/corpus/$name" \
+    -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$findings/" -print_final_stats=1 >"$build/fuzz_$name.log" 2>&1 || status=$?
+  echo "$status" >"$build/fuzz_$name.status"
+}
+
+parallel="$(nproc)"
+rm -f "$build"/fuzz_*.status
+for entry in "${targets[@]}"; do
+  while (($(jobs -rp | wc -l) >= parallel)); do wait -n || true; done
+  name="${entry%% *}"
+  echo "== fuzz_$name: ${seconds}s"
+  run_target "$name" "${entry##* }" &
+done
+wait
+
 failed=()
 for entry in "${targets[@]}"; do
   name="${entry%% *}"
-  max_len="${entry##* }"
-  work="$build/corpus/$name"
-  findings="$build/findings/$name"
-  mkdir -p "$work" "$findings"
-  echo "== fuzz_$name: ${seconds}s"
-  # -timeout: one input taking over 10 s counts as a hang. The exit status is non-zero on any
-  # finding; the log keeps the last lines for the report.
-  if ! "$build/bin/fuzz_$name" "$work" "$root/tests/fuzz/corpus/$name" \
-      -max_total_time="$seconds" -max_len="$max_len" -timeout=10 -rss_limit_mb=2048 \
-      -artifact_prefix="$findings/" -print_final_stats=1 >"$build/fuzz_$name.log" 2>&1; then
-    failed+=("$name")
-    tail -n 40 "$build/fuzz_$name.log" >&2
+  if [[ "$(cat "$build/fuzz_$name.status" 2>/dev/null)" == 0 ]]; then
+    runs="$(grep -m1 '^stat::number_of_executed_units' "$build/fuzz_$name.log" | awk '{print $2}')"
+    echo "fuzz_$name: ${runs:-?} inputs, no findings"
   else
-    grep -E '^stat::number_of_executed_units|^Done|^#[0-9]+.*DONE' "$build/fuzz_$name.log" | tail -n 2
+    failed+=("$name")
+    echo "---- fuzz_$name (last lines of $build/fuzz_$name.log)" >&2
+    tail -n 40 "$build/fuzz_$name.log" >&2
   fi
 done
 
