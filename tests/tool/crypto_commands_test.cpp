@@ -2,87 +2,22 @@
 
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "base/text.h"
 #include "crypto/key_derivation.h"
+#include "tool/tool_runner.h"
 
 namespace stampwright {
 namespace {
 
-namespace fs = std::filesystem;
+using tool_test::ToolResult;
 
-struct ToolResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string ShellQuote(const std::string& argument) {
-  std::string quoted = "'";
-  for (const char ch : argument) {
-    if (ch == '\'') {
-      quoted += "'\\''";
-    } else {
-      quoted += ch;
-    }
-  }
-  return quoted + "'";
-}
-
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class ToolTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("stampwright-tool-test-" + std::to_string(::getpid()) + "-" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // stdin_text, if given, is fed through a file so that the child never waits on a terminal.
-  ToolResult Run(const std::vector<std::string>& arguments,
-                 const std::string* stdin_text = nullptr) {
-    std::string command = ShellQuote(std::string(STAMPWRIGHT_BIN_DIR) + "/stampwright-tool");
-    for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
-    const fs::path err_path = dir_ / "stderr.txt";
-    const fs::path in_path = dir_ / "stdin.bin";
-    std::ofstream(in_path, std::ios::binary) << (stdin_text ? *stdin_text : std::string());
-    command += " <" + ShellQuote(in_path) + " 2>" + ShellQuote(err_path);
-
-    ToolResult result;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-    const int status = ::pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.err = ReadFile(err_path);
-    return result;
-  }
-
-  fs::path Write(const std::string& name, const std::string& bytes) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << bytes;
-    return path;
-  }
-
-  fs::path dir_;
-};
+class ToolTest : public tool_test::ToolDirectoryTest {};
 
 std::string OpenSslHex(const std::string& bytes) {
   uint8_t digest[SHA256_DIGEST_LENGTH];

@@ -1,73 +1,35 @@
 // Runs the built stampwright-tool's db commands and checks output and exit codes.
 
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <string>
-#include <vector>
-
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "programming/mac_database.h"
+#include "tool/tool_runner.h"
 
 namespace stampwright {
 namespace {
 
-namespace fs = std::filesystem;
+using tool_test::ToolResult;
 
-struct DbResult {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& argument) {
-  std::string quoted = "'";
-  for (const char ch : argument) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return quoted + "'";
-}
-
-std::string Slurp(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-class DbCommandTest : public ::testing::Test {
+class DbCommandTest : public tool_test::ToolDirectoryTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("stampwright-db-test-" + std::to_string(::getpid()) + "-" +
-                                        ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs in the test's directory, so that the default "cam.dbr" is the test's own.
-  DbResult Db(const std::vector<std::string>& arguments) {
-    std::string command = "cd " + Quote(dir_.string()) + " && " +
-                          Quote(std::string(STAMPWRIGHT_BIN_DIR) + "/stampwright-tool") + " db";
-    for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " >" + Quote((dir_ / "out").string()) + " 2>" + Quote((dir_ / "err").string()) +
-               " </dev/null";
-    const int status = std::system(command.c_str());
-    DbResult result;
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = Slurp(dir_ / "out");
-    result.err = Slurp(dir_ / "err");
-    return result;
+  // In the test's directory, so that the default "cam.dbr" is the test's own.
+  ToolResult Db(const std::vector<std::string>& arguments) {
+    std::vector<std::string> command = {"db"};
+    command.insert(command.end(), arguments.begin(), arguments.end());
+    return Run(command);
   }
 
   void WriteDatabase(const std::string& bytes, const std::string& name = "cam.dbr") {
-    std::ofstream(dir_ / name, std::ios::binary) << bytes;
+    Write(name, bytes);
   }
-
-  fs::path dir_;
 };
 
 TEST_F(DbCommandTest, EncodePrintsTheRecordLine) {
-  DbResult result = Db({"encode", "02A0C5123456", "ABCDEFGHIJKLMNOP"});
+  ToolResult result = Db({"encode", "02A0C5123456", "ABCDEFGHIJKLMNOP"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "BDEGA1C2JL4MF5HIO6NPK03\n");
   // Separators, lower case and the grouped password are taken as the same record.
@@ -80,7 +42,7 @@ TEST_F(DbCommandTest, EncodePrintsTheRecordLine) {
 
 TEST_F(DbCommandTest, LookupShowsWhatThePageWouldShow) {
   WriteDatabase("not a record\n" + EncodeMacRecord("02A0C5123456", "ABCDEFGHIJKLMNOP") + "\n");
-  DbResult result = Db({"lookup", "02A0C5123456"});
+  ToolResult result = Db({"lookup", "02A0C5123456"});
   EXPECT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out, "MAC:      02A0C5123456\nPassword: ABCD-EFGH-IJKL-MNOP\n");
 
@@ -96,13 +58,13 @@ TEST_F(DbCommandTest, EncodedLinesAreFoundByLookup) {
       {"02A0C5ABCDEF", "p q r s t u v w "}};
   std::string database;
   for (const auto& [mac, password] : records) {
-    const DbResult line = Db({"encode", mac, password});
+    const ToolResult line = Db({"encode", mac, password});
     ASSERT_EQ(line.exit_code, 0) << line.err;
     database += line.out;
   }
   WriteDatabase(database);
   for (const auto& [mac, password] : records) {
-    const DbResult found = Db({"lookup", mac});
+    const ToolResult found = Db({"lookup", mac});
     EXPECT_EQ(found.exit_code, 0) << found.err;
     EXPECT_EQ(found.out, "MAC:      " + mac + "\nPassword: " + password.substr(0, 4) + "-" +
                              password.substr(4, 4) + "-" + password.substr(8, 4) + "-" +
@@ -111,7 +73,7 @@ TEST_F(DbCommandTest, EncodedLinesAreFoundByLookup) {
 }
 
 TEST_F(DbCommandTest, LookupFailuresPrintTheStationsMessage) {
-  DbResult result = Db({"lookup", "02A0C5123456"});
+  ToolResult result = Db({"lookup", "02A0C5123456"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("Error opening DB"), std::string::npos) << result.err;
@@ -141,14 +103,14 @@ TEST_F(DbCommandTest, BadUsage) {
            {"--mac-prefix", "02A0CG", "encode", "02A0C5123456", "ABCDEFGHIJKLMNOP"},
            {"encode", "02A0C5123456", "ABCDEFGHIJKLMNOP", "--mac-prefix"},
        }) {
-    const DbResult result = Db(arguments);
+    const ToolResult result = Db(arguments);
     std::string shown;
     for (const std::string& argument : arguments) shown += argument + " ";
     EXPECT_EQ(result.exit_code, 2) << shown;
     EXPECT_EQ(result.out, "") << shown;
     EXPECT_NE(result.err.find("usage: stampwright-tool db"), std::string::npos) << shown;
   }
-  const DbResult help = Db({"--help"});
+  const ToolResult help = Db({"--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("lookup MAC [FILE]"), std::string::npos);
 }

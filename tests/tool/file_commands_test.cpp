@@ -1,13 +1,10 @@
 // Runs the built stampwright-tool on module images, preferences and state files.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -15,64 +12,17 @@
 #include "programming/carrier_table.h"
 #include "programming/parameter_module.h"
 #include "settings/state_file.h"
+#include "tool/tool_runner.h"
 
 namespace stampwright {
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using tool_test::Has;
+using tool_test::ToolResult;
 
-std::string Quote(const std::string& argument) {
-  std::string quoted = "'";
-  for (const char ch : argument) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return quoted + "'";
-}
-
-class FileCommandsTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "stampwright-files-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs the tool in the test's own directory, so that relative names resolve there.
-  Result Run(const std::vector<std::string>& arguments) {
-    const fs::path err_path = dir_ / ".stderr";
-    std::string command = "cd " + Quote(dir_) + " && " +
-                          Quote(std::string(STAMPWRIGHT_BIN_DIR) + "/stampwright-tool");
-    for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " </dev/null 2>" + Quote(err_path);
-    Result result;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-    const int status = ::pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(err_path, std::ios::binary);
-    result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    return result;
-  }
-
-  void Write(const std::string& name, const uint8_t* bytes, size_t size) {
-    std::ofstream out(dir_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-  }
-
-  fs::path dir_;
-};
-
-bool Has(const std::string& text, const std::string& line) {
-  return text.find(line + "\n") != std::string::npos;
-}
+class FileCommandsTest : public tool_test::ToolDirectoryTest {};
 
 ParameterModule SampleModule(ChipModel model) {
   ParameterModule module;
@@ -95,7 +45,7 @@ ParameterModule SampleModule(ChipModel model) {
 TEST_F(FileCommandsTest, ImageDecodesTheFields) {
   const ParameterModule module = SampleModule(ChipModel::kPx300);
   Write("m.bin", module.bytes.data(), kModuleSize);
-  const Result result = Run({"image", "m.bin"});
+  const ToolResult result = Run({"image", "m.bin"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   char checksum[9];
   std::snprintf(checksum, sizeof checksum, "%08x", module.ImageChecksum());
@@ -116,7 +66,7 @@ TEST_F(FileCommandsTest, ImageNamesTheTableAndFlagsABadChecksum) {
 
   module.SetCarrierValue(1069, 1);  // neither table now, and the checksum is stale
   Write("other.bin", module.bytes.data(), kModuleSize);
-  const Result result = Run({"image", "other.bin"});
+  const ToolResult result = Run({"image", "other.bin"});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_TRUE(Has(result.out, "CarrierTable: Other")) << result.out;
   EXPECT_NE(result.out.find(" BAD\n"), std::string::npos) << result.out;
@@ -127,18 +77,18 @@ TEST_F(FileCommandsTest, ImageOfTheWrongSizeFails) {
   const std::vector<uint8_t> bytes(kModuleSize + 1, 0);
   for (size_t size : {size_t{0}, kModuleSize - 1, kModuleSize + 1}) {
     Write("odd.bin", bytes.data(), size);
-    const Result result = Run({"image", "odd.bin"});
+    const ToolResult result = Run({"image", "odd.bin"});
     EXPECT_EQ(result.exit_code, 1) << size;
     EXPECT_EQ(result.out, "") << size;
     EXPECT_NE(result.err.find("7864"), std::string::npos) << result.err;
   }
-  const Result missing = Run({"image", "missing.bin"});
+  const ToolResult missing = Run({"image", "missing.bin"});
   EXPECT_EQ(missing.exit_code, 1);
   EXPECT_NE(missing.err.find("missing.bin"), std::string::npos) << missing.err;
 }
 
 TEST_F(FileCommandsTest, PrefsShowsTheDefaultsAndSaysSo) {
-  const Result result = Run({"prefs"});
+  const ToolResult result = Run({"prefs"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_NE(result.out.find("defaults"), std::string::npos) << result.out;
   EXPECT_TRUE(Has(result.out, "Value0: 30")) << result.out;
@@ -154,7 +104,7 @@ TEST_F(FileCommandsTest, PrefsReadsTheFileInTheCurrentDirectoryOrTheOneNamed) {
   StoreLe16(&file[16], 0xFFFF);
   std::memcpy(&file[96], "Bench\x01", 6);
   Write("OEMPrefs.dat", file.data(), file.size());
-  Result result = Run({"prefs"});
+  ToolResult result = Run({"prefs"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_EQ(result.out.find("defaults"), std::string::npos) << result.out;
   EXPECT_TRUE(Has(result.out, "AutoScan: -1 (on)")) << result.out;
@@ -178,7 +128,7 @@ TEST_F(FileCommandsTest, StateDecodesEverySummary) {
   summaries[7].FramesReceived = 4000000000u;
   StateFileIo io;
   ASSERT_TRUE(WriteStateFile((dir_ / "P").string(), 4, summaries, {1, 1}, io));
-  const Result result = Run({"state", "P.data"});
+  const ToolResult result = Run({"state", "P.data"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(Has(result.out, "StateFileVersion: 306")) << result.out;
   EXPECT_TRUE(Has(result.out, "CurrentAdapter: 4")) << result.out;
@@ -194,7 +144,7 @@ TEST_F(FileCommandsTest, StateDecodesEverySummary) {
 TEST_F(FileCommandsTest, StateOfTheWrongSizeFails) {
   const std::vector<uint8_t> bytes(kStateFileSize - 1, 0);
   Write("short.data", bytes.data(), bytes.size());
-  const Result result = Run({"state", "short.data"});
+  const ToolResult result = Run({"state", "short.data"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out, "");
   EXPECT_NE(result.err.find("97492"), std::string::npos) << result.err;
@@ -202,7 +152,7 @@ TEST_F(FileCommandsTest, StateOfTheWrongSizeFails) {
 
 TEST_F(FileCommandsTest, HelpAndBadUsage) {
   for (const char* name : {"image", "prefs", "state"}) {
-    const Result help = Run({name, "--help"});
+    const ToolResult help = Run({name, "--help"});
     EXPECT_EQ(help.exit_code, 0) << name;
     EXPECT_EQ(help.out.rfind(std::string("usage: stampwright-tool ") + name, 0), 0u) << help.out;
   }

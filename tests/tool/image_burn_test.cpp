@@ -1,11 +1,8 @@
 // Runs the built stampwright-tool's "image burn" and holds its output against the burn itself.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -18,6 +15,7 @@
 #include "programming/burn.h"
 #include "programming/carrier_table.h"
 #include "programming/parameter_module.h"
+#include "tool/tool_runner.h"
 
 namespace stampwright {
 namespace {
@@ -27,17 +25,8 @@ namespace fs = std::filesystem;
 constexpr char kMacText[] = "02A0C5123456";
 constexpr char kGrouped[] = "K7QM-2XWP-9RTB-4HZD";
 
-struct Result {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
-
-std::string Quote(const std::string& argument) {
-  std::string quoted = "'";
-  for (const char ch : argument) quoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
-  return quoted + "'";
-}
+using tool_test::Has;
+using tool_test::ToolResult;
 
 // Format 2, a carrier region that matches neither table, deterministic bytes elsewhere.
 ParameterModule SampleImage() {
@@ -48,38 +37,8 @@ ParameterModule SampleImage() {
   return module;
 }
 
-class ImageBurnTest : public testing::Test {
+class ImageBurnTest : public tool_test::ToolDirectoryTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "stampwright-burn-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  Result Run(const std::vector<std::string>& arguments) {
-    const fs::path err_path = dir_ / ".stderr";
-    std::string command = "cd " + Quote(dir_) + " && " +
-                          Quote(std::string(STAMPWRIGHT_BIN_DIR) + "/stampwright-tool");
-    for (const std::string& argument : arguments) command += " " + Quote(argument);
-    command += " </dev/null 2>" + Quote(err_path);
-    Result result;
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return result;
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
-    const int status = ::pclose(pipe);
-    result.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream err(err_path, std::ios::binary);
-    result.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-    return result;
-  }
-
-  void Write(const std::string& name, const uint8_t* bytes, size_t size) {
-    std::ofstream out(dir_ / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes), static_cast<std::streamsize>(size));
-  }
   void WriteImage(const std::string& name, const ParameterModule& module) {
     Write(name, module.bytes.data(), module.bytes.size());
   }
@@ -91,24 +50,18 @@ class ImageBurnTest : public testing::Test {
     return {module.bytes.begin(), module.bytes.end()};
   }
 
-  Result Burn(const std::vector<std::string>& extra = {}) {
+  ToolResult Burn(const std::vector<std::string>& extra = {}) {
     std::vector<std::string> arguments = {"image", "burn", "in.bin", "out.bin", "--mac", kMacText,
                                           "--password", kGrouped};
     arguments.insert(arguments.end(), extra.begin(), extra.end());
     return Run(arguments);
   }
-
-  fs::path dir_;
 };
-
-bool Has(const std::string& text, const std::string& line) {
-  return text.find(line + "\n") != std::string::npos;
-}
 
 TEST_F(ImageBurnTest, WritesTheBurnFieldsAndNothingElse) {
   const ParameterModule in = SampleImage();
   WriteImage("in.bin", in);
-  const Result result = Burn();
+  const ToolResult result = Burn();
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const std::vector<uint8_t> out = Read("out.bin");
   ASSERT_EQ(out.size(), kModuleSize);
@@ -147,7 +100,7 @@ TEST_F(ImageBurnTest, MatchesWhatTheStationBurns) {
   using namespace station_test;
   const ParameterModule in = SampleImage();
   WriteImage("in.bin", in);
-  const Result result = Burn({"--chip", "none"});
+  const ToolResult result = Burn({"--chip", "none"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
 
   StationHarness h;
@@ -188,7 +141,7 @@ TEST_F(ImageBurnTest, InPlaceBurnReplacesTheFile) {
   WriteImage("in.bin", SampleImage());
   ASSERT_EQ(Burn().exit_code, 0);
   const std::vector<uint8_t> out = Read("out.bin");
-  const Result again = Run({"image", "burn", "out.bin", "out.bin", "--mac", kMacText,
+  const ToolResult again = Run({"image", "burn", "out.bin", "out.bin", "--mac", kMacText,
                             "--password", kGrouped});
   ASSERT_EQ(again.exit_code, 0) << again.err;
   EXPECT_EQ(Read("out.bin"), out) << "burning twice gives the same image";
@@ -208,13 +161,13 @@ TEST_F(ImageBurnTest, BadCommandLinesAreUsageErrors) {
       {"image", "burn", "in.bin", "out.bin", "--mac", kMacText, "--password", kGrouped, "-v"},
   };
   for (const std::vector<std::string>& line : lines) {
-    const Result result = Run(line);
+    const ToolResult result = Run(line);
     EXPECT_EQ(result.exit_code, 2) << line.size() << ": " << result.err;
     EXPECT_NE(result.err.find("usage: stampwright-tool image burn"), std::string::npos)
         << result.err;
     EXPECT_FALSE(fs::exists(dir_ / "out.bin"));
   }
-  const Result help = Run({"image", "burn", "--help"});
+  const ToolResult help = Run({"image", "burn", "--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("--chip px300|px100|none"), std::string::npos) << help.out;
 }
@@ -223,7 +176,7 @@ TEST_F(ImageBurnTest, UnusableFilesFailAndWriteNothing) {
   const std::vector<uint8_t> bytes(kModuleSize + 1, 0x11);
   for (size_t size : {size_t{0}, kModuleSize - 1, kModuleSize + 1}) {
     Write("in.bin", bytes.data(), size);
-    const Result result = Burn();
+    const ToolResult result = Burn();
     EXPECT_EQ(result.exit_code, 1) << size;
     EXPECT_NE(result.err.find("7864"), std::string::npos) << result.err;
     EXPECT_FALSE(fs::exists(dir_ / "out.bin")) << size;
@@ -231,7 +184,7 @@ TEST_F(ImageBurnTest, UnusableFilesFailAndWriteNothing) {
   fs::remove(dir_ / "in.bin");
   EXPECT_EQ(Burn().exit_code, 1);
   WriteImage("in.bin", SampleImage());
-  const Result unwritable = Run({"image", "burn", "in.bin", "no/such/dir/out.bin", "--mac",
+  const ToolResult unwritable = Run({"image", "burn", "in.bin", "no/such/dir/out.bin", "--mac",
                                  kMacText, "--password", kGrouped});
   EXPECT_EQ(unwritable.exit_code, 1);
   EXPECT_NE(unwritable.err.find("no/such/dir/out.bin"), std::string::npos) << unwritable.err;
@@ -239,7 +192,7 @@ TEST_F(ImageBurnTest, UnusableFilesFailAndWriteNothing) {
 
 TEST_F(ImageBurnTest, TextsTheStationWouldTakeAsTheyAreAreNoted) {
   WriteImage("in.bin", SampleImage());
-  const Result result = Run({"image", "burn", "in.bin", "out.bin", "--mac", "02A0C5G01234",
+  const ToolResult result = Run({"image", "burn", "in.bin", "out.bin", "--mac", "02A0C5G01234",
                              "--password", std::string(kGrouped) + "-EXTRA"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(Has(result.out, "MacAddress: 02:A0:C5:70:12:34")) << result.out;
