@@ -4,8 +4,9 @@
 //
 //   startup_bench [--runs N] -- PROGRAM ARGS...            headless: until the "ready" event
 //   startup_bench [--runs N] --window CAPTION -- PROGRAM ARGS...
-//                                                          window: until a top-level window of
-//                                                          that name is viewable (xwininfo)
+//                                                          window: until a top-level window is
+//                                                          mapped (xev), checked to be the one of
+//                                                          that name (xwininfo)
 //
 // "--workdir DIR" is appended to the program's arguments. In headless mode stdin is empty, so the
 // program closes by itself right after "ready"; the time to its exit is reported too. In window
@@ -57,15 +58,18 @@ void RemoveTree(const std::string& dir) {
   if (std::system(command.c_str()) != 0) std::fprintf(stderr, "startup_bench: cannot remove %s\n", dir.c_str());
 }
 
-// Starts the program with stdin from /dev/null and stdout into `out_fd` (or /dev/null).
-pid_t Spawn(const std::vector<std::string>& command, const std::string& runtime_dir, int out_fd) {
+// Starts the program with stdin from /dev/null, stdout into `out_fd` (or /dev/null) and stderr
+// into the run's log.
+pid_t Spawn(const std::vector<std::string>& command, const std::string& runtime_dir, int out_fd,
+            const std::string& log) {
   const pid_t child = ::fork();
   if (child != 0) return child;
   ::setenv("XDG_RUNTIME_DIR", runtime_dir.c_str(), 1);
   const int null_fd = ::open("/dev/null", O_RDWR);
+  const int log_fd = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   ::dup2(null_fd, 0);
   ::dup2(out_fd >= 0 ? out_fd : null_fd, 1);
-  ::dup2(null_fd, 2);
+  ::dup2(log_fd >= 0 ? log_fd : null_fd, 2);
   std::vector<char*> argv;
   for (const auto& argument : command) argv.push_back(const_cast<char*>(argument.c_str()));
   argv.push_back(nullptr);
@@ -87,11 +91,12 @@ std::optional<int> Reap(pid_t child, std::chrono::milliseconds limit) {
   return std::nullopt;
 }
 
-std::optional<RunResult> RunHeadless(std::vector<std::string> command, const std::string& runtime_dir) {
+std::optional<RunResult> RunHeadless(const std::vector<std::string>& command, const std::string& runtime_dir,
+                                     const std::string& log) {
   int pipe_fds[2];
   if (::pipe(pipe_fds) != 0) return std::nullopt;
   const auto start = Steady::now();
-  const pid_t child = Spawn(command, runtime_dir, pipe_fds[1]);
+  const pid_t child = Spawn(command, runtime_dir, pipe_fds[1], log);
   ::close(pipe_fds[1]);
   if (child < 0) return std::nullopt;
   ::fcntl(pipe_fds[0], F_SETFL, O_NONBLOCK);
@@ -135,18 +140,96 @@ bool WindowViewable(const std::string& caption) {
   return viewable;
 }
 
-std::optional<RunResult> RunWindow(std::vector<std::string> command, const std::string& runtime_dir,
-                                   const std::string& caption) {
-  const auto start = Steady::now();
-  const pid_t child = Spawn(command, runtime_dir, -1);
-  if (child < 0) return std::nullopt;
-  std::optional<RunResult> result;
-  while (Steady::now() - start < kRunLimit) {
-    if (WindowViewable(caption)) {
-      result = RunResult{MsSince(start), std::nullopt, std::nullopt};
-      break;
+// One xev on the root window for the whole bench, reporting every top-level window mapped. Waiting
+// on its output rather than polling the server with a new client every few milliseconds matters:
+// under such polling the program's own connection to the server was now and then refused.
+class MapWatcher {
+ public:
+  MapWatcher() {
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      const int null_fd = ::open("/dev/null", O_RDWR);
+      ::dup2(null_fd, 0);
+      ::dup2(pipe_fds[1], 1);
+      ::dup2(null_fd, 2);
+      ::execlp("xev", "xev", "-root", "-event", "substructure", static_cast<char*>(nullptr));
+      ::_exit(127);
     }
-    if (::waitpid(child, nullptr, WNOHANG) == child) return std::nullopt;  // ended before showing
+    ::close(pipe_fds[1]);
+    fd_ = pipe_fds[0];
+    ::fcntl(fd_, F_SETFL, O_NONBLOCK);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // xev selects its events
+  }
+  ~MapWatcher() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGTERM);
+      ::waitpid(pid_, nullptr, 0);
+    }
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool ok() const { return pid_ > 0 && fd_ >= 0 && ::waitpid(pid_, nullptr, WNOHANG) == 0; }
+
+  // Forgets what was reported so far.
+  void Drain() {
+    char buffer[4096];
+    while (::read(fd_, buffer, sizeof buffer) > 0) {
+    }
+    pending_.clear();
+  }
+
+  // True once a top-level window has been mapped; false when `keep_waiting` says stop.
+  template <typename KeepWaiting>
+  bool AwaitMap(KeepWaiting keep_waiting) {
+    char buffer[4096];
+    while (keep_waiting()) {
+      const ssize_t got = ::read(fd_, buffer, sizeof buffer);
+      if (got <= 0) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        continue;
+      }
+      pending_.append(buffer, static_cast<size_t>(got));
+      for (size_t end; (end = pending_.find('\n')) != std::string::npos; pending_.erase(0, end + 1)) {
+        if (pending_.compare(0, 9, "MapNotify") == 0) {
+          pending_.erase(0, end + 1);
+          return true;
+        }
+      }
+    }
+    return false;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  std::string pending_;
+};
+
+std::optional<RunResult> RunWindow(const std::vector<std::string>& command, const std::string& runtime_dir,
+                                   const std::string& log, const std::string& caption, MapWatcher& watcher) {
+  watcher.Drain();
+  const auto start = Steady::now();
+  const pid_t child = Spawn(command, runtime_dir, -1, log);
+  if (child < 0) return std::nullopt;
+  int status = 0;
+  bool ended = false;
+  const bool mapped = watcher.AwaitMap([&] {
+    ended = ::waitpid(child, &status, WNOHANG) == child;
+    return !ended && Steady::now() - start < kRunLimit;
+  });
+  std::optional<RunResult> result;
+  // The window mapped must be the station's, named by its caption.
+  if (mapped) result = RunResult{MsSince(start), std::nullopt, std::nullopt};
+  if (mapped && !WindowViewable(caption)) {
+    std::fprintf(stderr, "startup_bench: a window was mapped, but none named \"%s\" is viewable\n", caption.c_str());
+    result.reset();
+  }
+  if (ended) {
+    std::fprintf(stderr, "startup_bench: the program ended after %.0f ms before its window showed (%s %d)\n",
+                 MsSince(start), WIFEXITED(status) ? "exit" : "signal",
+                 WIFEXITED(status) ? WEXITSTATUS(status) : WTERMSIG(status));
+    return std::nullopt;
   }
   ::kill(child, SIGTERM);
   Reap(child, std::chrono::seconds(5));
@@ -179,6 +262,14 @@ int main(int argc, char** argv) {
   }
   const std::vector<std::string> base(argv + first + 1, argv + argc);
 
+  std::optional<MapWatcher> watcher;
+  if (caption) {
+    watcher.emplace();
+    if (!watcher->ok()) {
+      std::fprintf(stderr, "startup_bench: cannot start xev on the display\n");
+      return 1;
+    }
+  }
   std::vector<double> shown, reported, exited;
   for (int run = 0; run < runs; ++run) {
     const std::string dir = MakeTempDir("startup-bench");
@@ -189,13 +280,17 @@ int main(int argc, char** argv) {
     std::vector<std::string> command = base;
     command.push_back("--workdir");
     command.push_back(dir + "/work");
-    const auto result = caption ? RunWindow(command, dir + "/runtime", *caption)
-                                : RunHeadless(command, dir + "/runtime");
-    RemoveTree(dir);
+    const std::string log = dir + "/stderr.log";
+    const auto result = caption ? RunWindow(command, dir + "/runtime", log, *caption, *watcher)
+                                : RunHeadless(command, dir + "/runtime", log);
     if (!result) {
-      std::fprintf(stderr, "startup_bench: run %d: the page was never shown\n", run + 1);
+      std::fprintf(stderr, "startup_bench: run %d: the page was never shown; its stderr:\n", run + 1);
+      const std::string show = "cat '" + log + "' >&2";
+      if (std::system(show.c_str()) != 0) std::fprintf(stderr, "(no log)\n");
+      RemoveTree(dir);
       return 1;
     }
+    RemoveTree(dir);
     shown.push_back(result->shown_ms);
     std::printf("run %d: shown after %.1f ms", run + 1, result->shown_ms);
     if (result->reported_ms) {

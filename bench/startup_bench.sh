@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Start-up time of the station with one adapter and no unit: a veth end in a network namespace of
 # its own (its peer in another namespace, nothing listening), `stampwright --headless` until its
-# "ready" event, then the window under xvfb-run until it is viewable. Both namespaces are made for
-# this run and removed after it. Needs root, xvfb-run and xwininfo (x11-utils).
+# "ready" event, then the window on an Xvfb server until it is viewable. Both namespaces are made for
+# this run and removed after it. Needs root, Xvfb, xev and xwininfo (x11-utils).
 #
 #   bench/startup_bench.sh [BUILD_DIR] [RUNS]
 set -euo pipefail
@@ -19,8 +19,12 @@ ns_peer="${tag}-peer"
 ns_station="${tag}-station"
 veth_peer="${tag}p"
 veth_station="${tag}s"
+work=$(mktemp -d)
+xvfb_pid=""
 
 cleanup() {
+  if [[ -n "$xvfb_pid" ]]; then kill -TERM "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
   ip netns del "$ns_peer" 2>/dev/null || true
   ip netns del "$ns_station" 2>/dev/null || true
 }
@@ -41,11 +45,21 @@ echo "== headless: start to the ready event"
 timeout 300 ip netns exec "$ns_station" "$bench" --runs "$runs" -- \
   "$station" --headless --interface "$veth_station"
 
-if command -v xvfb-run >/dev/null && command -v xwininfo >/dev/null; then
+if command -v Xvfb >/dev/null && command -v xev >/dev/null && command -v xwininfo >/dev/null; then
   echo "== window: start to a viewable window (Xvfb)"
-  timeout 300 ip netns exec "$ns_station" xvfb-run -a -s "-screen 0 1280x1024x24" \
+  # Our own server, on a display number it picks itself (-displayfd): no race with other X
+  # servers on the machine, and ended by its PID.
+  ip netns exec "$ns_station" Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp \
+    3> "$work/display" 2> "$work/xvfb.log" &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do  # at most 5 s
+    [[ -s "$work/display" ]] && break
+    sleep 0.05
+  done
+  [[ -s "$work/display" ]] || { echo "Xvfb did not start" >&2; cat "$work/xvfb.log" >&2; exit 1; }
+  DISPLAY=":$(head -n 1 "$work/display")" timeout 300 ip netns exec "$ns_station" \
     "$bench" --runs "$runs" --window "Stampwright v3.0.2a (for f/w v3.0.x)" -- \
     "$station" --interface "$veth_station"
 else
-  echo "== window: skipped (needs xvfb-run and xwininfo from x11-utils)"
+  echo "== window: skipped (needs Xvfb, and xev and xwininfo from x11-utils)"
 fi
