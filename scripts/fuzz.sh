@@ -33,7 +33,12 @@ cmake --build "$build" --target "${names[@]}" -j "$(nproc)"
 
 # The file targets rewrite their file for every input: keep it in memory when we can, since a
 # disk-backed /tmp makes them a hundred times slower.
-if [[ -d /dev/shm && -w /dev/shm ]]; then export TMPDIR=/dev/shm; fi
+# A private directory, removed at the end even when a target crashed and left its file behind.
+scratch_parent=/tmp
+if [[ -d /dev/shm && -w /dev/shm ]]; then scratch_parent=/dev/shm; fi
+TMPDIR="$(mktemp -d "$scratch_parent/stampwright-fuzz.XXXXXX")"
+export TMPDIR
+trap 'rm -rf "$TMPDIR"' EXIT
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 # One target per core at a time; each writes its own log.
