@@ -13,32 +13,19 @@ bench="$build/bench/roundtrip_bench"
 [[ -x "$sim" && -x "$bench" ]] || { echo "build stampwright-unit-sim and roundtrip_bench in $build first" >&2; exit 2; }
 [[ $(id -u) -eq 0 ]] || { echo "roundtrip_bench: needs root for network namespaces" >&2; exit 2; }
 
+source "$(dirname "$0")/../scripts/lib/veth_pair.sh"
 tag="swb$$"
-ns_unit="${tag}-unit"
-ns_station="${tag}-station"
-veth_unit="${tag}u"
-veth_station="${tag}s"
 log=$(mktemp)
 sim_pid=""
 
 cleanup() {
   if [[ -n "$sim_pid" ]]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  ip netns del "$ns_unit" 2>/dev/null || true
-  ip netns del "$ns_station" 2>/dev/null || true
+  veth_pair_remove
   rm -f "$log"
 }
 trap cleanup EXIT
 
-ip netns add "$ns_unit"
-ip netns add "$ns_station"
-ip link add "$veth_unit" type veth peer name "$veth_station"
-ip link set "$veth_unit" netns "$ns_unit"
-ip link set "$veth_station" netns "$ns_station"
-for pair in "$ns_unit $veth_unit" "$ns_station $veth_station"; do
-  set -- $pair
-  ip netns exec "$1" sysctl -qw "net.ipv6.conf.$2.disable_ipv6=1" 2>/dev/null || true
-  ip -n "$1" link set "$2" up
-done
+veth_pair_create "$tag" || { echo "cannot create the network namespaces" >&2; exit 1; }
 
 # No answer delay: the figure is the station's path plus the wire, not the simulated latency.
 ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --latency 0 2>> "$log" &

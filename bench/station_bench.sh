@@ -14,32 +14,19 @@ bench="$build/bench/station_bench"
 [[ -x "$sim" && -x "$bench" ]] || { echo "build stampwright-unit-sim and station_bench in $build first" >&2; exit 2; }
 [[ $(id -u) -eq 0 ]] || { echo "station_bench.sh: needs root for network namespaces" >&2; exit 2; }
 
+source "$(dirname "$0")/../scripts/lib/veth_pair.sh"
 tag="swsb$$"
-ns_unit="${tag}-unit"
-ns_station="${tag}-station"
-veth_unit="${tag}u"
-veth_station="${tag}s"
 log=$(mktemp)
 sim_pid=""
 
 cleanup() {
   if [[ -n "$sim_pid" ]]; then kill -TERM "$sim_pid" 2>/dev/null || true; wait "$sim_pid" 2>/dev/null || true; fi
-  ip netns del "$ns_unit" 2>/dev/null || true
-  ip netns del "$ns_station" 2>/dev/null || true
+  veth_pair_remove
   rm -f "$log"
 }
 trap cleanup EXIT
 
-ip netns add "$ns_unit"
-ip netns add "$ns_station"
-ip link add "$veth_unit" type veth peer name "$veth_station"
-ip link set "$veth_unit" netns "$ns_unit"
-ip link set "$veth_station" netns "$ns_station"
-for pair in "$ns_unit $veth_unit" "$ns_station $veth_station"; do
-  set -- $pair
-  ip netns exec "$1" sysctl -qw "net.ipv6.conf.$2.disable_ipv6=1" 2>/dev/null || true
-  ip -n "$1" link set "$2" up
-done
+veth_pair_create "$tag" || { echo "cannot create the network namespaces" >&2; exit 1; }
 
 # The unit already carries the MAC the bench burns, so every burn is the same; its restart ends
 # well within the burn's 200 ms settling time.

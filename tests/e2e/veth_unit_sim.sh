@@ -22,47 +22,19 @@ missing() {
 [[ $(id -u) -eq 0 ]] || missing "needs root to create network namespaces"
 command -v ip >/dev/null || missing "the ip tool (iproute2) is missing"
 
+source "$(dirname "$0")/../../scripts/lib/veth_pair.sh"
 tag="sw$$"
-ns_unit="${tag}-unit"
-ns_station="${tag}-station"
-veth_unit="${tag}u"
-veth_station="${tag}s"
 work=$(mktemp -d)
 sim_pid=""
 
-# SIGTERM, then up to 5 s for the simulator to leave, then SIGKILL; its exit status is returned.
-stop_sim() {
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  for _ in $(seq 1 50); do
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -0 "$sim_pid" 2>/dev/null && kill -KILL "$sim_pid" 2>/dev/null
-  local status=0
-  wait "$sim_pid" 2>/dev/null || status=$?
-  sim_pid=""
-  return $status
-}
-
 cleanup() {
   if [[ -n "$sim_pid" ]]; then stop_sim || true; fi
-  ip netns del "$ns_unit" 2>/dev/null || true
-  ip netns del "$ns_station" 2>/dev/null || true
+  veth_pair_remove
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-ip netns add "$ns_unit" || missing "cannot create a network namespace"
-ip netns add "$ns_station"
-ip link add "$veth_unit" type veth peer name "$veth_station"
-ip link set "$veth_unit" netns "$ns_unit"
-ip link set "$veth_station" netns "$ns_station"
-for pair in "$ns_unit $veth_unit" "$ns_station $veth_station"; do
-  set -- $pair
-  # Keep the wire quiet: nothing but the management frames of this test.
-  ip netns exec "$1" sysctl -qw "net.ipv6.conf.$2.disable_ipv6=1" 2>/dev/null || true
-  ip -n "$1" link set "$2" up
-done
+veth_pair_create "$tag" || missing "cannot create a network namespace"
 
 head -c 7864 /dev/urandom > "$work/image.bin"
 

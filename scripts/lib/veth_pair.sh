@@ -1,0 +1,48 @@
+# Two network namespaces joined by a veth pair, made for one run and removed after it, and the
+# simulator on one end stopped by its PID. Sourced by the wire tests and benchmarks; it sets no
+# trap of its own.
+#
+#   veth_pair_create TAG   sets ns_unit, ns_station, veth_unit, veth_station; 1 when the
+#                          namespaces cannot be made
+#   veth_pair_remove       deletes both namespaces (and with them the veth pair)
+#   stop_sim               SIGTERM to $sim_pid, up to 5 s, then SIGKILL; returns its exit status
+
+veth_pair_create() {
+  ns_unit="$1-unit"
+  ns_station="$1-station"
+  veth_unit="$1u"
+  veth_station="$1s"
+  ip netns add "$ns_unit" || return 1
+  ip netns add "$ns_station" || return 1
+  ip link add "$veth_unit" type veth peer name "$veth_station" || return 1
+  ip link set "$veth_unit" netns "$ns_unit" || return 1
+  ip link set "$veth_station" netns "$ns_station" || return 1
+  local ns dev
+  for ns in "$ns_unit" "$ns_station"; do
+    dev=$veth_unit
+    [[ $ns == "$ns_station" ]] && dev=$veth_station
+    # Keep the wire quiet: nothing but the management frames of this run.
+    ip netns exec "$ns" sysctl -qw "net.ipv6.conf.$dev.disable_ipv6=1" 2>/dev/null || true
+    ip -n "$ns" link set "$dev" up || return 1
+  done
+}
+
+veth_pair_remove() {
+  [[ -n "${ns_unit:-}" ]] && ip netns del "$ns_unit" 2>/dev/null
+  [[ -n "${ns_station:-}" ]] && ip netns del "$ns_station" 2>/dev/null
+  return 0
+}
+
+stop_sim() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  local _
+  for _ in $(seq 1 50); do
+    kill -0 "$sim_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$sim_pid" 2>/dev/null && kill -KILL "$sim_pid" 2>/dev/null
+  local status=0
+  wait "$sim_pid" 2>/dev/null || status=$?
+  sim_pid=""
+  return $status
+}
