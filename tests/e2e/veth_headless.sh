@@ -15,16 +15,9 @@ sim=$2
 tool=$3
 image_writer=$4
 
-missing() {
-  echo "veth_headless: $1" >&2
-  if [[ -n "${CI:-}" ]]; then exit 1; fi
-  exit 77
-}
-
-[[ $(id -u) -eq 0 ]] || missing "needs root to create network namespaces"
-command -v ip >/dev/null || missing "the ip tool (iproute2) is missing"
-
+wire_test_name=veth_headless
 source "$(dirname "$0")/../../scripts/lib/veth_pair.sh"
+wire_test_require_root
 tag="swh$$"
 work=$(mktemp -d)
 sim_pid=""
@@ -49,7 +42,7 @@ fail() {
   exit 1
 }
 
-veth_pair_create "$tag" || missing "cannot create a network namespace"
+veth_pair_create "$tag" || wire_test_unavailable "cannot create a network namespace"
 
 unit_mac=02:00:00:00:00:07
 version="PX300-AV 3.0.2 headless-$$"

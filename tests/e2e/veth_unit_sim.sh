@@ -13,16 +13,9 @@ set -euo pipefail
 sim=$1
 client=$2
 
-missing() {
-  echo "veth_unit_sim: $1" >&2
-  if [[ -n "${CI:-}" ]]; then exit 1; fi
-  exit 77
-}
-
-[[ $(id -u) -eq 0 ]] || missing "needs root to create network namespaces"
-command -v ip >/dev/null || missing "the ip tool (iproute2) is missing"
-
+wire_test_name=veth_unit_sim
 source "$(dirname "$0")/../../scripts/lib/veth_pair.sh"
+wire_test_require_root
 tag="sw$$"
 work=$(mktemp -d)
 sim_pid=""
@@ -34,7 +27,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-veth_pair_create "$tag" || missing "cannot create a network namespace"
+veth_pair_create "$tag" || wire_test_unavailable "cannot create a network namespace"
 
 head -c 7864 /dev/urandom > "$work/image.bin"
 
