@@ -1,9 +1,5 @@
 #include "programming/firmware_upgrade.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +7,7 @@
 #include <optional>
 
 #include "app/station.h"
+#include "base/regular_file.h"
 #include "base/text.h"
 #include "programming/burn.h"
 #include "programming/chunk_loop.h"
@@ -19,30 +16,13 @@
 #include "resources/controls.h"
 
 namespace stampwright {
-namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
 
 FirmwareReadResult ReadFirmwareFile(const std::string& path, uint8_t* image, size_t* length) {
   *length = 0;
-  // Opened without blocking, so that a FIFO is seen for what it is before anything waits on it.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return FirmwareReadResult::kCannotOpen;
-  struct stat status {};
-  if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-    ::close(fd);
-    return FirmwareReadResult::kNotAFile;
-  }
-  const File file(::fdopen(fd, "rb"));
-  if (!file) {
-    ::close(fd);
-    return FirmwareReadResult::kCannotOpen;
-  }
+  OpenResult opened;
+  const FileHandle file = OpenRegularFile(path, "rb", &opened);
+  if (opened == OpenResult::kNotARegularFile) return FirmwareReadResult::kNotAFile;
+  if (!file) return FirmwareReadResult::kCannotOpen;
   size_t total = 0;
   while (total < kFirmwareImageSize) {
     const size_t piece = std::min(kFirmwareReadPiece, kFirmwareImageSize - total);

@@ -1,7 +1,6 @@
 #include "programming/mac_database.h"
 
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
@@ -15,6 +14,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "base/regular_file.h"
 #include "resources/controls.h"
 
 namespace stampwright {
@@ -35,19 +35,9 @@ constexpr std::array<size_t, kPasswordLength> kPasswordPositions = {
 constexpr size_t kRecordPositions = kMacDigitPositions.size() + kPasswordPositions.size() + 1;
 static_assert(kRecordPositions == kMacRecordLength, "every position but 21 carries a character");
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-// A directory opens on this platform but cannot be read as a file: treat it as not openable.
-FileHandle OpenDatabase(const std::string& path) {
-  FileHandle file(std::fopen(path.c_str(), "r"));
-  if (!file) return nullptr;
-  struct stat info {};
-  if (::fstat(::fileno(file.get()), &info) != 0 || S_ISDIR(info.st_mode)) return nullptr;
-  return file;
-}
+// A directory, a FIFO or a device is not a database: treat it as not openable rather than block
+// the page or read without end.
+FileHandle OpenDatabase(const std::string& path) { return OpenRegularFile(path, "r"); }
 
 // A NUL among the record's characters would end its MAC or password text early as a C string
 // sees it (a shorter entry would then match, a burn would use a cut password): such a record is

@@ -223,6 +223,15 @@ TEST_F(MacDatabaseTest, DirectoryNamedLikeTheDatabaseCannotBeOpened) {
   EXPECT_FALSE(Lookup(kGoldenMac).opened);
 }
 
+TEST_F(MacDatabaseTest, FifoOrDeviceNamedLikeTheDatabaseIsRefusedAtOnce) {
+  // Opening a FIFO without a writer would block the page for good; a device never ends.
+  ASSERT_EQ(::mkfifo("cam.dbr", 0600), 0);
+  EXPECT_FALSE(Lookup(kGoldenMac).opened);
+  ASSERT_EQ(::unlink("cam.dbr"), 0);
+  ASSERT_EQ(::symlink("/dev/zero", "cam.dbr"), 0);
+  EXPECT_FALSE(Lookup(kGoldenMac).opened);
+}
+
 TEST_F(MacDatabaseTest, UnmatchedEntriesShowInvalidBox) {
   WriteFile("cam.dbr", std::string(kGoldenRecord) + "\n");
   for (const char* entry : {"02a0c5123456", "02A0C512345a", "02:A0:C5:12:34:56", "02-A0-C5-12-34",
