@@ -30,9 +30,6 @@ std::string TakeVersionText(const FrameReader& frame) {
 
 void HandleVersionConfirmation(Station& station, int a, const MessageHeader& header,
                                const FrameReader& frame) {
-  // Too short to hold the chip type and the text's first byte: not a confirmation to act on.
-  const std::optional<uint8_t> chip_type = frame.U8(kVersionChipTypeOffset);
-  if (!chip_type || !frame.Has(kVersionTextOffset, 1)) return;
   AdapterRecord& record = station.adapters.records[a];
   DeviceSummary& summary = station.summaries[a];
 
@@ -46,6 +43,9 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   if (summary.AdapterMac != destination) return;
   if (source == destination) return;
   if (station.VersionAnswered[a] != 0) return;
+  // Too short to carry the chip type and the text: it counts for presence, nothing is taken.
+  const std::optional<uint8_t> chip_type = frame.U8(kVersionChipTypeOffset);
+  if (!chip_type || !frame.Has(kVersionTextOffset, 1)) return;
 
   record.DeviceMac = source;
   summary.DeviceMac = source;

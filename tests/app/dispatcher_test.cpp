@@ -144,13 +144,22 @@ TEST_F(DispatcherTest, ShortAndForeignFramesAreReturnedUntouched) {
   h.station.registers.PendingRequestType = kVsVerQueryReq;
   // Too short for an ethertype, or another one: the frame filter keeps them out.
   EXPECT_FALSE(Deliver(std::vector<uint8_t>(10, 0x88)));
-  auto header_only = Version(kAdapter0, kUnitMac, 2, "v");
-  header_only.resize(kVersionTextOffset);
-  EXPECT_TRUE(Deliver(header_only));
   auto other_type = Version(kAdapter0, kUnitMac, 2, "v");
   other_type[13] = 0x00;
   EXPECT_FALSE(Deliver(other_type));
   EXPECT_EQ(h.station.adapters.records[0].DevicePresent, 0u);
+  EXPECT_THAT(h.page.texts(), IsEmpty());
+}
+
+TEST_F(DispatcherTest, VersionConfirmationWithoutChipAndTextCountsForPresenceOnly) {
+  h.station.registers.PendingRequestType = kVsVerQueryReq;
+  h.station.AutoReadDone = 1;
+  auto header_only = Version(kAdapter0, kUnitMac, 2, "v");
+  header_only.resize(kVersionTextOffset);
+  EXPECT_TRUE(Deliver(header_only));
+  EXPECT_EQ(h.station.adapters.records[0].DevicePresent, 1u);
+  EXPECT_TRUE(h.station.adapters.records[0].DeviceMac.IsZero());
+  EXPECT_EQ(h.station.VersionAnswered[0], 0u);
   EXPECT_THAT(h.page.texts(), IsEmpty());
 }
 
