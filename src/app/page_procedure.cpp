@@ -69,6 +69,11 @@ void BurnCommand(Station& station) {
 void OnPageCommand(Station& station, int id) {
   // Commands run one at a time: none may start inside another's message box.
   if (station.operation_depth > 0) return;
+  // Not a device operation: scan ticks go on while its dialog is open.
+  if (id == kSelectButton) {
+    SelectDatabaseFile(station);
+    return;
+  }
   DeviceOperation operation(station);
   switch (id) {
     case kScanButton:
@@ -76,9 +81,6 @@ void OnPageCommand(Station& station, int id) {
       break;
     case kBrowseButton:
       UpgradeFirmware(station);
-      break;
-    case kSelectButton:
-      SelectDatabaseFile(station);
       break;
     case kBurnButton:
       // Only a read that identified the chip enables Burn: never burn an image not read.

@@ -139,14 +139,22 @@ TEST_F(PageProcedureTest, BurnWithAnUnknownMacShowsOnlyTheLookupBox) {
   EXPECT_EQ(h.page.GetText(kStatusLine, 80), "Read Module OK - PX300 Class B");
 }
 
-TEST_F(PageProcedureTest, ACommandIsRefusedWhileAnotherRuns) {
+TEST_F(PageProcedureTest, ACommandIsRefusedWhileADeviceOperationRuns) {
   int inner_queries = -1;
   h.page.on_file_dialog = [&] {
     OnPageCommand(h.station, kScanButton);
     inner_queries = static_cast<int>(QueriesSent());
   };
-  OnPageCommand(h.station, kSelectButton);
+  OnPageCommand(h.station, kBrowseButton);  // the firmware dialog is part of the upgrade
   EXPECT_EQ(inner_queries, 0);
+}
+
+TEST_F(PageProcedureTest, ScanTicksGoOnWhileTheDatabaseDialogIsOpen) {
+  h.page.on_file_dialog = [&] { h.Tick(); };
+  OnPageCommand(h.station, kSelectButton);
+  EXPECT_EQ(QueriesSent(), 3u);
+  EXPECT_FALSE(h.station.tick_pending);
+  EXPECT_EQ(h.page.GetText(kStatusLine, 80), "No Device");
 }
 
 }  // namespace
