@@ -1,5 +1,6 @@
 #include "app/headless/headless_page.h"
 
+#include <filesystem>
 #include <utility>
 #include <vector>
 
@@ -111,6 +112,11 @@ std::optional<std::string> HeadlessPage::OpenFileDialog(const FileDialogRequest&
   file_answers_.pop_front();
   // The path must fit the caller's buffer with its terminator, as the platform's dialog demands.
   if (answer && (answer->empty() || answer->size() + 1 > request.max_path)) return std::nullopt;
+  // The dialog lets only an existing file in an existing folder be chosen.
+  if (answer && (request.flags & kOfnFileMustExist) != 0 &&
+      !std::filesystem::is_regular_file(*answer)) {
+    return std::nullopt;
+  }
   return answer;
 }
 

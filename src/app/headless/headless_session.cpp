@@ -18,12 +18,11 @@ HeadlessSession::HeadlessSession(Station& station, HeadlessPage& page, EventWrit
                                  int input_fd)
     : station_(station), page_(page), events_(events), input_fd_(input_fd) {
   hold_timer_.setSingleShot(true);
+  // "sleep" and "wait" are promises in milliseconds: a coarse timer may end them 5 % early.
+  hold_timer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&hold_timer_, &QTimer::timeout, [this] {
     if (hold_ == Hold::kWait) {
-      events_.Write({{"event", "timeout"},
-                     {"id", wait_.id},
-                     {"text", wait_.text},
-                     {"shown", page_.TextOf(wait_.id).value_or("")}});
+      events_.Write({{"event", "timeout"}, {"id", wait_.id}, {"text", wait_.text}});
     }
     EndHold();
   });
