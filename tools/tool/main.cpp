@@ -46,7 +46,11 @@ void PrintCommandList(std::FILE* out) {
                kProgram, kProgram);
   for (const ToolCommand& command : kCommands) {
     const std::string synopsis = std::string(command.name) + " " + command.usage;
-    std::fprintf(out, "  %-24s %s\n", synopsis.c_str(), command.summary);
+    if (synopsis.size() > 24) {  // a long synopsis gets a line of its own
+      std::fprintf(out, "  %s\n  %-24s %s\n", synopsis.c_str(), "", command.summary);
+    } else {
+      std::fprintf(out, "  %-24s %s\n", synopsis.c_str(), command.summary);
+    }
   }
 }
 
