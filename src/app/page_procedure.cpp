@@ -10,6 +10,7 @@
 #include "programming/mac_database.h"
 #include "programming/module_read.h"
 #include "resources/controls.h"
+#include "resources/page_template.h"
 #include "settings/state_file.h"
 
 namespace stampwright {
@@ -42,15 +43,8 @@ void SaveState(Station& station) {
 }
 
 void SelectDatabaseFile(Station& station) {
-  FileDialogRequest request;
-  request.filters = {{"ALL (*.db;*.txt)", "*.db;*.txt"},
-                     {"Text (*.txt)", "*.txt"},
-                     {"DB (*.db)", "*.db"}};
-  request.filter_index = 1;
-  request.flags = kOfnPathMustExist | kOfnFileMustExist;
-  request.max_path = kPathBufferSize;
   station.database_path.fill(0);
-  const std::optional<std::string> path = station.page.OpenFileDialog(request);
+  const std::optional<std::string> path = station.page.OpenFileDialog(DatabaseFileDialogRequest());
   if (!path || path->size() >= kPathBufferSize) return;
   std::memcpy(station.database_path.data(), path->data(), path->size());
   station.page.SetText(kDbPathEdit, *path);

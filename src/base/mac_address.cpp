@@ -3,17 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/hex.h"
+
 namespace stampwright {
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-}  // namespace
 
 MacAddress MacAddress::FromBytes(const uint8_t* bytes) {
   MacAddress mac;

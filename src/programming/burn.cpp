@@ -102,19 +102,12 @@ void BurnDevice(Station& station) {
   page.SetText(kStatusLine, FormatText("checksum: %08x", keys.checksum));
 
   TransferRegisters& registers = station.registers;
-  MessageContext messages = station.Messages();
-  const int adapter = station.adapters.CurrentAdapter;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
-  StallCounter stalls;
-  registers.WriteTransferOffset = 0;
-  do {
-    const uint32_t offset = registers.WriteTransferOffset;
-    SendWriteModule(messages, adapter, offset, ChunkLength(kTotal, offset), kModuleIdParameter,
-                    station.module);
-    station.clock.Sleep(2);
-    WaitForResponses(station, adapter, 50);
-    if (stalls.GiveUp(offset, registers.WriteTransferOffset)) break;
-  } while (registers.WriteTransferOffset < kTotal);
+  const ParameterModule& module = station.module;
+  RunChunkLoop(station, registers.WriteTransferOffset, kTotal, 2,
+               [&module](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+                 SendWriteModule(messages, adapter, offset, length, kModuleIdParameter, module);
+               });
 
   page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
                                        static_cast<int>(registers.WriteTransferOffset)));

@@ -2,7 +2,10 @@
 
 #include <cstdint>
 
+#include "app/station.h"
 #include "protocol/management_message.h"
+#include "protocol/requests.h"
+#include "protocol/station_wait.h"
 
 namespace stampwright {
 
@@ -31,5 +34,27 @@ class StallCounter {
  private:
   unsigned stalled_ = 0;
 };
+
+constexpr uint32_t kChunkWaitMs = 50;
+
+// The chunk loop of a module transfer on the current adapter. offset is the TransferOffset that
+// the confirmations advance (set to 0 here); send_chunk(messages, adapter, offset, length) sends
+// one request, followed by the pause and the wait. Ends when the offset has reached total, or
+// after kChunkSendLimit sends in a row that did not move it.
+template <typename SendChunk>
+void RunChunkLoop(Station& station, uint32_t& offset, uint32_t total, uint32_t pause_ms,
+                  SendChunk send_chunk) {
+  MessageContext messages = station.Messages();
+  const int adapter = station.adapters.CurrentAdapter;
+  StallCounter stalls;
+  offset = 0;
+  while (offset < total) {
+    const uint32_t sent_at = offset;
+    send_chunk(messages, adapter, sent_at, ChunkLength(total, sent_at));
+    station.clock.Sleep(pause_ms);
+    WaitForResponses(station, adapter, kChunkWaitMs);
+    if (stalls.GiveUp(sent_at, offset)) break;
+  }
+}
 
 }  // namespace stampwright

@@ -64,19 +64,14 @@ bool UpgradeFirmware(Station& station) {
   if (length == 0) return true;
 
   TransferRegisters& registers = station.registers;
-  MessageContext messages = station.Messages();
-  const int adapter = station.adapters.CurrentAdapter;
   const auto total = static_cast<uint32_t>(length);
-  StallCounter stalls;
-  registers.WriteTransferOffset = 0;
-  while (registers.WriteTransferOffset < total) {
-    const uint32_t offset = registers.WriteTransferOffset;
-    SendWriteFirmware(messages, adapter, offset, ChunkLength(total, offset), kModuleIdFirmware,
-                      image.get(), length);
-    station.clock.Sleep(1);
-    WaitForResponses(station, adapter, 50);
-    if (stalls.GiveUp(offset, registers.WriteTransferOffset)) break;
-  }
+  const uint8_t* const data = image.get();
+  RunChunkLoop(station, registers.WriteTransferOffset, total, 1,
+               [data, length](MessageContext& messages, int adapter, uint32_t offset,
+                              uint32_t chunk) {
+                 SendWriteFirmware(messages, adapter, offset, chunk, kModuleIdFirmware, data,
+                                   length);
+               });
   image.reset();
 
   if (registers.WriteTransferOffset == total) {

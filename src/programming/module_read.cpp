@@ -60,18 +60,11 @@ void IdentifyChip(Station& station) {
 
 void ReadModule(Station& station) {
   TransferRegisters& registers = station.registers;
-  MessageContext messages = station.Messages();
-  const int adapter = station.adapters.CurrentAdapter;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
-  StallCounter stalls;
-  registers.ReadTransferOffset = 0;
-  do {
-    const uint32_t offset = registers.ReadTransferOffset;
-    SendReadModule(messages, adapter, offset, ChunkLength(kTotal, offset));
-    station.clock.Sleep(2);
-    WaitForResponses(station, adapter, 50);
-    if (stalls.GiveUp(offset, registers.ReadTransferOffset)) break;
-  } while (registers.ReadTransferOffset < kTotal);
+  RunChunkLoop(station, registers.ReadTransferOffset, kTotal, 2,
+               [](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+                 SendReadModule(messages, adapter, offset, length);
+               });
 
   if (registers.ReadTransferOffset != kTotal) {
     station.page.SetText(kStatusLine, FormatText("Read Module - offset: %d, Fail",

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "base/byte_order.h"
+#include "base/hex.h"
 
 namespace stampwright {
 namespace {
@@ -22,13 +23,6 @@ constexpr std::array<MessageTypeEntry, 8> kMessageTypes = {{
     {kVsModCommitReq, "VS_MOD_COMMIT.REQ"},
     {kVsModCommitCnf, "VS_MOD_COMMIT.CNF"},
 }};
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 }  // namespace
 
