@@ -14,32 +14,20 @@ bench="$(realpath "$build/bench/startup_bench")"
 [[ -x "$station" && -x "$bench" ]] || { echo "build stampwright and startup_bench in $build first" >&2; exit 2; }
 [[ $(id -u) -eq 0 ]] || { echo "startup_bench.sh: needs root for network namespaces" >&2; exit 2; }
 
+source "$(dirname "$0")/../scripts/lib/veth_pair.sh"
+# The station's end has a peer with nothing behind it: no unit.
 tag="swst$$"
-ns_peer="${tag}-peer"
-ns_station="${tag}-station"
-veth_peer="${tag}p"
-veth_station="${tag}s"
 work=$(mktemp -d)
 xvfb_pid=""
 
 cleanup() {
   if [[ -n "$xvfb_pid" ]]; then kill -TERM "$xvfb_pid" 2>/dev/null || true; wait "$xvfb_pid" 2>/dev/null || true; fi
   rm -rf "$work"
-  ip netns del "$ns_peer" 2>/dev/null || true
-  ip netns del "$ns_station" 2>/dev/null || true
+  veth_pair_remove
 }
 trap cleanup EXIT
 
-ip netns add "$ns_peer"
-ip netns add "$ns_station"
-ip link add "$veth_peer" type veth peer name "$veth_station"
-ip link set "$veth_peer" netns "$ns_peer"
-ip link set "$veth_station" netns "$ns_station"
-for pair in "$ns_peer $veth_peer" "$ns_station $veth_station"; do
-  set -- $pair
-  ip netns exec "$1" sysctl -qw "net.ipv6.conf.$2.disable_ipv6=1" 2>/dev/null || true
-  ip -n "$1" link set "$2" up
-done
+veth_pair_create "$tag" || { echo "cannot create the network namespaces" >&2; exit 1; }
 
 echo "== headless: start to the ready event"
 timeout 300 ip netns exec "$ns_station" "$bench" --runs "$runs" -- \
