@@ -60,3 +60,21 @@ wire_test_require_root() {
   [[ $(id -u) -eq 0 ]] || wire_test_unavailable "needs root to create network namespaces"
   command -v ip >/dev/null || wire_test_unavailable "the ip tool (iproute2) is missing"
 }
+
+# The start every wire test shares: root, a scratch directory $work, the namespaces joined by
+# their veth pair, and a trap that stops the simulator ($sim_pid) and removes all of it.
+#   wire_test_start TAG
+wire_test_start() {
+  wire_test_require_root
+  work=$(mktemp -d)
+  sim_pid=""
+  trap wire_test_cleanup EXIT
+  veth_pair_create "$1" || wire_test_unavailable "cannot create a network namespace"
+}
+
+wire_test_cleanup() {
+  if [[ -n "${sim_pid:-}" ]]; then stop_sim || true; fi
+  veth_pair_remove
+  [[ -n "${work:-}" ]] && rm -rf "$work"
+  return 0
+}

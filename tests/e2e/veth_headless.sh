@@ -17,17 +17,7 @@ image_writer=$4
 
 wire_test_name=veth_headless
 source "$(dirname "$0")/../../scripts/lib/veth_pair.sh"
-wire_test_require_root
-tag="swh$$"
-work=$(mktemp -d)
-sim_pid=""
-
-cleanup() {
-  if [[ -n "$sim_pid" ]]; then stop_sim || true; fi
-  veth_pair_remove
-  rm -rf "$work"
-}
-trap cleanup EXIT
+wire_test_start "swh$$"
 
 fail() {
   echo "veth_headless: FAILED: $1" >&2
@@ -41,8 +31,6 @@ fail() {
   tail -n 20 "$work/sim.log" >&2 || true
   exit 1
 }
-
-veth_pair_create "$tag" || wire_test_unavailable "cannot create a network namespace"
 
 unit_mac=02:00:00:00:00:07
 version="PX300-AV 3.0.2 headless-$$"

@@ -15,19 +15,7 @@ client=$2
 
 wire_test_name=veth_unit_sim
 source "$(dirname "$0")/../../scripts/lib/veth_pair.sh"
-wire_test_require_root
-tag="sw$$"
-work=$(mktemp -d)
-sim_pid=""
-
-cleanup() {
-  if [[ -n "$sim_pid" ]]; then stop_sim || true; fi
-  veth_pair_remove
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-veth_pair_create "$tag" || wire_test_unavailable "cannot create a network namespace"
+wire_test_start "sw$$"
 
 head -c 7864 /dev/urandom > "$work/image.bin"
 
