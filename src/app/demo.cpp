@@ -7,6 +7,7 @@
 #include <memory>
 #include <utility>
 
+#include "base/file_handle.h"
 #include "programming/mac_database.h"
 
 namespace stampwright {
@@ -24,10 +25,6 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 4> kDemoReco
 MacAddress MacAfterPrefix(std::string_view prefix, std::string_view tail) {
   return MacAddress::Parse(std::string(prefix) + std::string(tail)).value_or(MacAddress{});
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -56,7 +53,7 @@ SimulatedUnitConfig DemoUnitConfig(std::string_view mac_prefix, const Oui& oui) 
 
 SeedResult SeedDemoDatabase(const std::filesystem::path& path, std::string_view mac_prefix) {
   // "x": an existing file is never replaced.
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "wx"));
+  FileHandle file(std::fopen(path.c_str(), "wx"));
   if (!file) return errno == EEXIST ? SeedResult::kKeptExisting : SeedResult::kFailed;
   for (const DemoRecord& record : DemoRecords(mac_prefix)) {
     const std::string line = EncodeMacRecord(record.mac_text, record.password) + "\n";

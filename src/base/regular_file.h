@@ -1,15 +1,10 @@
 #pragma once
 
-#include <cstdio>
-#include <memory>
 #include <string>
 
-namespace stampwright {
+#include "base/file_handle.h"
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
+namespace stampwright {
 
 enum class OpenResult { kOpened, kCannotOpen, kNotARegularFile };
 

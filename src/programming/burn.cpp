@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/station.h"
+#include "base/hex.h"
 #include "base/text.h"
 #include "crypto/key_derivation.h"
 #include "programming/carrier_table.h"
@@ -38,10 +39,8 @@ std::array<char, kPasswordBufferSize> PasswordBuffer(const std::string& text) {
 }  // namespace
 
 int HexDigitValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return static_cast<unsigned char>(c);
+  const int value = HexValue(c);
+  return value >= 0 ? value : static_cast<unsigned char>(c);
 }
 
 MacAddress ParseBurnMacText(const std::string& mac_text) {

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/byte_order.h"
+#include "base/file_handle.h"
 
 namespace stampwright {
 namespace {
@@ -41,11 +42,6 @@ constexpr size_t kCopyrightLineOffset = 187;
 constexpr const char* kDefaultWebAddress = "http://www.linewave.example/";
 constexpr const char* kDefaultProductName = "Linewave Utility";
 constexpr const char* kDefaultCopyrightLine = "Copyright (C) Linewave. All rights reserved.";
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
 template <size_t N>
 std::string TextOf(const std::array<char, N>& field) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/file_handle.h"
 
 namespace stampwright {
 namespace {
@@ -37,10 +38,6 @@ void TruncateToEmpty(StateFileIo& io, const std::string& name) {
   std::FILE* again = io.Open(name.c_str(), "wb");
   if (again != nullptr) io.Close(again);
 }
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 }  // namespace
 
@@ -95,7 +92,7 @@ std::optional<StateFileContents> ReadStateFile(const std::string& path, std::str
     if (error != nullptr) *error = std::move(why);
     return std::nullopt;
   };
-  const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  const FileHandle file(std::fopen(path.c_str(), "rb"));
   if (!file) return fail(path + ": " + std::strerror(errno));
 
   // One byte more than a state file holds tells a longer file from an exact one.

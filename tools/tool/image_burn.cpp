@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/hex.h"
 #include "base/text.h"
 #include "commands.h"
 #include "programming/burn.h"
@@ -133,9 +134,7 @@ bool WriteImage(const char* path, const ParameterModule& module, std::string* er
   return true;
 }
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
+bool IsHexDigit(char c) { return HexValue(c) >= 0; }
 
 // The station takes whatever the database held; say so when that is not what was meant.
 void WarnAboutTexts(const std::string& mac, const std::string& password) {
