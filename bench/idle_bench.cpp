@@ -20,12 +20,13 @@
 #include <thread>
 #include <vector>
 
-#include "app/page_procedure.h"
-#include "app/scan_cycle.h"
-#include "app/station.h"
-#include "app/timer.h"
+#include "station/page_procedure.h"
+#include "station/scan_cycle.h"
+#include "station/station.h"
+#include "station/timer.h"
 #include "resources/controls.h"
-#include "resources/recording_page.h"
+#include "support/recording_arp_flush.h"
+#include "support/recording_page.h"
 #include "settings/preferences.h"
 #include "transport/clock.h"
 #include "transport/pcap/pcap_driver.h"
@@ -125,7 +126,8 @@ int Run() {
   CountingDriver driver(*real);
   RecordingPage page;
   WallTimer timer;
-  Station station(page, driver, clock, timer, LoadPreferences());
+  RecordingArpFlush arp_flush;
+  Station station(page, driver, clock, timer, arp_flush, LoadPreferences());
 
   const Usage before_start = Now();
   const auto start_wall = Steady::now();

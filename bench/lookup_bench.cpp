@@ -28,8 +28,6 @@
 #include <vector>
 
 #include "programming/mac_database.h"
-#include "resources/controls.h"
-#include "resources/recording_page.h"
 
 namespace stampwright {
 namespace {
@@ -116,12 +114,11 @@ std::optional<MacRecord> ReferenceLookup(const std::string& path, const std::str
 }
 
 std::optional<MacRecord> StationLookup(const std::string& path, const std::string& entry) {
-  RecordingPage page;
-  page.SetText(kNewMacEdit, entry);
   MacLookupOptions options;
   options.database_path = path;
-  if (!LookupMacRecord(page, options)) return std::nullopt;
-  return MacRecord{page.GetText(kMacField, 80), page.GetText(kPasswordField, 80)};
+  MacSearchResult result = SearchMacDatabase(entry.substr(0, kMacTextLength), options);
+  if (result.status != MacSearchStatus::kFound) return std::nullopt;
+  return result.record;
 }
 
 std::string Describe(const std::optional<MacRecord>& record) {

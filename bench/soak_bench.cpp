@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "soak_scenario.h"
+#include "support/soak_scenario.h"
 
 namespace {
 

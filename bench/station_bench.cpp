@@ -26,13 +26,14 @@
 #include <string>
 #include <vector>
 
-#include "app/page_procedure.h"
-#include "app/station.h"
-#include "app/timer.h"
+#include "station/page_procedure.h"
+#include "support/recording_arp_flush.h"
+#include "station/station.h"
+#include "station/timer.h"
 #include "programming/mac_database.h"
 #include "protocol/simulated_unit.h"
 #include "resources/controls.h"
-#include "resources/recording_page.h"
+#include "support/recording_page.h"
 #include "settings/preferences.h"
 #include "transport/clock.h"
 #include "transport/pcap/pcap_driver.h"
@@ -138,7 +139,7 @@ std::unique_ptr<PacketDriver> MakeDriver(Clock& clock, std::unique_ptr<Simulated
 struct Rig {
   explicit Rig(bool full_waits)
       : driver(MakeDriver(clock, &unit)),
-        station(page, *driver, clock, timer, LoadPreferences(), Settings(full_waits)) {
+        station(page, *driver, clock, timer, arp_flush, LoadPreferences(), Settings(full_waits)) {
     OnPageCreated(station);
     OnPageActivated(station);
   }
@@ -173,6 +174,7 @@ struct Rig {
   std::unique_ptr<PacketDriver> driver;
   TimingPage page;
   IdleTimer timer;
+  RecordingArpFlush arp_flush;
   Station station;
 };
 

@@ -1,7 +1,8 @@
 #pragma once
 
-#include "app/station.h"
+#include "station/station.h"
 #include "settings/preferences.h"
+#include "transport/arp_flush.h"
 #include "transport/clock.h"
 #include "transport/packet_driver.h"
 
@@ -13,6 +14,7 @@ namespace stampwright {
 struct FrontEndEnvironment {
   PacketDriver& driver;
   Clock& clock;
+  ArpFlush& arp_flush;
   Preferences preferences;
   StationSettings settings;
 };

@@ -192,7 +192,8 @@ int Run(int argc, char** argv) {
     }
   }
 
-  FrontEndEnvironment environment{*driver, clock, preferences, settings};
+  RtnetlinkArpFlush arp_flush;
+  FrontEndEnvironment environment{*driver, clock, arp_flush, preferences, settings};
   if (options.headless) return RunHeadlessFrontEnd(argc, argv, environment);
 #ifdef STAMPWRIGHT_WITH_WINDOW
   return RunWindowFrontEnd(argc, argv, environment);

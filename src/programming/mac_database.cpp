@@ -15,17 +15,10 @@
 #endif
 
 #include "base/regular_file.h"
-#include "resources/controls.h"
 
 namespace stampwright {
 namespace {
 
-constexpr uint32_t kOpenFailedBoxType = kMbIconError;      // 16
-constexpr uint32_t kNoMatchBoxType = kMbIconWarning;       // 48
-constexpr std::string_view kOpenFailedText = "Error opening DB";
-constexpr std::string_view kOpenFailedCaption = "Mac Burn";
-constexpr std::string_view kNoMatchText = "The input MAC is invalid.";
-constexpr std::string_view kNoMatchCaption = "Info";
 
 // Where the six MAC digits and the sixteen password characters sit in a record, in the order
 // in which they are shown.
@@ -180,36 +173,23 @@ std::string EncodeMacRecord(std::string_view mac12, std::string_view password16)
   return line;
 }
 
-bool LookupMacRecord(Page& page, const MacLookupOptions& options) {
-  const std::string entry = page.GetText(kNewMacEdit, kMacTextLength);
-
+MacSearchResult SearchMacDatabase(std::string_view entry, const MacLookupOptions& options) {
   FileHandle file = OpenDatabase(options.database_path);
-  if (!file) {
-    page.MessageBox(kOpenFailedText, kOpenFailedCaption, kOpenFailedBoxType);
-    return false;
-  }
+  if (!file) return {MacSearchStatus::kCannotOpen, {}};
 
   // A record's MAC text is always the prefix plus six characters, so any other entry can only
   // miss; the scan is then skipped, with the same outcome as reading every line.
   const std::string_view prefix = options.mac_prefix;
-  std::optional<MacRecord> found;
   if (entry.size() == prefix.size() + kMacDigitPositions.size() &&
-      std::string_view(entry).substr(0, prefix.size()) == prefix) {
+      entry.substr(0, prefix.size()) == prefix) {
     std::array<char, 6> wanted{};
     std::memcpy(wanted.data(), entry.data() + prefix.size(), wanted.size());
     if (std::optional<std::string> record = RecordSearch(file.get(), wanted).Run()) {
-      found = MacRecord{MacText(prefix, record->data()), GroupedPassword(record->data())};
+      return {MacSearchStatus::kFound,
+              MacRecord{MacText(prefix, record->data()), GroupedPassword(record->data())}};
     }
   }
-  file.reset();
-
-  if (!found) {
-    page.MessageBox(kNoMatchText, kNoMatchCaption, kNoMatchBoxType);
-    return false;
-  }
-  page.SetText(kMacField, found->mac_text);
-  page.SetText(kPasswordField, found->password_text);
-  return true;
+  return {MacSearchStatus::kNoRecord, {}};
 }
 
 }  // namespace stampwright

@@ -5,8 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "resources/page.h"
-
 namespace stampwright {
 
 // The first three octets of every MAC in the database; never stored in the file. A locally
@@ -49,10 +47,15 @@ std::optional<MacRecord> DecodeMacRecord(std::string_view line,
 // The MAC's first six characters are the prefix and are not stored. Empty on wrong lengths.
 std::string EncodeMacRecord(std::string_view mac12, std::string_view password16);
 
-// Looks the MAC typed into the New MAC edit up in the database. On a match writes the MAC text
-// into the MAC field and the grouped password into the password field and returns true; the
-// first matching read wins. Otherwise shows one message box (the database cannot be opened, or
-// no read matches) and returns false, leaving both fields alone.
-bool LookupMacRecord(Page& page, const MacLookupOptions& options = {});
+enum class MacSearchStatus { kFound, kCannotOpen, kNoRecord };
+
+struct MacSearchResult {
+  MacSearchStatus status = MacSearchStatus::kNoRecord;
+  MacRecord record;  // set when found
+};
+
+// Looks an entered MAC text up in the database; the first matching read wins. The file is opened
+// only if it is a regular file, without blocking, and closed on every way out.
+MacSearchResult SearchMacDatabase(std::string_view entry, const MacLookupOptions& options = {});
 
 }  // namespace stampwright

@@ -18,7 +18,7 @@
 #include "programming/parameter_module.h"
 #include "protocol/management_message.h"
 #include "protocol/requests.h"
-#include "resources/recording_page.h"
+#include "support/recording_page.h"
 #include "transport/adapter_set.h"
 #include "transport/clock.h"
 #include "transport/frame_exchange.h"

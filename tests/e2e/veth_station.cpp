@@ -23,18 +23,18 @@
 #include <thread>
 #include <vector>
 
-#include "app/page_procedure.h"
-#include "app/scan_cycle.h"
-#include "app/station.h"
-#include "app/timer.h"
+#include "station/page_procedure.h"
+#include "station/scan_cycle.h"
+#include "station/station.h"
+#include "station/timer.h"
 #include "base/text.h"
 #include "crypto/key_derivation.h"
-#include "programming/burn.h"
+#include "station/burn.h"
 #include "programming/carrier_table.h"
 #include "programming/mac_database.h"
 #include "protocol/simulated_unit.h"
 #include "resources/controls.h"
-#include "resources/recording_page.h"
+#include "support/recording_page.h"
 #include "settings/preferences.h"
 #include "transport/clock.h"
 #include "transport/pcap/pcap_driver.h"
@@ -196,7 +196,8 @@ int Run(const Options& options) {
   PcapDriver driver({options.interface});
   SystemClock clock;
   WallTimer timer;
-  Station station(page, driver, clock, timer, LoadPreferences());
+  RtnetlinkArpFlush arp_flush;
+  Station station(page, driver, clock, timer, arp_flush, LoadPreferences());
 
   // Page creation: two discoveries; the second takes the unit's identity and reads its module.
   OnPageCreated(station);

@@ -13,9 +13,9 @@
 #include <memory>
 #include <vector>
 
-#include "app/station_harness.h"
+#include "support/station_harness.h"
 #include "fuzz_input.h"
-#include "protocol/dispatcher.h"
+#include "station/dispatcher.h"
 #include "transport/adapter_set.h"
 #include "transport/frame_exchange.h"
 

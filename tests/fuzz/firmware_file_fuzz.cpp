@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "programming/firmware_upgrade.h"
+#include "station/firmware_upgrade.h"
 #include "temp_file.h"
 
 namespace stampwright::fuzz {

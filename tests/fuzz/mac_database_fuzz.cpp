@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "programming/mac_database.h"
+#include "station/mac_lookup.h"
 #include "resources/controls.h"
-#include "resources/recording_page.h"
+#include "support/recording_page.h"
 #include "temp_file.h"
 
 namespace stampwright::fuzz {

@@ -1,4 +1,4 @@
-#include "programming/mac_database.h"
+#include "station/mac_lookup.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -17,7 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "resources/controls.h"
-#include "resources/recording_page.h"
+#include "support/recording_page.h"
 
 namespace stampwright {
 namespace {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "resources/controls.h"
-#include "resources/recording_page.h"
+#include "support/recording_page.h"
 #include "transport/adapter_set.h"
 
 namespace stampwright {

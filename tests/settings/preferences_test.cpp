@@ -9,7 +9,7 @@
 
 #include "base/byte_order.h"
 #include "settings/state_file.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace stampwright {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace stampwright {
 namespace {

@@ -10,7 +10,7 @@
 
 #include "base/text.h"
 #include "crypto/key_derivation.h"
-#include "tool/tool_runner.h"
+#include "support/tool_runner.h"
 
 namespace stampwright {
 namespace {

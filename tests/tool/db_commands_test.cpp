@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "programming/mac_database.h"
-#include "tool/tool_runner.h"
+#include "support/tool_runner.h"
 
 namespace stampwright {
 namespace {

@@ -12,7 +12,7 @@
 #include "programming/carrier_table.h"
 #include "programming/parameter_module.h"
 #include "settings/state_file.h"
-#include "tool/tool_runner.h"
+#include "support/tool_runner.h"
 
 namespace stampwright {
 namespace {

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "app/station_harness.h"
+#include "support/station_harness.h"
 #include "base/byte_order.h"
 #include "crypto/key_derivation.h"
-#include "programming/burn.h"
+#include "programming/burn_edits.h"
+#include "station/burn.h"
 #include "programming/carrier_table.h"
 #include "programming/parameter_module.h"
-#include "tool/tool_runner.h"
+#include "support/tool_runner.h"
 
 namespace stampwright {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "virtual_wire.h"
+#include "support/virtual_wire.h"
 
 namespace stampwright {
 namespace {

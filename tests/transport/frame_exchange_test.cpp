@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "virtual_wire.h"
+#include "support/virtual_wire.h"
 
 namespace stampwright {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "transport/adapter_set.h"
-#include "virtual_wire.h"
+#include "support/virtual_wire.h"
 
 namespace stampwright {
 namespace {

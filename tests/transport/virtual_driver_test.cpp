@@ -7,7 +7,7 @@
 
 #include "transport/adapter_set.h"
 #include "transport/bpf_filter.h"
-#include "virtual_wire.h"
+#include "support/virtual_wire.h"
 
 namespace stampwright {
 namespace {

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "transport/frame_exchange.h"
-#include "virtual_wire.h"
+#include "support/virtual_wire.h"
 
 namespace stampwright {
 namespace {

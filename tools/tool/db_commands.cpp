@@ -4,7 +4,6 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,39 +11,11 @@
 #include "base/mac_address.h"
 #include "commands.h"
 #include "programming/mac_database.h"
-#include "resources/controls.h"
-#include "resources/page.h"
 
 namespace stampwright::tool {
 namespace {
 
 constexpr const char* kCommand = "db";
-
-// The page as far as the lookup uses it: control texts, and the message box it may show.
-class ConsolePage final : public Page {
- public:
-  void SetText(int id, std::string_view text) override { texts_[id] = std::string(text); }
-  std::string GetText(int id, size_t max_chars) const override {
-    auto it = texts_.find(id);
-    return it == texts_.end() ? std::string() : it->second.substr(0, max_chars);
-  }
-  void Enable(int, bool) override {}
-  bool IsEnabled(int) const override { return true; }
-  void Check(int, bool) override {}
-  bool IsChecked(int) const override { return false; }
-  int MessageBox(std::string_view text, std::string_view caption, uint32_t) override {
-    box_ = std::string(caption) + ": " + std::string(text);
-    return kIdOk;
-  }
-  std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override {
-    return std::nullopt;
-  }
-  const std::string& box() const { return box_; }
-
- private:
-  std::map<int, std::string> texts_;
-  std::string box_;
-};
 
 bool IsUpperHex(const std::string& text) {
   for (const char c : text) {
@@ -98,11 +69,19 @@ int Lookup(int argc, char** argv, const std::string& prefix) {
   MacLookupOptions options;
   options.mac_prefix = prefix;
   if (argc == 3) options.database_path = argv[2];
-  ConsolePage page;
-  page.SetText(kNewMacEdit, argv[1]);
-  if (!LookupMacRecord(page, options)) return Failure("db lookup", page.box().c_str());
-  std::printf("MAC:      %s\nPassword: %s\n", page.GetText(kMacField, 100).c_str(),
-              page.GetText(kPasswordField, 100).c_str());
+  // The station reads at most this many characters of the New MAC edit.
+  const std::string entry = std::string(argv[1]).substr(0, kMacTextLength);
+  const MacSearchResult result = SearchMacDatabase(entry, options);
+  switch (result.status) {
+    case MacSearchStatus::kCannotOpen:
+      return Failure("db lookup", "Mac Burn: Error opening DB");
+    case MacSearchStatus::kNoRecord:
+      return Failure("db lookup", "Info: The input MAC is invalid.");
+    case MacSearchStatus::kFound:
+      break;
+  }
+  std::printf("MAC:      %s\nPassword: %s\n", result.record.mac_text.c_str(),
+              result.record.password_text.c_str());
   return kExitOk;
 }
 

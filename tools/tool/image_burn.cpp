@@ -11,7 +11,7 @@
 #include "base/hex.h"
 #include "base/text.h"
 #include "commands.h"
-#include "programming/burn.h"
+#include "programming/burn_edits.h"
 #include "programming/carrier_table.h"
 #include "programming/parameter_module.h"
 

@@ -12,10 +12,10 @@
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
 #include "app/headless/headless_session.h"
-#include "app/page_procedure.h"
-#include "app/scan_cycle.h"
+#include "station/page_procedure.h"
+#include "station/scan_cycle.h"
 #include "app/single_instance.h"
-#include "app/station.h"
+#include "station/station.h"
 
 namespace stampwright {
 namespace {
@@ -70,7 +70,8 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
     OnScanTimer(*running);
     diagnostics.Check();
   });
-  Station station(page, environment.driver, environment.clock, timer, environment.preferences,
+  Station station(page, environment.driver, environment.clock, timer, environment.arp_flush,
+                  environment.preferences,
                   environment.settings);
   running = &station;
 

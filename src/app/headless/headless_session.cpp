@@ -9,8 +9,8 @@
 #include <type_traits>
 #include <utility>
 
-#include "app/page_procedure.h"
-#include "app/station.h"
+#include "station/page_procedure.h"
+#include "station/station.h"
 
 namespace stampwright {
 

@@ -13,7 +13,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "app/page_procedure.h"
+#include "station/page_procedure.h"
 #include "app/qt/display_text.h"
 #include "app/qt/page_widgets.h"
 #include "app/qt/qt_message_box.h"

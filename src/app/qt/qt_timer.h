@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/timer.h"
+#include "station/timer.h"
 
 namespace stampwright {
 

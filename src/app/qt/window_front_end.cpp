@@ -4,12 +4,12 @@
 #include <memory>
 
 #include "app/front_end.h"
-#include "app/page_procedure.h"
+#include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
 #include "app/qt/qt_timer.h"
-#include "app/scan_cycle.h"
-#include "app/station.h"
+#include "station/scan_cycle.h"
+#include "station/station.h"
 
 namespace stampwright {
 namespace {
@@ -35,7 +35,8 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
 
   QtPage page;
   QtTimer timer;
-  Station station(page, environment.driver, environment.clock, timer, environment.preferences,
+  Station station(page, environment.driver, environment.clock, timer, environment.arp_flush,
+                  environment.preferences,
                   environment.settings);
   page.Attach(station);
   timer.SetExpiryHandler([&station] { OnScanTimer(station); });

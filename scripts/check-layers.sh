@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Fails when a file in src/ includes a header of a higher layer (or of a sibling it does not
+# build on), and prints each offending line. Layers, lowest first:
+#   base <- crypto, settings, resources <- programming <- transport <- protocol <- journal
+#        <- station <- app
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+declare -A allowed=(
+  [base]="base"
+  [crypto]="crypto base"
+  [settings]="settings base"
+  [resources]="resources base"
+  [programming]="programming crypto settings resources base"
+  [transport]="transport programming crypto settings resources base"
+  [protocol]="protocol transport programming crypto settings resources base"
+  [journal]="journal protocol transport programming crypto settings resources base"
+  [station]="station journal protocol transport programming crypto settings resources base"
+  [app]="app station journal protocol transport programming crypto settings resources base"
+)
+
+status=0
+while IFS= read -r file; do
+  layer=${file#src/}
+  layer=${layer%%/*}
+  if [[ -z ${allowed[$layer]+x} ]]; then
+    echo "$file: folder '$layer' is not a layer" >&2
+    status=1
+    continue
+  fi
+  while IFS= read -r hit; do
+    [[ -z $hit ]] && continue
+    line=${hit%%:*}
+    text=${hit#*:}
+    target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^/"]+)\/.*/\1/' <<<"$text")
+    [[ $target == "$text" ]] && continue  # a local include without a folder
+    if [[ " ${allowed[$layer]} " != *" $target "* ]]; then
+      echo "$file:$line: $layer must not include $target: $text" >&2
+      status=1
+    fi
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
+done < <(find src -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+
+if ((status == 0)); then echo "check-layers: every include in src/ points down" >&2; fi
+exit "$status"

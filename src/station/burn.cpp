@@ -1,0 +1,66 @@
+#include "station/burn.h"
+
+#include <string>
+
+#include "station/station.h"
+#include "base/hex.h"
+#include "base/text.h"
+#include "programming/carrier_table.h"
+#include "station/chunk_loop.h"
+#include "protocol/requests.h"
+#include "station/station_wait.h"
+#include "resources/controls.h"
+
+namespace stampwright {
+namespace {
+
+constexpr size_t kControlTextChars = 79;
+
+ChipModel SelectedChipModel(const Page& page) {
+  if (page.IsChecked(kPx300Radio)) return ChipModel::kPx300;
+  if (page.IsChecked(kPx100Radio)) return ChipModel::kPx100;
+  return ChipModel::kNone;
+}
+
+}  // namespace
+
+bool CommitModule(Station& station, uint8_t module_id) {
+  station.VersionAnswered.fill(0);
+  MessageContext messages = station.Messages();
+  const int adapter = station.adapters.CurrentAdapter;
+  SendModuleCommit(messages, adapter, module_id);
+  station.clock.Sleep(1);
+  WaitForResponses(station, adapter, 50);
+  station.clock.Sleep(1);
+  return true;
+}
+
+void BurnDevice(Station& station) {
+  Page& page = station.page;
+  const ChipModel chip = SelectedChipModel(page);
+  const std::string grouped = page.GetText(kPasswordField, kControlTextChars);
+  const std::string mac_text = page.GetText(kMacField, kControlTextChars);
+  const BurnKeys keys = ApplyBurnEdits(station.module, chip, mac_text, grouped);
+  page.SetText(kNmkField, HexBytes(keys.nmk.data(), keys.nmk.size(), " "));
+  page.SetText(kDakField, HexBytes(keys.dak.data(), keys.dak.size(), ""));
+  station.BurnedMac = keys.mac;
+  page.SetText(kStatusLine, FormatText("checksum: %08x", keys.checksum));
+
+  TransferRegisters& registers = station.registers;
+  constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  const ParameterModule& module = station.module;
+  RunChunkLoop(station, registers.WriteTransferOffset, kTotal, 2,
+               [&module](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+                 SendWriteModule(messages, adapter, offset, length, kModuleIdParameter, module);
+               });
+
+  page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
+                                       static_cast<int>(registers.WriteTransferOffset)));
+  if (registers.WriteTransferOffset == kTotal) {
+    page.SetText(kStatusLine, "Write Module - OK");
+    CommitModule(station, kModuleIdParameter);
+  }
+  station.clock.Sleep(kBurnSettleMs);
+}
+
+}  // namespace stampwright

@@ -1,0 +1,60 @@
+#include "station/firmware_upgrade.h"
+
+#include <cstring>
+#include <memory>
+#include <optional>
+
+#include "station/station.h"
+#include "base/text.h"
+#include "programming/firmware_file.h"
+#include "station/burn.h"
+#include "station/chunk_loop.h"
+#include "protocol/requests.h"
+#include "station/station_wait.h"
+#include "resources/controls.h"
+
+namespace stampwright {
+
+bool UpgradeFirmware(Station& station) {
+  Page& page = station.page;
+  station.firmware_path.fill(0);
+  FileDialogRequest request;
+  request.filters = {{"NVM Files(*.nvm)", "*.nvm"}};
+  request.filter_index = 1;
+  request.flags = kOfnPathMustExist | kOfnFileMustExist;
+  request.max_path = kPathBufferSize;
+  const std::optional<std::string> path = page.OpenFileDialog(request);
+  if (!path || path->size() >= kPathBufferSize) return false;
+  std::memcpy(station.firmware_path.data(), path->data(), path->size());
+  page.SetText(kFirmwarePathEdit, *path);
+
+  // The FirmwareImage lives for one upgrade and is released on every way out.
+  auto image = std::make_unique<uint8_t[]>(kFirmwareImageSize);
+  size_t length = 0;
+  if (ReadFirmwareFile(*path, image.get(), &length) != FirmwareReadResult::kOk) {
+    page.MessageBox("Error opening file", "Firmware File", kMbIconError);
+    return false;
+  }
+  page.SetText(kStatusLine, FormatText("File bytes: %d", static_cast<int>(length)));
+  // Committing an empty firmware would leave the unit without one.
+  if (length == 0) return true;
+
+  TransferRegisters& registers = station.registers;
+  const auto total = static_cast<uint32_t>(length);
+  const uint8_t* const data = image.get();
+  RunChunkLoop(station, registers.WriteTransferOffset, total, 1,
+               [data, length](MessageContext& messages, int adapter, uint32_t offset,
+                              uint32_t chunk) {
+                 SendWriteFirmware(messages, adapter, offset, chunk, kModuleIdFirmware, data,
+                                   length);
+               });
+  image.reset();
+
+  if (registers.WriteTransferOffset == total) {
+    page.SetText(kStatusLine, "FW Write Module - OK");
+    CommitModule(station, kModuleIdFirmware);
+  }
+  return true;
+}
+
+}  // namespace stampwright

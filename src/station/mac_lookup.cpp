@@ -1,0 +1,38 @@
+#include "station/mac_lookup.h"
+
+#include <string>
+#include <string_view>
+
+#include "resources/controls.h"
+
+namespace stampwright {
+namespace {
+
+constexpr uint32_t kOpenFailedBoxType = kMbIconError;  // 16
+constexpr uint32_t kNoMatchBoxType = kMbIconWarning;   // 48
+constexpr std::string_view kOpenFailedText = "Error opening DB";
+constexpr std::string_view kOpenFailedCaption = "Mac Burn";
+constexpr std::string_view kNoMatchText = "The input MAC is invalid.";
+constexpr std::string_view kNoMatchCaption = "Info";
+
+}  // namespace
+
+bool LookupMacRecord(Page& page, const MacLookupOptions& options) {
+  const std::string entry = page.GetText(kNewMacEdit, kMacTextLength);
+  const MacSearchResult result = SearchMacDatabase(entry, options);
+  switch (result.status) {
+    case MacSearchStatus::kCannotOpen:
+      page.MessageBox(kOpenFailedText, kOpenFailedCaption, kOpenFailedBoxType);
+      return false;
+    case MacSearchStatus::kNoRecord:
+      page.MessageBox(kNoMatchText, kNoMatchCaption, kNoMatchBoxType);
+      return false;
+    case MacSearchStatus::kFound:
+      break;
+  }
+  page.SetText(kMacField, result.record.mac_text);
+  page.SetText(kPasswordField, result.record.password_text);
+  return true;
+}
+
+}  // namespace stampwright

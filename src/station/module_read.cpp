@@ -1,0 +1,79 @@
+#include "station/module_read.h"
+
+#include "station/station.h"
+#include "base/text.h"
+#include "programming/carrier_table.h"
+#include "station/chunk_loop.h"
+#include "protocol/requests.h"
+#include "station/station_wait.h"
+#include "resources/controls.h"
+
+namespace stampwright {
+
+const char kReadWarningTextA[] = "Not PX300 Class B, Please change!!";
+const char kReadWarningTextB[] = "\xA4\xA3\xAC\x4F PX100 Class B, \xBD\xD0\xA7\xF3\xB4\xAB!!";
+const char kReadModuleCaption[] = "Read Module";
+
+namespace {
+
+constexpr uint32_t kWarningType = kMbIconError;
+constexpr uint32_t kWarningTypeOther = kMbIconError | kMbSystemModal;
+
+void ShowWarning(Station& station, const char* text, uint32_t type) {
+  if (station.WarningShown) return;
+  station.WarningShown = true;
+  if (station.page.MessageBox(text, kReadModuleCaption, type) == kIdOk) {
+    station.WarningShown = false;
+  }
+}
+
+}  // namespace
+
+void IdentifyChip(Station& station) {
+  Page& page = station.page;
+  const bool px300_selected = page.IsChecked(kPx300Radio);
+  const bool px100_selected = page.IsChecked(kPx100Radio);
+  switch (IdentifyCarrierTable(station.module)) {
+    case ChipModel::kPx300:
+      page.SetText(kStatusLine, "Read Module OK - PX300 Class B");
+      if (px100_selected) {
+        ShowWarning(station, kReadWarningTextB, kWarningType);
+      } else {
+        page.Enable(kBurnButton, true);
+      }
+      break;
+    case ChipModel::kPx100:
+      page.SetText(kStatusLine, "Read Module OK - PX100 Class B");
+      if (px300_selected) {
+        ShowWarning(station, kReadWarningTextA, kWarningType);
+      } else {
+        page.Enable(kBurnButton, true);
+      }
+      break;
+    case ChipModel::kNone:
+      page.SetText(kStatusLine, "Read Module OK - Other");
+      ShowWarning(station, px100_selected ? kReadWarningTextB : kReadWarningTextA,
+                  kWarningTypeOther);
+      break;
+  }
+}
+
+void ReadModule(Station& station) {
+  TransferRegisters& registers = station.registers;
+  constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  RunChunkLoop(station, registers.ReadTransferOffset, kTotal, 2,
+               [](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+                 SendReadModule(messages, adapter, offset, length);
+               });
+
+  if (registers.ReadTransferOffset != kTotal) {
+    station.page.SetText(kStatusLine, FormatText("Read Module - offset: %d, Fail",
+                                                 static_cast<int>(registers.ReadTransferOffset)));
+    return;
+  }
+  station.page.SetText(kStatusLine,
+                       FormatText("Read Module - offset: %d, OK", static_cast<int>(kTotal)));
+  IdentifyChip(station);
+}
+
+}  // namespace stampwright

@@ -1,0 +1,122 @@
+#include "station/scan_cycle.h"
+
+#include <climits>
+#include <cstdlib>
+#include <string>
+
+#include "station/station.h"
+#include "station/module_read.h"
+#include "station/discovery.h"
+#include "resources/controls.h"
+
+namespace stampwright {
+namespace {
+
+bool CurrentAdapterPresent(const Station& station) {
+  const int current = station.adapters.CurrentAdapter;
+  if (current < 0 || current >= kMaxAdapters) return false;
+  return station.adapters.records[current].DevicePresent != 0;
+}
+
+// Decimal text as the tick counter holds it: leading blanks and a sign allowed, anything that
+// does not start with a number counts as 0.
+long ParseTickCounter(const std::string& text) {
+  return std::strtol(text.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+void DeriveAutoScanSuspended(Station& station, int16_t auto_scan) {
+  station.AutoScanSuspended = auto_scan == 0 ? 1 : 0;
+}
+
+void SetAutoScanSuspended(Station& station) { station.AutoScanSuspended = 1; }
+
+void StartScanTimer(Station& station) { station.timer.Start(kScanIntervalMs); }
+
+void SetScanText(Station& station, std::string_view text) {
+  station.page.SetText(kScanField, text);
+}
+
+void SetConnectionText(Station& station, std::string_view text) {
+  station.page.SetText(kConnectionField, text);
+}
+
+void ScanTick(Station& station) {
+  if (station.AutoScanSuspended == 0) {
+    long ticks = ParseTickCounter(station.page.GetText(kTickCounter, 78));
+    if (ticks < LONG_MAX) ++ticks;
+    station.page.SetText(kTickCounter, std::to_string(ticks));
+  }
+  if (ScanNow(station)) return;
+  station.page.SetText(kFirmwareVersionField, "");
+  station.page.SetText(kChipModelField, "");
+  RefreshConnection(station);
+  station.page.SetText(kMacField, "");
+  station.page.SetText(kStatusLine, "No Device");
+  station.page.Enable(kBurnButton, false);
+}
+
+bool ScanNow(Station& station) {
+  SetScanText(station, " Scanning...");
+  const int16_t auto_scan = station.preferences.AutoScan;
+  const bool found = RescanDevices(station, auto_scan);
+  if (!found) CloseAllAdapters(station.adapters);
+  SetScanText(station, auto_scan != 0 ? "Autoscan On" : "Autoscan Off");
+  return found;
+}
+
+bool RescanDevices(Station& station, int16_t auto_scan) {
+  CloseAllAdapters(station.adapters);
+  const bool found = DiscoverDevices(station);
+  DeriveAutoScanSuspended(station, auto_scan);
+  if (found) StartScanTimer(station);
+  return found;
+}
+
+void RefreshConnection(Station& station) {
+  const char* text;
+  if (CurrentAdapterPresent(station)) {
+    if (station.AutoReadDone == 0) {
+      ReadModule(station);
+      station.AutoReadDone = 1;
+    }
+    text = "Connected";
+  } else {
+    station.AutoReadDone = 0;
+    text = "Not Connected";
+  }
+  SetConnectionText(station, text);
+}
+
+void ShowConnection(Station& station) {
+  SetConnectionText(station, CurrentAdapterPresent(station) ? "Connected" : "Not Connected");
+}
+
+void OnScanTimer(Station& station) {
+  if (station.operation_depth > 0) {
+    station.tick_pending = true;
+    return;
+  }
+  DeviceOperation operation(station);
+  ScanTick(station);
+}
+
+DeviceOperation::DeviceOperation(Station& station) : station_(station) {
+  ++station_.operation_depth;
+}
+
+DeviceOperation::~DeviceOperation() {
+  if (station_.operation_depth > 1) {
+    --station_.operation_depth;
+    return;
+  }
+  // Still counted as busy while the held-back ticks run, so that one held back again coalesces.
+  while (station_.tick_pending) {
+    station_.tick_pending = false;
+    ScanTick(station_);
+  }
+  station_.operation_depth = 0;
+}
+
+}  // namespace stampwright

@@ -1,0 +1,340 @@
+// The window on the demo bench, end to end: the sheet comes up with the demo unit read, the
+// operator types a demo MAC into New MAC and presses Enter, and once the unit is back under that
+// MAC the status line reads "Success". Real clock and the real 3000 ms scan timer, so the test
+// takes some seconds; every wait in it is bounded.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <algorithm>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/demo.h"
+#include "app/front_end.h"
+#include "crypto/key_derivation.h"
+#include "programming/mac_database.h"
+#include "support/recording_arp_flush.h"
+#include "programming/parameter_module.h"
+#include "protocol/management_message.h"
+#include "resources/controls.h"
+#include "settings/preferences.h"
+#include "settings/state_file.h"
+#include "support/temp_dir.h"
+#include "transport/clock.h"
+
+namespace stampwright {
+namespace {
+
+using ::testing::AnyOf;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr qint64 kReadLimitMs = 20000;     // start to the unit read and Burn enabled
+constexpr qint64 kSuccessLimitMs = 20000;  // Burn's return to "Success"
+constexpr int kPollMs = 10;
+
+// The system clock, noting the status line's text whenever the station or the bench looks at the
+// time. The burn holds the UI thread, so a timer could not watch the label; the waits, the sends
+// and the sleeps all read this clock, so every text that stands while the station talks to the
+// unit is seen, in order. A text replaced before the next look ("Burning...", the checksum, the
+// final offset) is not; the in-process burn tests see every write of the page.
+class StatusWatchClock final : public Clock {
+ public:
+  uint32_t TickCount() override {
+    Look();
+    return system_.TickCount();
+  }
+  void Sleep(uint32_t ms) override {
+    Look();
+    system_.Sleep(ms);
+  }
+
+  const std::vector<std::string>& texts() const { return texts_; }
+
+  // Notes the status line's text if it changed since the last look.
+  void Look() {
+    if (status_.isNull()) {
+      for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (auto* label = window->findChild<QLabel*>(QString::number(kStatusLine))) status_ = label;
+      }
+      if (status_.isNull()) return;
+    }
+    const QString text = status_->text();
+    if (texts_.empty() || text != last_) {
+      last_ = text;
+      texts_.push_back(text.toStdString());
+    }
+  }
+
+ private:
+  SystemClock system_;
+  QPointer<QLabel> status_;
+  QString last_;
+  std::vector<std::string> texts_;
+};
+
+// The status texts the clock sees while a burn whose chunks are all confirmed at the first send
+// talks to the unit: each chunk's offset, the commit's "Write Module - OK" and its confirmation.
+std::vector<std::string> SeenBurnTexts() {
+  std::vector<std::string> texts;
+  for (int offset = 0; offset < 7864; offset += 1024) {
+    texts.push_back("Write Module - offset: " + std::to_string(offset));
+  }
+  texts.insert(texts.end(), {"Write Module - OK", "Waiting..."});
+  return texts;
+}
+
+std::string Grouped(const std::string& password) {
+  return password.substr(0, 4) + "-" + password.substr(4, 4) + "-" + password.substr(8, 4) + "-" +
+         password.substr(12, 4);
+}
+
+// What the operator does, one step per poll, on the window RunWindowFrontEnd shows. A guard on a
+// timer of its own notes and closes any message box (none belongs to a clean burn) and leaves the
+// front end's loop once a step is overdue: a timer does not fire again inside its own handler, and
+// the burn runs inside the poll's, message boxes and all.
+class Operator {
+ public:
+  enum class Step { kFindSheet, kAwaitRead, kBurning, kAwaitSuccess, kDone, kGaveUp };
+
+  Operator(std::string mac_text, StatusWatchClock& watch)
+      : mac_text_(std::move(mac_text)), watch_(watch) {
+    step_clock_.start();
+    QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] { Act(); });
+    QObject::connect(&guard_, &QTimer::timeout, &guard_, [this] { Guard(); });
+    poll_.start(kPollMs);
+    guard_.start(kPollMs);
+  }
+
+  Step step() const { return step_; }
+  Step gave_up_in() const { return gave_up_in_; }
+  const std::vector<std::string>& boxes() const { return boxes_; }
+  size_t burn_texts_start = 0;  // how many status texts had been seen when Enter went down
+  qint64 burn_ms = -1;          // Enter to the burn's return
+  qint64 success_ms = -1;       // the burn's return to "Success"
+  std::string mac_shown;
+  std::string password_shown;
+
+ private:
+  void Guard() {
+    if (QWidget* modal = QApplication::activeModalWidget()) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      boxes_.push_back(box != nullptr ? (box->windowTitle() + "|" + box->text()).toStdString()
+                                      : std::string("<not a message box>"));
+      modal->close();
+    }
+    const qint64 limit = step_ == Step::kBurning || step_ == Step::kAwaitSuccess ? kSuccessLimitMs
+                                                                                  : kReadLimitMs;
+    if (step_ != Step::kDone && step_ != Step::kGaveUp && step_clock_.elapsed() > limit) GiveUp();
+  }
+
+  void Act() {
+    watch_.Look();  // the scan's last text may be set with no look at the clock after it
+    switch (step_) {
+      case Step::kFindSheet:
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+          auto* status = window->findChild<QLabel*>(QString::number(kStatusLine));
+          if (status != nullptr && window->isVisible()) {
+            sheet_ = window;
+            status_ = status;
+            step_ = Step::kAwaitRead;
+          }
+        }
+        return;
+      case Step::kAwaitRead: {
+        auto* burn = sheet_->findChild<QPushButton*>(QString::number(kBurnButton));
+        if (status_->text() != "Read Module OK - PX300 Class B" || burn == nullptr ||
+            !burn->isEnabled()) {
+          return;
+        }
+        auto* new_mac = sheet_->findChild<QLineEdit*>(QString::number(kNewMacEdit));
+        if (new_mac == nullptr) return GiveUp();
+        new_mac->setFocus();
+        QTest::keyClicks(new_mac, QString::fromStdString(mac_text_));
+        burn_texts_start = watch_.texts().size();
+        step_ = Step::kBurning;
+        step_clock_.restart();
+        QTest::keyClick(new_mac, Qt::Key_Return);  // Burn, synchronously
+        if (step_ != Step::kBurning) return;       // the guard gave up meanwhile
+        burn_ms = step_clock_.elapsed();
+        mac_shown = Text(kMacField);
+        password_shown = Text(kPasswordField);
+        step_clock_.restart();
+        step_ = Step::kAwaitSuccess;
+        return;
+      }
+      case Step::kAwaitSuccess:
+        if (status_->text() != "Success") return;
+        success_ms = step_clock_.elapsed();
+        step_ = Step::kDone;
+        CloseSheet();
+        return;
+      case Step::kBurning:
+      case Step::kDone:
+      case Step::kGaveUp:
+        return;
+    }
+  }
+
+  std::string Text(int id) const {
+    auto* label = sheet_->findChild<QLabel*>(QString::number(id));
+    return label != nullptr ? label->text().toStdString() : std::string("<missing>");
+  }
+
+  // Leaves every loop the front end runs, a message box's included, instead of hanging.
+  void GiveUp() {
+    gave_up_in_ = step_;
+    step_ = Step::kGaveUp;
+    poll_.stop();
+    guard_.stop();
+    QCoreApplication::quit();
+  }
+
+  // The sheet's own Close button: the page's close ends the front end's loop.
+  void CloseSheet() {
+    poll_.stop();
+    guard_.stop();
+    for (QPushButton* button : sheet_->findChildren<QPushButton*>()) {
+      if (button->text() == "Close") return button->click();
+    }
+    QCoreApplication::quit();
+  }
+
+  std::string mac_text_;
+  StatusWatchClock& watch_;
+  QElapsedTimer step_clock_;  // since the current step began
+  QTimer poll_;
+  QTimer guard_;
+  Step step_ = Step::kFindSheet;
+  Step gave_up_in_ = Step::kDone;
+  QWidget* sheet_ = nullptr;
+  QLabel* status_ = nullptr;
+  std::vector<std::string> boxes_;
+};
+
+const char* StepName(Operator::Step step) {
+  switch (step) {
+    case Operator::Step::kFindSheet:
+      return "finding the sheet";
+    case Operator::Step::kAwaitRead:
+      return "waiting for the unit's read";
+    case Operator::Step::kBurning:
+      return "burning";
+    case Operator::Step::kAwaitSuccess:
+      return "waiting for \"Success\"";
+    case Operator::Step::kDone:
+    case Operator::Step::kGaveUp:
+      break;
+  }
+  return "done";
+}
+
+// The working directory and XDG_RUNTIME_DIR are the test's own; the ARP flush is a recording one.
+class DemoWindowTest : public InTempDir {
+ protected:
+  void SetUp() override {
+    InTempDir::SetUp();
+    const std::filesystem::path runtime = dir_ / "runtime";
+    ASSERT_EQ(::mkdir(runtime.c_str(), 0700), 0);
+    if (const char* previous = std::getenv("XDG_RUNTIME_DIR")) previous_runtime_ = previous;
+    ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
+  }
+  void TearDown() override {
+    if (previous_runtime_) {
+      ::setenv("XDG_RUNTIME_DIR", previous_runtime_->c_str(), 1);
+    } else {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    }
+    InTempDir::TearDown();
+  }
+
+ private:
+  std::optional<std::string> previous_runtime_;
+};
+
+TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
+  // The demo as the program entry sets it up: the seeded database in the working directory, the
+  // preferences found there (none: the defaults), the bench on the system clock.
+  const std::string prefix(kDefaultMacPrefix);
+  ASSERT_EQ(SeedDemoDatabase(std::string(kDefaultMacDatabasePath), prefix), SeedResult::kWritten);
+  const DemoRecord record = DemoRecords(prefix).at(1);
+  const std::optional<MacAddress> new_mac = MacAddress::Parse(record.mac_text);
+  ASSERT_TRUE(new_mac);
+  StatusWatchClock clock;
+  DemoBench bench(clock, prefix);
+  const SimulatedUnit& unit = bench.unit();
+  const ParameterModule read_image = unit.Flash();
+  ASSERT_NE(read_image.GetMacAddress(), *new_mac);
+  RecordingArpFlush arp_flush;
+  FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
+                                  StationSettings{}};
+
+  Operator person(record.mac_text, clock);
+  char name[] = "stampwright";
+  char* argv[] = {name, nullptr};
+  EXPECT_EQ(RunWindowFrontEnd(1, argv, environment), 0);
+
+  const std::vector<std::string>& texts = clock.texts();
+  ASSERT_EQ(person.step(), Operator::Step::kDone)
+      << "gave up while " << StepName(person.gave_up_in())
+      << "; status texts seen: " << testing::PrintToString(texts)
+      << "; message boxes: " << testing::PrintToString(person.boxes());
+  EXPECT_THAT(person.boxes(), IsEmpty());
+  std::printf("[ timing   ] Enter to the burn's return: %lld ms; then to \"Success\": %lld ms\n",
+              static_cast<long long>(person.burn_ms), static_cast<long long>(person.success_ms));
+
+  // The lookup showed the record; the unit holds the burned image under the new MAC.
+  EXPECT_EQ(person.mac_shown, record.mac_text);
+  EXPECT_EQ(person.password_shown, Grouped(record.password));
+  const ParameterModule& flash = unit.Flash();
+  EXPECT_EQ(MacAddress::FromBytes(flash.bytes.data() + kMacAddressOffset), *new_mac);
+  EXPECT_EQ(unit.CurrentMac(), *new_mac);
+  const DerivedKey dak = DeviceAccessKey(Grouped(record.password).c_str());
+  EXPECT_TRUE(std::equal(dak.begin(), dak.end(), flash.bytes.begin() + kDeviceAccessKeyOffset));
+  EXPECT_EQ(flash.ImageChecksum(), ExpectedImageChecksum(flash));
+  for (size_t i = 0; i < kModuleSize; ++i) {
+    // Outside the checksum, MAC, DAK, NMK and carrier fields the image stays as it was read.
+    const bool burned = (i >= 8 && i < 34) || (i >= 100 && i < 116) || (i >= 2576 && i < 7196);
+    if (!burned) {
+      ASSERT_EQ(flash.bytes[i], read_image.bytes[i]) << "offset " << i;
+    }
+  }
+  EXPECT_EQ(unit.ParameterCommits(), 1u);
+  EXPECT_EQ(unit.RequestCount(kVsWrModReq), 8u);
+
+  // The status line from Enter on: the burn's texts in order, then the scan's, ending at "Success".
+  ASSERT_LE(person.burn_texts_start, texts.size());
+  const std::vector<std::string> from_burn(
+      texts.begin() + static_cast<std::ptrdiff_t>(person.burn_texts_start), texts.end());
+  const std::vector<std::string> burn = SeenBurnTexts();
+  ASSERT_GE(from_burn.size(), burn.size()) << testing::PrintToString(from_burn);
+  const auto burn_end = from_burn.begin() + static_cast<std::ptrdiff_t>(burn.size());
+  EXPECT_THAT(std::vector<std::string>(from_burn.begin(), burn_end), ElementsAreArray(burn));
+  // Until the unit is back and read again, a scan tick may find nothing or only read it.
+  EXPECT_EQ(from_burn.back(), "Success");
+  for (size_t i = burn.size(); i + 1 < from_burn.size(); ++i) {
+    EXPECT_THAT(from_burn[i], AnyOf("No Device", "Read Module OK - PX300 Class B")) << i;
+  }
+  EXPECT_EQ(std::filesystem::file_size(StateFileName(environment.preferences.ProductNameText())),
+            kStateFileSize);
+}
+
+}  // namespace
+}  // namespace stampwright
