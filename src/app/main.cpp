@@ -24,7 +24,9 @@
 #include "programming/mac_database.h"
 #include "settings/preferences.h"
 #include "settings/state_file.h"
+#include "transport/capturing_driver.h"
 #include "transport/pcap/pcap_driver.h"
+#include "transport/pcapng_file.h"
 
 namespace stampwright {
 namespace {
@@ -190,6 +192,21 @@ int Run(int argc, char** argv) {
       if (!options.headless) ShowWindowRefusal(argc, argv, diagnostic);
 #endif
     }
+  }
+
+  // Opened once the working directory is set and this copy is the only one: a relative name
+  // lands in --workdir, and a refused second copy leaves the capture alone.
+  std::unique_ptr<PcapngFile> capture;
+  std::unique_ptr<CapturingDriver> capturing;
+  if (options.capture) {
+    std::string error;
+    capture = PcapngFile::Open(*options.capture, &error);
+    if (!capture) {
+      PrintError(error);
+      return kBadOptionsExitCode;
+    }
+    capturing = std::make_unique<CapturingDriver>(*driver, *capture);
+    driver = capturing.get();
   }
 
   RtnetlinkArpFlush arp_flush;

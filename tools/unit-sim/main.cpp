@@ -2,6 +2,7 @@
 // station without hardware and for the veth tests.
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -9,8 +10,10 @@
 #include "base/byte_order.h"
 #include "options.h"
 #include "transport/adapter_set.h"
+#include "transport/capturing_driver.h"
 #include "transport/clock.h"
 #include "transport/pcap/pcap_driver.h"
+#include "transport/pcapng_file.h"
 
 namespace stampwright {
 namespace {
@@ -41,6 +44,15 @@ bool SaveFlash(const std::string& path, const ParameterModule& image) {
   return written && closed && std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
+bool SaveFirmware(const std::string& path, const std::vector<uint8_t>& firmware) {
+  const std::string temporary = path + ".tmp";
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fwrite(firmware.data(), 1, firmware.size(), file) == firmware.size();
+  const bool closed = std::fclose(file) == 0;
+  return written && closed && std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
 void LogAnswer(const std::vector<uint8_t>& frame) {
   const FrameReader reader(frame.data(), frame.size());
   const auto header = ReadMessageHeader(reader);
@@ -64,7 +76,19 @@ uint32_t TimeToNextAnswer(const SimulatedUnit& unit, uint32_t now, uint32_t max_
 }
 
 int Run(const UnitSimOptions& options) {
-  PcapDriver driver({options.interface});
+  PcapDriver pcap({options.interface});
+  std::unique_ptr<PcapngFile> capture;
+  std::unique_ptr<CapturingDriver> capturing;
+  if (options.capture_path) {
+    std::string error;
+    capture = PcapngFile::Open(*options.capture_path, &error);
+    if (!capture) {
+      Log(error);
+      return 1;
+    }
+    capturing = std::make_unique<CapturingDriver>(pcap, *capture);
+  }
+  PacketDriver& driver = capturing ? static_cast<PacketDriver&>(*capturing) : pcap;
   const auto names = driver.EnumerateAdapters();
   if (!names || names->empty()) {
     Log("interface " + options.interface + " is not an Ethernet adapter that is up" +
@@ -89,6 +113,7 @@ int Run(const UnitSimOptions& options) {
   std::vector<uint8_t> buffer(2048);
   std::vector<uint8_t> answer;
   uint32_t saved_commits = 0;
+  uint32_t saved_firmware_commits = 0;
   while (!g_stop) {
     while (unit.TakeFrame(clock.TickCount(), &answer)) {
       if (!driver.SendPacket(handle, answer.data(), answer.size())) {
@@ -113,6 +138,14 @@ int Run(const UnitSimOptions& options) {
         Log("cannot write " + *options.flash_path);
       } else {
         Log("flash saved to " + *options.flash_path);
+      }
+    }
+    if (options.firmware_path && unit.FirmwareCommits() != saved_firmware_commits) {
+      saved_firmware_commits = unit.FirmwareCommits();
+      if (!SaveFirmware(*options.firmware_path, unit.Firmware())) {
+        Log("cannot write " + *options.firmware_path);
+      } else {
+        Log("firmware saved to " + *options.firmware_path);
       }
     }
   }

@@ -18,6 +18,8 @@ const char kUnitSimUsage[] =
     "  --image FILE          the 7864-byte parameter image in flash (default: a PX300 image\n"
     "                        carrying --mac)\n"
     "  --flash FILE          save the image after each accepted parameter module commit\n"
+    "  --firmware-out FILE   save the firmware after each accepted firmware commit\n"
+    "  --capture FILE        append every 0x88E1 frame sent or received to FILE (pcapng)\n"
     "  --latency MS          delay before each answer (default 2)\n"
     "  --restart MS          silence after a parameter module commit (default 2000)\n"
     "  --commit-status N     status of an accepted commit: 0 or 0x46 (default 0)\n"
@@ -105,6 +107,11 @@ UnitSimParse ParseUnitSimOptions(int argc, char** argv) {
       image_path = value;
     } else if (flag == "--flash") {
       o.flash_path = value;
+    } else if (flag == "--firmware-out") {
+      o.firmware_path = value;
+    } else if (flag == "--capture") {
+      if (value.empty()) return bad();
+      o.capture_path = value;
     } else if (flag == "--oui") {
       const auto oui = ParseOui(value);
       if (!oui) return bad();

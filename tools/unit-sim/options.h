@@ -11,6 +11,8 @@ struct UnitSimOptions {
   std::string interface;
   SimulatedUnitConfig unit;
   std::optional<std::string> flash_path;  // the committed image is saved here after each commit
+  std::optional<std::string> firmware_path;  // the committed firmware is saved here
+  std::optional<std::string> capture_path;   // every management frame appended here, pcapng
   bool help = false;
 };
 
