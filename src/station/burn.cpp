@@ -35,6 +35,16 @@ bool CommitModule(Station& station, uint8_t module_id) {
   return true;
 }
 
+bool WriteModuleImage(Station& station, const ParameterModule& module) {
+  TransferRegisters& registers = station.registers;
+  constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  RunChunkLoop(station, registers.WriteTransferOffset, kTotal, 2,
+               [&module](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+                 SendWriteModule(messages, adapter, offset, length, kModuleIdParameter, module);
+               });
+  return registers.WriteTransferOffset == kTotal;
+}
+
 void BurnDevice(Station& station) {
   Page& page = station.page;
   const ChipModel chip = SelectedChipModel(page);
@@ -48,11 +58,7 @@ void BurnDevice(Station& station) {
 
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
-  const ParameterModule& module = station.module;
-  RunChunkLoop(station, registers.WriteTransferOffset, kTotal, 2,
-               [&module](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
-                 SendWriteModule(messages, adapter, offset, length, kModuleIdParameter, module);
-               });
+  WriteModuleImage(station, station.module);
 
   page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
                                        static_cast<int>(registers.WriteTransferOffset)));

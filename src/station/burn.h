@@ -15,6 +15,10 @@ constexpr uint32_t kBurnSettleMs = 200;
 // confirmed.
 void BurnDevice(Station& station);
 
+// The burn's chunk loop alone: the image as module 2 in VS_WR_MOD chunks on the current adapter.
+// True when all 7864 bytes were confirmed.
+bool WriteModuleImage(Station& station, const ParameterModule& module);
+
 // Has the unit commit the module just written. Always true, answered or not.
 bool CommitModule(Station& station, uint8_t module_id);
 

@@ -15,6 +15,18 @@
 
 namespace stampwright {
 
+bool WriteFirmwareImage(Station& station, const uint8_t* data, size_t length) {
+  TransferRegisters& registers = station.registers;
+  const auto total = static_cast<uint32_t>(length);
+  RunChunkLoop(station, registers.WriteTransferOffset, total, 1,
+               [data, length](MessageContext& messages, int adapter, uint32_t offset,
+                              uint32_t chunk) {
+                 SendWriteFirmware(messages, adapter, offset, chunk, kModuleIdFirmware, data,
+                                   length);
+               });
+  return registers.WriteTransferOffset == total;
+}
+
 bool UpgradeFirmware(Station& station) {
   Page& page = station.page;
   station.firmware_path.fill(0);
@@ -39,18 +51,10 @@ bool UpgradeFirmware(Station& station) {
   // Committing an empty firmware would leave the unit without one.
   if (length == 0) return true;
 
-  TransferRegisters& registers = station.registers;
-  const auto total = static_cast<uint32_t>(length);
-  const uint8_t* const data = image.get();
-  RunChunkLoop(station, registers.WriteTransferOffset, total, 1,
-               [data, length](MessageContext& messages, int adapter, uint32_t offset,
-                              uint32_t chunk) {
-                 SendWriteFirmware(messages, adapter, offset, chunk, kModuleIdFirmware, data,
-                                   length);
-               });
+  const bool written = WriteFirmwareImage(station, image.get(), length);
   image.reset();
 
-  if (registers.WriteTransferOffset == total) {
+  if (written) {
     page.SetText(kStatusLine, "FW Write Module - OK");
     CommitModule(station, kModuleIdFirmware);
   }

@@ -1,5 +1,7 @@
 #include "station/module_read.h"
 
+#include <utility>
+
 #include "station/station.h"
 #include "base/text.h"
 #include "programming/carrier_table.h"
@@ -58,15 +60,25 @@ void IdentifyChip(Station& station) {
   }
 }
 
-void ReadModule(Station& station) {
+bool ReadModuleImage(Station& station, ParameterModule& into) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  // The dispatcher stores what arrives in the station's image: lend it the destination for the
+  // loop and give both back afterwards.
+  const bool separate = &into != &station.module;
+  if (separate) std::swap(station.module, into);
   RunChunkLoop(station, registers.ReadTransferOffset, kTotal, 2,
                [](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
                  SendReadModule(messages, adapter, offset, length);
                });
+  if (separate) std::swap(station.module, into);
+  return registers.ReadTransferOffset == kTotal;
+}
 
-  if (registers.ReadTransferOffset != kTotal) {
+void ReadModule(Station& station) {
+  TransferRegisters& registers = station.registers;
+  constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  if (!ReadModuleImage(station, station.module)) {
     station.page.SetText(kStatusLine, FormatText("Read Module - offset: %d, Fail",
                                                  static_cast<int>(registers.ReadTransferOffset)));
     return;
