@@ -45,4 +45,7 @@ int RunImageCommand(int argc, char** argv);
 // db_commands.cpp
 int RunDb(int argc, char** argv);
 
+// unit_commands.cpp: "unit find|read|write|firmware|burn" on one adapter.
+int RunUnit(int argc, char** argv);
+
 }  // namespace stampwright::tool

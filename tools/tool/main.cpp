@@ -24,6 +24,9 @@ constexpr std::array kCommands = {
     ToolCommand{"state", "FILE", "a state file decoded", RunState},
     ToolCommand{"db", "lookup MAC [FILE] | encode MAC PASSWORD [--mac-prefix XXXXXX]",
                 "MAC database: look a MAC up as the station does, or make a record line", RunDb},
+    ToolCommand{"unit", "find|read|write|firmware|burn --interface NAME ... (unit SUBCOMMAND --help)",
+                "a unit on one adapter, on the station's own core: find, read, write, firmware, burn",
+                RunUnit},
 };
 
 const ToolCommand* FindCommand(const char* name) {

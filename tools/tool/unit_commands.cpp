@@ -1,0 +1,656 @@
+// unit find|read|write|firmware|burn: a unit on one adapter, driven by the station's own core.
+// Each subcommand builds a real Station over the pcap driver restricted to --interface, with a
+// page that shows the status texts on stderr, and calls the station's operations: the version
+// query and dispatcher, the module read, the burn's lookup, edits, chunk loop and commit, the
+// firmware chunk loop. Nothing of the protocol is written here.
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "base/file_handle.h"
+#include "base/hex.h"
+#include "base/text.h"
+#include "bench_page.h"
+#include "commands.h"
+#include "programming/carrier_table.h"
+#include "programming/firmware_file.h"
+#include "programming/mac_database.h"
+#include "programming/parameter_module.h"
+#include "protocol/management_message.h"
+#include "resources/controls.h"
+#include "settings/preferences.h"
+#include "station/burn.h"
+#include "station/burn_verify.h"
+#include "station/chunk_loop.h"
+#include "station/firmware_upgrade.h"
+#include "station/mac_lookup.h"
+#include "station/module_read.h"
+#include "station/station.h"
+#include "station/timer.h"
+#include "station/unit_watch.h"
+#include "transport/adapter_set.h"
+#include "transport/arp_flush.h"
+#include "transport/capturing_driver.h"
+#include "transport/clock.h"
+#include "transport/pcap/pcap_driver.h"
+#include "transport/pcapng_file.h"
+
+namespace stampwright::tool {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr uint32_t kDefaultTimeoutMs = 2000;
+constexpr uint32_t kDefaultReturnTimeoutMs = 30000;
+constexpr uint32_t kMaxTimeoutMs = 3600000;
+constexpr int kAdapter = 0;  // the set holds the one --interface adapter
+constexpr std::string_view kReadOkPrefix = "Read Module OK - ";
+
+enum class Sub { kFind, kRead, kWrite, kFirmware, kBurn };
+
+struct SubSpec {
+  Sub sub;
+  const char* name;
+  const char* usage;
+  const char* options;  // the subcommand's own options, one per line
+};
+
+constexpr const char* kCommonOptions =
+    "  --interface NAME       the Ethernet adapter the unit is cabled to (required)\n"
+    "  --oui XX:XX:XX         vendor OUI in the management messages (default 00:B0:52)\n"
+    "  --timeout MS           how long to wait for the unit to answer (default 2000)\n"
+    "  --format text|json     what stdout carries (default text)\n"
+    "  --capture FILE         append every 0x88E1 frame sent or received to FILE (pcapng)\n";
+
+constexpr SubSpec kSubs[] = {
+    {Sub::kFind, "find", "unit find --interface NAME [options]",
+     "Every unit answering a broadcast VS_VER_QUERY within the timeout: MAC, chip, firmware.\n"},
+    {Sub::kRead, "read", "unit read --interface NAME --mac MAC -o FILE [options]",
+     "The unit's 7864-byte parameter module into FILE, its chip table identified and its\n"
+     "checksum checked (FILE is written even when the checksum is wrong).\n"
+     "  --mac MAC              the unit's MAC (required)\n"
+     "  -o, --output FILE      where the module goes (required)\n"},
+    {Sub::kWrite, "write", "unit write FILE --interface NAME --mac MAC [--no-commit] [options]",
+     "A 7864-byte module file (size and checksum checked first) written to the unit in chunks,\n"
+     "then committed to flash.\n"
+     "  --mac MAC              the unit's MAC (required)\n"
+     "  --no-commit            write the chunks only\n"},
+    {Sub::kFirmware, "firmware", "unit firmware FILE.nvm --interface NAME --mac MAC [options]",
+     "A firmware file (at most 542248 bytes) written to the unit as module 1, then committed.\n"
+     "  --mac MAC              the unit's MAC (required)\n"},
+    {Sub::kBurn, "burn",
+     "unit burn --interface NAME --mac CURRENT --new-mac MAC [--database FILE]\n"
+     "       [--chip px300|px100|none] [--mac-prefix XXXXXX] [--return-timeout MS] [options]",
+     "The station's whole burn without a window: read, database lookup, edits, write, commit,\n"
+     "then the wait for the unit's return under the new MAC and a read-back that must hold\n"
+     "what was written.\n"
+     "  --mac CURRENT          the MAC the unit answers under now (required)\n"
+     "  --new-mac MAC          the MAC to look up in the database and burn (required)\n"
+     "  --database FILE        the MAC database (default cam.dbr)\n"
+     "  --chip px300|px100|none  the chip model the station has selected (default px300)\n"
+     "  --mac-prefix XXXXXX    first three MAC octets of the database records\n"
+     "  --return-timeout MS    how long to wait for the return (default 30000)\n"},
+};
+
+struct Arguments {
+  const SubSpec* spec = nullptr;
+  std::string interface;
+  Oui oui = kDefaultVendorOui;
+  uint32_t timeout_ms = kDefaultTimeoutMs;
+  uint32_t return_timeout_ms = kDefaultReturnTimeoutMs;
+  bool json = false;
+  std::optional<std::string> capture;
+  std::optional<MacAddress> mac;
+  std::optional<MacAddress> new_mac;
+  std::optional<std::string> output;
+  std::optional<std::string> file;
+  bool no_commit = false;
+  std::string database{kDefaultMacDatabasePath};
+  ChipModel chip = ChipModel::kPx300;  // the station's start-up choice
+  std::string mac_prefix;
+};
+
+std::string Prefix(const SubSpec& spec) { return std::string("stampwright-tool unit ") + spec.name; }
+
+void PrintSubUsage(std::FILE* out, const SubSpec& spec) {
+  std::fprintf(out, "usage: stampwright-tool %s\n%s%s", spec.usage, spec.options, kCommonOptions);
+}
+
+void PrintUnitUsage(std::FILE* out) {
+  std::fputs("usage: stampwright-tool unit find|read|write|firmware|burn [ARGS...]\n"
+             "       stampwright-tool unit SUBCOMMAND --help\n", out);
+  for (const SubSpec& spec : kSubs) std::fprintf(out, "  stampwright-tool %s\n", spec.usage);
+  std::fputs("Exit status: 0 done, 1 the operation failed (one line says at which step and why),\n"
+             "2 the command line was wrong.\n", out);
+}
+
+int SubUsageError(const SubSpec& spec, const std::string& message) {
+  std::fprintf(stderr, "%s: %s\n", Prefix(spec).c_str(), message.c_str());
+  PrintSubUsage(stderr, spec);
+  return kExitUsage;
+}
+
+std::optional<uint32_t> ParseMs(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+  errno = 0;
+  const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+  if (errno != 0 || value == 0 || value > kMaxTimeoutMs) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
+std::optional<std::string> ParseMacPrefix(const std::string& text) {
+  if (text.size() != 6) return std::nullopt;
+  std::string prefix;
+  for (const char c : text) {
+    const int value = HexValue(c);
+    if (value < 0) return std::nullopt;
+    prefix += "0123456789ABCDEF"[value];
+  }
+  return prefix;
+}
+
+// Fills args from argv (argv[0] is the subcommand); a usage exit code on a bad command line.
+std::optional<int> ParseArguments(int argc, char** argv, Arguments* args) {
+  const SubSpec& spec = *args->spec;
+  const Sub sub = spec.sub;
+  const bool takes_mac = sub != Sub::kFind;
+  const bool takes_file = sub == Sub::kWrite || sub == Sub::kFirmware;
+  bool options_done = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (!options_done && argument == "--") {
+      options_done = true;
+      continue;
+    }
+    if (options_done || argument.empty() || argument[0] != '-' || argument == "-") {
+      if (!takes_file || args->file) return SubUsageError(spec, "unexpected argument " + argument);
+      args->file = argument;
+      continue;
+    }
+    if (argument == "--no-commit" && sub == Sub::kWrite) {
+      args->no_commit = true;
+      continue;
+    }
+    const bool known =
+        argument == "--interface" || argument == "--oui" || argument == "--timeout" ||
+        argument == "--format" || argument == "--capture" ||
+        (takes_mac && argument == "--mac") ||
+        (sub == Sub::kRead && (argument == "-o" || argument == "--output")) ||
+        (sub == Sub::kBurn && (argument == "--new-mac" || argument == "--database" ||
+                               argument == "--chip" || argument == "--mac-prefix" ||
+                               argument == "--return-timeout"));
+    if (!known) return SubUsageError(spec, "unknown option " + argument);
+    if (i + 1 >= argc) return SubUsageError(spec, argument + " needs a value");
+    const std::string value = argv[++i];
+    const auto bad = [&](const char* expected) {
+      return SubUsageError(spec, argument + " expects " + expected + ", not \"" + value + "\"");
+    };
+    if (argument == "--interface") {
+      if (value.empty()) return bad("an adapter name");
+      args->interface = value;
+    } else if (argument == "--oui") {
+      const auto oui = ParseOui(value);
+      if (!oui) return bad("XX:XX:XX");
+      args->oui = *oui;
+    } else if (argument == "--timeout" || argument == "--return-timeout") {
+      const auto ms = ParseMs(value);
+      if (!ms) return bad("milliseconds, 1 to 3600000");
+      (argument == "--timeout" ? args->timeout_ms : args->return_timeout_ms) = *ms;
+    } else if (argument == "--format") {
+      if (value != "text" && value != "json") return bad("text or json");
+      args->json = value == "json";
+    } else if (argument == "--capture") {
+      if (value.empty()) return bad("a file name");
+      args->capture = value;
+    } else if (argument == "--mac" || argument == "--new-mac") {
+      const auto mac = MacAddress::Parse(value);
+      if (!mac) return bad("a MAC such as 02:A0:C5:00:00:01 or 02A0C5000001");
+      (argument == "--mac" ? args->mac : args->new_mac) = *mac;
+    } else if (argument == "-o" || argument == "--output") {
+      if (value.empty()) return bad("a file name");
+      args->output = value;
+    } else if (argument == "--database") {
+      if (value.empty()) return bad("a file name");
+      args->database = value;
+    } else if (argument == "--chip") {
+      if (value == "px300") {
+        args->chip = ChipModel::kPx300;
+      } else if (value == "px100") {
+        args->chip = ChipModel::kPx100;
+      } else if (value == "none") {
+        args->chip = ChipModel::kNone;
+      } else {
+        return bad("px300, px100 or none");
+      }
+    } else if (argument == "--mac-prefix") {
+      const auto prefix = ParseMacPrefix(value);
+      if (!prefix) return bad("six hex digits");
+      args->mac_prefix = *prefix;
+    }
+  }
+  if (args->interface.empty()) return SubUsageError(spec, "--interface NAME is required");
+  if (takes_mac && !args->mac) return SubUsageError(spec, "--mac is required");
+  if (sub == Sub::kRead && !args->output) return SubUsageError(spec, "-o FILE is required");
+  if (takes_file && !args->file) return SubUsageError(spec, "missing FILE");
+  if (sub == Sub::kBurn && !args->new_mac) return SubUsageError(spec, "--new-mac is required");
+  return std::nullopt;
+}
+
+// The scan timer is never started on a bench: nothing here runs the scan cycle.
+class IdleTimer final : public Timer {
+ public:
+  void Start(uint32_t) override {}
+  void Stop() override {}
+  bool IsActive() const override { return false; }
+};
+
+std::string Hex12(const MacAddress& mac) { return HexBytes(mac.octets.data(), mac.octets.size(), ""); }
+
+// One station on the one adapter, and the way a run ends.
+class Bench {
+ public:
+  explicit Bench(const Arguments& args)
+      : args_(args), prefix_(Prefix(*args.spec)), page_(prefix_), pcap_({args.interface}) {}
+
+  // The adapter opened and the station built on it; false after the failure line.
+  bool Open() {
+    PacketDriver* driver = &pcap_;
+    if (args_.capture) {
+      std::string error;
+      capture_ = PcapngFile::Open(*args_.capture, &error);
+      if (!capture_) return Fail("capture", error);
+      capturing_ = std::make_unique<CapturingDriver>(pcap_, *capture_);
+      driver = capturing_.get();
+    }
+    StationSettings settings;
+    settings.oui = args_.oui;
+    settings.mac_prefix = args_.mac_prefix;
+    settings.database_file = args_.database;
+    station_ = std::make_unique<Station>(page_, *driver, clock_, timer_, arp_flush_,
+                                         DefaultPreferences(), settings);
+    // A unit found here is never read behind the subcommand's back.
+    station_->AutoReadDone = 1;
+    OpenAllAdapters(station_->adapters);
+    if (station_->adapters.AdapterCount != 1) {
+      const std::string diagnostic = driver->Diagnostic();
+      return Fail("open", diagnostic.empty() ? "no usable Ethernet adapter named '" +
+                                                   args_.interface +
+                                                   "' (missing, down or not Ethernet)"
+                                             : diagnostic);
+    }
+    return true;
+  }
+
+  // The unit at --mac answered and is the adapter's unit; false after the failure line.
+  bool Locate() {
+    if (WaitForUnitAnswer(*station_, kAdapter, *args_.mac, args_.timeout_ms)) return true;
+    return Fail("find", "no unit answered as " + args_.mac->ToString() + " on " +
+                            args_.interface + " within " + std::to_string(args_.timeout_ms) +
+                            " ms");
+  }
+
+  // The one failure line (with the last message box, when one was shown) and the JSON verdict.
+  bool Fail(const std::string& step, std::string why) {
+    if (!page_.LastBox().empty() && why.find(page_.LastBox()) == std::string::npos) {
+      why += " (last message: " + page_.LastBox() + ")";
+    }
+    std::fprintf(stderr, "%s: %s failed: %s\n", prefix_.c_str(), step.c_str(), why.c_str());
+    if (args_.json) {
+      Json out;
+      out["ok"] = false;
+      out["step"] = step;
+      out["error"] = why;
+      std::printf("%s\n", out.dump().c_str());
+    }
+    return false;
+  }
+
+  int Failed(const std::string& step, std::string why) {
+    Fail(step, std::move(why));
+    return kExitFailure;
+  }
+
+  // Has the unit commit the module; false after the failure line when it did not confirm.
+  bool Commit(uint8_t module_id) {
+    station_->CommitConfirmed = 0;
+    CommitModule(*station_, module_id);
+    if (station_->CommitConfirmed == 1) return true;
+    return Fail("commit", "the unit did not confirm the commit of module " +
+                              std::to_string(module_id));
+  }
+
+  void Print(const Json& out, const std::string& text) {
+    if (args_.json) {
+      Json verdict = out;
+      verdict["ok"] = true;
+      std::printf("%s\n", verdict.dump().c_str());
+    } else {
+      std::fputs(text.c_str(), stdout);
+    }
+  }
+
+  Station& station() { return *station_; }
+  BenchPage& page() { return page_; }
+  const Arguments& args() const { return args_; }
+
+ private:
+  const Arguments& args_;
+  std::string prefix_;
+  BenchPage page_;
+  PcapDriver pcap_;
+  std::unique_ptr<PcapngFile> capture_;
+  std::unique_ptr<CapturingDriver> capturing_;
+  SystemClock clock_;
+  IdleTimer timer_;
+  RtnetlinkArpFlush arp_flush_;
+  std::unique_ptr<Station> station_;
+};
+
+const char* ChipTypeName(uint8_t chip_type) {
+  switch (chip_type) {
+    case 2: return "PX300";
+    case 1: return "PX100";
+    default: return "other";
+  }
+}
+
+int RunFind(Bench& bench) {
+  const Arguments& args = bench.args();
+  const auto units = ListAnsweringUnits(bench.station(), kAdapter, args.timeout_ms);
+  if (units.empty()) {
+    return bench.Failed("find", "no unit answered on " + args.interface + " within " +
+                                    std::to_string(args.timeout_ms) + " ms");
+  }
+  Json list = Json::array();
+  std::string text;
+  for (const AnsweringUnit& unit : units) {
+    list.push_back({{"mac", unit.mac.ToString()},
+                    {"chip", ChipTypeName(unit.chip_type)},
+                    {"firmware", unit.firmware}});
+    text += unit.mac.ToString() + "  " + ChipTypeName(unit.chip_type) + "  " + unit.firmware + "\n";
+  }
+  bench.Print({{"interface", args.interface}, {"units", list}}, text);
+  return kExitOk;
+}
+
+bool WriteModuleFile(const std::string& path, const ParameterModule& module, std::string* error) {
+  std::FILE* raw = std::fopen(path.c_str(), "wb");
+  if (raw == nullptr) {
+    *error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  const size_t put = std::fwrite(module.bytes.data(), 1, module.bytes.size(), raw);
+  const bool closed = std::fclose(raw) == 0;
+  if (put != module.bytes.size() || !closed) {
+    *error = "cannot write " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+// A module file as `unit write` takes it: exactly 7864 bytes carrying a valid image checksum.
+std::optional<ParameterModule> ReadModuleFile(const std::string& path, std::string* error) {
+  const FileHandle file(std::fopen(path.c_str(), "rb"));
+  if (!file) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  ParameterModule module;
+  const size_t got = std::fread(module.bytes.data(), 1, module.bytes.size(), file.get());
+  const bool longer = got == module.bytes.size() && std::fgetc(file.get()) != EOF;
+  if (std::ferror(file.get())) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  if (got != module.bytes.size() || longer) {
+    *error = path + " holds " + (longer ? "more than 7864" : std::to_string(got)) +
+             " bytes; a parameter module has 7864";
+    return std::nullopt;
+  }
+  if (module.ImageChecksum() != ExpectedImageChecksum(module)) {
+    *error = FormatText("%s carries checksum %08x but its bytes give %08x", path.c_str(),
+                        module.ImageChecksum(), ExpectedImageChecksum(module));
+    return std::nullopt;
+  }
+  return module;
+}
+
+// The status line after a read: the chip and class ("PX300 Class B", "Other"), or nothing when
+// the read did not complete.
+std::optional<std::string> ReadOutcome(BenchPage& page) {
+  const std::string status = page.Text(kStatusLine);
+  if (status.rfind(kReadOkPrefix, 0) != 0) return std::nullopt;
+  return status.substr(kReadOkPrefix.size());
+}
+
+// Why a read ended short: the station's Fail text, and what the chunk loop gave up on.
+std::string StalledRead(Bench& bench) {
+  std::string why = bench.page().Text(kStatusLine);
+  if (bench.page().LastBox().empty()) {
+    why += FormatText(" (no confirmation of the chunk at offset %d after %u requests)",
+                      static_cast<int>(bench.station().registers.ReadTransferOffset),
+                      kChunkSendLimit);
+  }
+  return why;
+}
+
+int RunRead(Bench& bench) {
+  const Arguments& args = bench.args();
+  Station& station = bench.station();
+  if (!bench.Locate()) return kExitFailure;
+  ReadModule(station);  // neither chip model selected: nothing to refuse
+  const std::optional<std::string> module_class = ReadOutcome(bench.page());
+  if (!module_class) return bench.Failed("read", StalledRead(bench));
+  std::string error;
+  if (!WriteModuleFile(*args.output, station.module, &error)) {
+    return bench.Failed("save", error);
+  }
+  const uint32_t stored = station.module.ImageChecksum();
+  const uint32_t computed = ExpectedImageChecksum(station.module);
+  if (stored != computed) {
+    return bench.Failed("checksum", FormatText("the module carries checksum %08x but its bytes "
+                                               "give %08x; %s holds it as read", stored, computed,
+                                               args.output->c_str()));
+  }
+  const std::string mac = station.module.GetMacAddress().ToString();
+  bench.Print({{"mac", args.mac->ToString()},
+               {"module", *module_class},
+               {"module_mac", mac},
+               {"checksum", FormatText("%08x", stored)},
+               {"file", *args.output},
+               {"bytes", kModuleSize}},
+              "unit: " + args.mac->ToString() + "\nmodule: " + *module_class +
+                  "\nmodule MAC: " + mac + "\nchecksum: " + FormatText("%08x", stored) +
+                  " (valid)\nwritten: " + *args.output + " (7864 bytes)\n");
+  return kExitOk;
+}
+
+int RunWrite(Bench& bench, const ParameterModule& image) {
+  const Arguments& args = bench.args();
+  Station& station = bench.station();
+  if (!bench.Locate()) return kExitFailure;
+  if (!WriteModuleImage(station, image)) {
+    return bench.Failed("write", FormatText("Write Module - offset: %d",
+                                          static_cast<int>(station.registers.WriteTransferOffset)));
+  }
+  if (!args.no_commit && !bench.Commit(static_cast<uint8_t>(kModuleIdParameter))) return kExitFailure;
+  bench.Print({{"mac", args.mac->ToString()},
+               {"file", *args.file},
+               {"bytes", kModuleSize},
+               {"committed", !args.no_commit}},
+              "written: " + *args.file + " (7864 bytes) to " + args.mac->ToString() +
+                  (args.no_commit ? ", not committed\n" : ", committed\n"));
+  return kExitOk;
+}
+
+int RunFirmware(Bench& bench, std::unique_ptr<uint8_t[]> image, size_t length) {
+  const Arguments& args = bench.args();
+  Station& station = bench.station();
+  if (!bench.Locate()) return kExitFailure;
+  bench.page().SetText(kStatusLine, FormatText("File bytes: %d", static_cast<int>(length)));
+  const bool written = WriteFirmwareImage(station, image.get(), length);
+  image.reset();
+  if (!written) {
+    return bench.Failed("write", FormatText("Write Module - offset: %d of %d",
+                                          static_cast<int>(station.registers.WriteTransferOffset),
+                                          static_cast<int>(length)));
+  }
+  bench.page().SetText(kStatusLine, "FW Write Module - OK");
+  if (!bench.Commit(static_cast<uint8_t>(kModuleIdFirmware))) return kExitFailure;
+  bench.Print({{"mac", args.mac->ToString()}, {"file", *args.file}, {"bytes", length}},
+              "firmware: " + *args.file + " (" + std::to_string(length) + " bytes) to " +
+                  args.mac->ToString() + ", committed\n");
+  return kExitOk;
+}
+
+int RunBurn(Bench& bench) {
+  const Arguments& args = bench.args();
+  Station& station = bench.station();
+  BenchPage& page = bench.page();
+  if (!bench.Locate()) return kExitFailure;
+
+  // The chip model the station has selected decides, as on the page, whether Burn is enabled.
+  page.Check(kPx300Radio, args.chip == ChipModel::kPx300);
+  page.Check(kPx100Radio, args.chip == ChipModel::kPx100);
+  ReadModule(station);
+  if (!ReadOutcome(page)) return bench.Failed("read", StalledRead(bench));
+  if (!page.IsEnabled(kBurnButton)) {
+    return bench.Failed("read", page.Text(kStatusLine) + " does not fit the chip model selected");
+  }
+
+  page.ForgetBoxes();
+  page.SetText(kNewMacEdit, Hex12(*args.new_mac));
+  MacLookupOptions lookup;
+  if (!station.settings.mac_prefix.empty()) lookup.mac_prefix = station.settings.mac_prefix;
+  lookup.database_path = station.settings.database_file;
+  if (!LookupMacRecord(page, lookup)) {
+    return bench.Failed("lookup", Hex12(*args.new_mac) + " in " + args.database);
+  }
+  station.arp_flush.Flush();
+  page.SetText(kStatusLine, "Burning...");
+  station.CommitConfirmed = 0;
+  BurnDevice(station);
+  if (station.registers.WriteTransferOffset != kModuleSize) {
+    return bench.Failed("write", FormatText("Write Module - offset: %d",
+                                          static_cast<int>(station.registers.WriteTransferOffset)));
+  }
+  if (station.CommitConfirmed != 1) {
+    return bench.Failed("commit", "the unit did not confirm the commit");
+  }
+
+  const ParameterModule written = station.module;
+  const MacAddress burned = station.BurnedMac;
+  const uint32_t commit_tick = station.clock.TickCount();
+  if (!WaitForUnitAnswer(station, kAdapter, burned, args.return_timeout_ms)) {
+    return bench.Failed("return", "the unit did not answer as " + burned.ToString() + " within " +
+                                    std::to_string(args.return_timeout_ms) + " ms");
+  }
+  const uint32_t returned_ms = ElapsedMs(commit_tick, station.clock.TickCount());
+
+  ParameterModule read_back{};
+  if (!ReadModuleImage(station, read_back)) {
+    return bench.Failed("verify", FormatText("the read-back stopped at offset %d",
+                                           static_cast<int>(station.registers.ReadTransferOffset)));
+  }
+  if (const auto difference = FirstBurnedFieldDifference(written, read_back)) {
+    return bench.Failed("verify", FormatText("the module read back differs from the one written at "
+                                           "offset %zu (%s)", difference->offset,
+                                           difference->field));
+  }
+  const std::string password = page.Text(kPasswordField);
+  const std::string dak = page.Text(kDakField);
+  const std::string nmk = page.Text(kNmkField);
+  const std::string checksum = FormatText("%08x", written.ImageChecksum());
+  bench.Print({{"mac", args.mac->ToString()},
+               {"new_mac", burned.ToString()},
+               {"password", password},
+               {"dak", dak},
+               {"nmk", nmk},
+               {"checksum", checksum},
+               {"returned_ms", returned_ms},
+               {"verified", true}},
+              "burned: " + args.mac->ToString() + " -> " + burned.ToString() +
+                  "\npassword: " + password + "\nDAK: " + dak + "\nNMK: " + nmk +
+                  "\nchecksum: " + checksum + "\nreturned after " + std::to_string(returned_ms) +
+                  " ms; module read back and verified\n");
+  return kExitOk;
+}
+
+const SubSpec* FindSub(const char* name) {
+  for (const SubSpec& spec : kSubs) {
+    if (std::strcmp(spec.name, name) == 0) return &spec;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int RunUnit(int argc, char** argv) {
+  if (argc < 2) {
+    PrintUnitUsage(stderr);
+    return kExitUsage;
+  }
+  const SubSpec* spec = FindSub(argv[1]);
+  if (spec == nullptr) {
+    std::fprintf(stderr, "stampwright-tool unit: unknown subcommand \"%s\"\n", argv[1]);
+    PrintUnitUsage(stderr);
+    return kExitUsage;
+  }
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      PrintSubUsage(stdout, *spec);
+      return kExitOk;
+    }
+  }
+  Arguments args;
+  args.spec = spec;
+  if (const auto usage = ParseArguments(argc - 1, argv + 1, &args)) return *usage;
+
+  // What is wrong with a file is said before anything is sent to the unit.
+  Bench bench(args);
+  std::optional<ParameterModule> module;
+  std::unique_ptr<uint8_t[]> firmware;
+  size_t firmware_length = 0;
+  std::string error;
+  if (spec->sub == Sub::kWrite) {
+    module = ReadModuleFile(*args.file, &error);
+    if (!module) return bench.Failed("check", error);
+  } else if (spec->sub == Sub::kFirmware) {
+    firmware = std::make_unique<uint8_t[]>(kFirmwareImageSize);
+    switch (ReadFirmwareFile(*args.file, firmware.get(), &firmware_length)) {
+      case FirmwareReadResult::kOk: break;
+      case FirmwareReadResult::kCannotOpen:
+        return bench.Failed("check", "cannot open " + *args.file + ": " + std::strerror(errno));
+      case FirmwareReadResult::kNotAFile:
+        return bench.Failed("check", *args.file + " is not a regular file");
+      case FirmwareReadResult::kTooLarge:
+        return bench.Failed("check", *args.file + " is larger than 542248 bytes, the largest "
+                                                "firmware the station sends");
+      case FirmwareReadResult::kReadError:
+        return bench.Failed("check", "cannot read " + *args.file);
+    }
+    // Committing an empty firmware would leave the unit without one.
+    if (firmware_length == 0) return bench.Failed("check", *args.file + " is empty");
+  }
+
+  if (!bench.Open()) return kExitFailure;
+  switch (spec->sub) {
+    case Sub::kFind: return RunFind(bench);
+    case Sub::kRead: return RunRead(bench);
+    case Sub::kWrite: return RunWrite(bench, *module);
+    case Sub::kFirmware: return RunFirmware(bench, std::move(firmware), firmware_length);
+    case Sub::kBurn: return RunBurn(bench);
+  }
+  return kExitFailure;
+}
+
+}  // namespace stampwright::tool
