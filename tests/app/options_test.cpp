@@ -46,7 +46,7 @@ TEST(Options, NothingGivenMeansTheWindowOnRealAdapters) {
 TEST(Options, EveryOptionWithSeparateAndInlineValues) {
   const Options options = ParseOk({"--interface", "eth0", "--interface=enp3s0", "--workdir", "/srv/line",
                                    "--oui=00-b0-52", "--full-waits", "--mac-prefix", "02a0c5",
-                                   "--headless"});
+                                   "--headless", "--capture=run.pcapng"});
   EXPECT_EQ(options.interfaces, (std::vector<std::string>{"eth0", "enp3s0"}));
   EXPECT_EQ(options.workdir, "/srv/line");
   ASSERT_TRUE(options.oui);
@@ -55,6 +55,7 @@ TEST(Options, EveryOptionWithSeparateAndInlineValues) {
   EXPECT_EQ(options.mac_prefix, "02A0C5");  // kept upper case, as the database compares it
   EXPECT_TRUE(options.headless);
   EXPECT_FALSE(options.demo);
+  EXPECT_EQ(options.capture, "run.pcapng");
 }
 
 TEST(Options, DemoHelpAndVersionFlags) {
@@ -101,8 +102,9 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 9u);
+  ASSERT_EQ(option_lines.size(), 10u);
   for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
+                           "--capture FILE",
                            "--mac-prefix XXXXXX", "--demo", "--headless", "--help", "--version"}) {
     const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
         [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));
