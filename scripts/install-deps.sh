@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev fonts-liberation2 fonts-wqy-microhei
   libpcap-dev nlohmann-json3-dev
   clang libclang-rt-14-dev valgrind
-  iproute2 libcap2-bin
+  iproute2 libcap2-bin tshark
   xvfb xauth x11-utils
 )
 
@@ -23,6 +23,8 @@ if ((${#missing[@]})); then
     exit 1
   fi
   export DEBIAN_FRONTEND=noninteractive
+  # tshark's package asks whether non-root users may capture: no, and without a question.
+  echo "wireshark-common wireshark-common/install-setuid boolean false" | debconf-set-selections
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
