@@ -27,8 +27,10 @@ struct AnsweringUnit {
 std::vector<AnsweringUnit> ListAnsweringUnits(Station& station, int adapter, uint32_t timeout_ms);
 
 // Repeats the broadcast VS_VER_QUERY every kUnitQueryIntervalMs until the unit answers under
-// mac, or timeout_ms have passed. True when it did; the dispatcher has then taken it as the
-// adapter's unit (DeviceMac, CurrentAdapter), so the module requests that follow go to it.
+// mac, or timeout_ms have passed. Every version confirmation meanwhile is handled by the
+// dispatcher in full (identity, "Success" after a commit). True when the unit answered; the
+// dispatcher has then taken it as the adapter's unit (DeviceMac, CurrentAdapter), so the module
+// requests that follow go to it.
 bool WaitForUnitAnswer(Station& station, int adapter, const MacAddress& mac, uint32_t timeout_ms);
 
 }  // namespace stampwright
