@@ -32,6 +32,7 @@
 #include "station/burn.h"
 #include "station/burn_verify.h"
 #include "station/chunk_loop.h"
+#include "station/dispatcher.h"
 #include "station/firmware_upgrade.h"
 #include "station/mac_lookup.h"
 #include "station/module_read.h"
@@ -60,6 +61,11 @@ class IdleTimer final : public Timer {
   void Stop() override {}
   bool IsActive() const override { return false; }
 };
+
+// One line; bytes that are not UTF-8 (a unit's version text may hold any) become U+FFFD.
+std::string Dump(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
 
 std::string Hex12(const MacAddress& mac) { return HexBytes(mac.octets.data(), mac.octets.size(), ""); }
 
@@ -117,7 +123,7 @@ class Bench {
       out["ok"] = false;
       out["step"] = step;
       out["error"] = why;
-      std::printf("%s\n", out.dump().c_str());
+      std::printf("%s\n", Dump(out).c_str());
     }
     return false;
   }
@@ -138,9 +144,9 @@ class Bench {
 
   void Print(const Json& out, const std::string& text) {
     if (args_.json) {
-      Json verdict = out;
-      verdict["ok"] = true;
-      std::printf("%s\n", verdict.dump().c_str());
+      Json verdict = {{"ok", true}};
+      verdict.update(out);
+      std::printf("%s\n", Dump(verdict).c_str());
     } else {
       std::fputs(text.c_str(), stdout);
     }
@@ -165,8 +171,8 @@ class Bench {
 
 const char* ChipTypeName(uint8_t chip_type) {
   switch (chip_type) {
-    case 2: return "PX300";
-    case 1: return "PX100";
+    case kChipTypePx300: return "PX300";
+    case kChipTypePx100: return "PX100";
     default: return "other";
   }
 }
