@@ -164,6 +164,18 @@ int Run(int argc, char** argv) {
     return 0;
   }
 
+  // Opened once the working directory is set and this copy is the only one: a relative name
+  // lands in --workdir, and a refused second copy leaves the capture alone.
+  std::unique_ptr<PcapngFile> capture;
+  if (options.capture) {
+    std::string error;
+    capture = PcapngFile::Open(*options.capture, &error);
+    if (!capture) {
+      PrintError(error);
+      return kBadOptionsExitCode;
+    }
+  }
+
   StationSettings settings;
   settings.full_waits = options.full_waits;
   if (options.oui) settings.oui = *options.oui;
@@ -194,17 +206,8 @@ int Run(int argc, char** argv) {
     }
   }
 
-  // Opened once the working directory is set and this copy is the only one: a relative name
-  // lands in --workdir, and a refused second copy leaves the capture alone.
-  std::unique_ptr<PcapngFile> capture;
   std::unique_ptr<CapturingDriver> capturing;
-  if (options.capture) {
-    std::string error;
-    capture = PcapngFile::Open(*options.capture, &error);
-    if (!capture) {
-      PrintError(error);
-      return kBadOptionsExitCode;
-    }
+  if (capture) {
     capturing = std::make_unique<CapturingDriver>(*driver, *capture);
     driver = capturing.get();
   }
