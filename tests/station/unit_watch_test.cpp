@@ -86,13 +86,6 @@ TEST_F(UnitWatchTest, ListsEveryUnitOnTheCableOnceInTheOrderTheyAnswered) {
   EXPECT_TRUE(h.page.message_boxes().empty());
 }
 
-TEST_F(UnitWatchTest, NothingListedWithoutAUnitOrAnOpenAdapter) {
-  EXPECT_TRUE(ListAnsweringUnits(h.station, 0, 300).empty());  // not opened yet
-  OpenAdapter();
-  EXPECT_TRUE(ListAnsweringUnits(h.station, 0, 300).empty());
-  EXPECT_EQ(h.driver.FramesSent("eth0"), 1u);
-}
-
 TEST_F(UnitWatchTest, WaitsForTheWantedMacAndMakesItTheAdaptersUnit) {
   SimulatedUnit other(UnitConfig(kSecondUnit, kUnitChipPx300, "other", 1));
   SimulatedUnit wanted(UnitConfig(kUnitMac, kUnitChipPx300, "wanted", 4));

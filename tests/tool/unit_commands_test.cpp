@@ -55,21 +55,16 @@ TEST_F(UnitCommandsTest, BadCommandLinesEndWithTwoAndSayWhy) {
       {{"unit", "find"}, "--interface NAME is required"},
       {{"unit", "find", "--interface", "x", "--mac", "02:00:00:00:00:01"}, "unknown option --mac"},
       {{"unit", "read", "--interface", "x", "-o", "m.bin"}, "--mac is required"},
-      {{"unit", "read", "--interface", "x", "--mac", "02:00:00:00:00:01"}, "-o FILE is required"},
       {{"unit", "read", "--interface", "x", "--mac", "02:00:00:00:00"}, "--mac expects a MAC"},
       {{"unit", "write", "--interface", "x", "--mac", "02:00:00:00:00:01"}, "missing FILE"},
       {{"unit", "write", "a", "b", "--interface", "x", "--mac", "02:00:00:00:00:01"},
        "unexpected argument b"},
       {{"unit", "find", "--interface", "x", "--timeout", "0"}, "--timeout expects milliseconds"},
-      {{"unit", "find", "--interface", "x", "--timeout", "5s"}, "--timeout expects milliseconds"},
       {{"unit", "find", "--interface", "x", "--format", "xml"}, "--format expects text or json"},
-      {{"unit", "find", "--interface", "x", "--oui", "00:B0"}, "--oui expects XX:XX:XX"},
       {{"unit", "find", "--interface"}, "--interface needs a value"},
       {{"unit", "burn", "--interface", "x", "--mac", "02:00:00:00:00:01"}, "--new-mac is required"},
       {{"unit", "burn", "--interface", "x", "--mac", "02:00:00:00:00:01", "--new-mac",
         "02A0C5000001", "--chip", "px200"}, "--chip expects px300, px100 or none"},
-      {{"unit", "burn", "--interface", "x", "--mac", "02:00:00:00:00:01", "--new-mac",
-        "02A0C5000001", "--mac-prefix", "02A0C"}, "--mac-prefix expects six hex digits"},
   };
   for (const auto& [arguments, message] : cases) {
     const ToolResult result = Run(arguments);
