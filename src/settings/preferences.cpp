@@ -134,17 +134,17 @@ std::optional<Preferences> ReadPreferencesFile(const std::string& path) {
   return ReadRegularPreferencesFile(path, nullptr);
 }
 
-Preferences LoadPreferences(const std::string& path) {
+Preferences LoadPreferences(const std::string& path, std::FILE* notes) {
   OpenResult result = OpenResult::kCannotOpen;
   std::optional<Preferences> read = ReadRegularPreferencesFile(path, &result);
-  if (result == OpenResult::kNotARegularFile) {
-    std::fprintf(stderr, "%s: not a regular file; using the default preferences\n", path.c_str());
+  if (result == OpenResult::kNotARegularFile && notes != nullptr) {
+    std::fprintf(notes, "%s: not a regular file; using the default preferences\n", path.c_str());
   }
   Preferences p = read.value_or(DefaultPreferences());
   p.StateFileWords = {1, 1};
   const std::string name = p.ProductNameText();
-  if (!IsSafeProductName(name)) {
-    std::fprintf(stderr, "ProductName \"%s\" cannot name a file here; the state file is \"%s\"\n",
+  if (!IsSafeProductName(name) && notes != nullptr) {
+    std::fprintf(notes, "ProductName \"%s\" cannot name a file here; the state file is \"%s\"\n",
                  name.c_str(), StateFileName(name).c_str());
   }
   return p;

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -57,8 +58,10 @@ Preferences DefaultPreferences();
 std::optional<Preferences> ReadPreferencesFile(const std::string& path);
 
 // The start-up load: the file if it opens, else the defaults; then both state-file words := 1.
-// One line on stderr when the path names something other than a regular file, and one when the
-// ProductName cannot name the state file (which then takes the default product name).
-Preferences LoadPreferences(const std::string& path = kPreferencesFileName);
+// One line to notes (stderr; none when null) when the path names something other than a regular
+// file, and one when the ProductName cannot name the state file (which then takes the default
+// product name).
+Preferences LoadPreferences(const std::string& path = kPreferencesFileName,
+                            std::FILE* notes = stderr);
 
 }  // namespace stampwright
