@@ -50,7 +50,10 @@ void BurnDevice(Station& station) {
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   const ParameterModule& module = station.module;
   RunChunkLoop(station, registers.WriteTransferOffset, kTotal, 2,
-               [&module](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+               [&module, &page](MessageContext& messages, int adapter, uint32_t offset,
+                                uint32_t length) {
+                 page.SetText(kStatusLine,
+                              FormatText("Write Module - offset: %d", static_cast<int>(offset)));
                  SendWriteModule(messages, adapter, offset, length, kModuleIdParameter, module);
                });
 

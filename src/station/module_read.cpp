@@ -59,10 +59,15 @@ void IdentifyChip(Station& station) {
 }
 
 void ReadModule(Station& station) {
+  // Two units on one adapter: nothing is read from either until one answers alone.
+  if (SeveralUnitsAnswer(station, station.adapters.CurrentAdapter)) return;
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  Page& page = station.page;
   RunChunkLoop(station, registers.ReadTransferOffset, kTotal, 2,
-               [](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+               [&page](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+                 page.SetText(kStatusLine,
+                              FormatText("Read Module - offset: %d", static_cast<int>(offset)));
                  SendReadModule(messages, adapter, offset, length);
                });
 

@@ -47,7 +47,7 @@ inline std::string Hex(const uint8_t* bytes, size_t count, const char* separator
 
 // The image a burn should leave on the unit, computed from the image read.
 inline ParameterModule ExpectedImage(const ParameterModule& read, const CarrierTable* table,
-                              const MacAddress& mac, const std::string& grouped19) {
+                                     const MacAddress& mac, const std::string& grouped19) {
   ParameterModule expected = read;
   uint8_t* bytes = expected.bytes.data();
   if (table != nullptr) {
