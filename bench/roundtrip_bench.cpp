@@ -11,7 +11,6 @@
 
 #include "protocol/management_message.h"
 #include "protocol/requests.h"
-#include "resources/page.h"
 #include "transport/adapter_set.h"
 #include "transport/clock.h"
 #include "transport/frame_exchange.h"
@@ -22,19 +21,6 @@ namespace {
 
 constexpr uint32_t kWaitMs = 1000;
 
-// Status texts are thrown away: thousands of iterations would otherwise pile them up.
-class NullPage final : public Page {
- public:
-  void SetText(int, std::string_view) override {}
-  std::string GetText(int, size_t) const override { return {}; }
-  void Enable(int, bool) override {}
-  bool IsEnabled(int) const override { return true; }
-  void Check(int, bool) override {}
-  bool IsChecked(int) const override { return false; }
-  int MessageBox(std::string_view, std::string_view, uint32_t) override { return kIdOk; }
-  std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override { return {}; }
-};
-
 struct Wire {
   explicit Wire(const std::string& interface) : driver({interface}) { adapters.driver = &driver; }
 
@@ -42,9 +28,8 @@ struct Wire {
   AdapterSet adapters;
   DeviceSummaries summaries{};
   TransferRegisters registers;
-  NullPage page;
   SystemClock clock;
-  MessageContext ctx{adapters, summaries, registers, page, kDefaultVendorOui};
+  MessageContext ctx{adapters, summaries, registers, kDefaultVendorOui};
   ParameterModule module{};
   std::array<uint8_t, kReceiveCapacity> last{};
   bool accepted = false;
@@ -71,7 +56,7 @@ bool Await(Wire& w) {
   hooks.dispatch = &Dispatch;
   hooks.context = &w;
   hooks.awaited_accepted = &w.accepted;
-  WaitForResponses(w.adapters, w.clock, 0, kWaitMs, w.last.data(), hooks);
+  PumpFrames(w.adapters, w.clock, 0, kWaitMs, w.last.data(), hooks);
   return w.accepted;
 }
 

@@ -30,11 +30,7 @@ veth_pair_create "$tag" || { echo "cannot create the network namespaces" >&2; ex
 # No answer delay: the figure is the station's path plus the wire, not the simulated latency.
 ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --latency 0 2>> "$log" &
 sim_pid=$!
-for _ in $(seq 1 100); do
-  grep -q "ready on" "$log" && break
-  sleep 0.05
-done
-grep -q "ready on" "$log" || { echo "the simulator did not come up" >&2; cat "$log" >&2; exit 1; }
+sim_wait_ready "$log" "$sim_pid" || { echo "the simulator did not come up" >&2; cat "$log" >&2; exit 1; }
 : > "$log"  # keep the log from growing with every request
 
 STAMPWRIGHT_BENCH_INTERFACE="$veth_station" timeout 600 ip netns exec "$ns_station" "$bench" "${bench_args[@]}"

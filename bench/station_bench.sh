@@ -33,10 +33,6 @@ veth_pair_create "$tag" || { echo "cannot create the network namespaces" >&2; ex
 ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --latency 1 --restart 10 \
   --mac 02:A0:C5:00:BE:EF 2>> "$log" &
 sim_pid=$!
-for _ in $(seq 1 100); do
-  grep -q "ready on" "$log" && break
-  sleep 0.05
-done
-grep -q "ready on" "$log" || { echo "the simulator did not come up" >&2; cat "$log" >&2; exit 1; }
+sim_wait_ready "$log" "$sim_pid" || { echo "the simulator did not come up" >&2; cat "$log" >&2; exit 1; }
 
 STAMPWRIGHT_BENCH_INTERFACE="$veth_station" timeout 900 ip netns exec "$ns_station" "$bench" "${bench_args[@]}"

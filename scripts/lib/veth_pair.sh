@@ -6,6 +6,8 @@
 #                          namespaces cannot be made
 #   veth_pair_remove       deletes both namespaces (and with them the veth pair)
 #   stop_sim               SIGTERM to $sim_pid, up to 5 s, then SIGKILL; returns its exit status
+#   sim_wait_ready LOG [PID]  until the simulator's LOG says "ready on", at most 5 s; 1 when it
+#                          did not, or when the process PID ended first
 
 veth_pair_create() {
   ns_unit="$1-unit"
@@ -45,6 +47,16 @@ stop_sim() {
   wait "$sim_pid" 2>/dev/null || status=$?
   sim_pid=""
   return $status
+}
+
+sim_wait_ready() {
+  local log=$1 pid=${2:-} _
+  for _ in $(seq 1 100); do
+    grep -q "ready on" "$log" 2>/dev/null && return 0
+    if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then break; fi
+    sleep 0.05
+  done
+  grep -q "ready on" "$log" 2>/dev/null
 }
 
 # For the wire tests: a missing capability skips the test (77), except under CI, where it fails.

@@ -4,8 +4,6 @@
 #include <cstring>
 
 #include "base/byte_order.h"
-#include "base/text.h"
-#include "resources/controls.h"
 #include "transport/frame_exchange.h"
 
 namespace stampwright {
@@ -41,8 +39,8 @@ int32_t Send(MessageContext& ctx, int adapter, uint16_t mmtype, const Management
 
 // Fills a VS_WR_MOD with at most one chunk of source[0, source_size) from offset: a chunk never
 // reads past the source nor writes past the 1024-byte data area.
-void BuildWriteChunk(ManagementMessage& frame, uint32_t offset, uint32_t length, uint16_t module_id,
-                     const uint8_t* source, size_t source_size) {
+uint16_t BuildWriteChunk(ManagementMessage& frame, uint32_t offset, uint32_t length,
+                         uint16_t module_id, const uint8_t* source, size_t source_size) {
   size_t carried = std::min<size_t>(length, kChunkSize);
   if (offset >= source_size) {
     carried = 0;
@@ -57,6 +55,7 @@ void BuildWriteChunk(ManagementMessage& frame, uint32_t offset, uint32_t length,
   StoreLe32(frame.data() + kChunkChecksumOffset,
             ModuleChecksum(frame.data() + kChunkDataOffset, kChunkSize / 4));
   std::memset(frame.data() + kWriteTrailerOffset, kWriteTrailerFill, kWriteTrailerSize);
+  return static_cast<uint16_t>(carried);
 }
 
 }  // namespace
@@ -75,7 +74,7 @@ int32_t SendReadModule(MessageContext& ctx, int adapter, uint32_t offset, uint32
   StoreLe16(frame.data() + kModuleIdOffset, kModuleIdParameter);
   StoreLe16(frame.data() + kChunkLengthOffset, static_cast<uint16_t>(length));
   StoreLe32(frame.data() + kChunkOffsetOffset, offset);
-  ctx.page.SetText(kStatusLine, FormatText("Read Module - offset: %d", static_cast<int>(offset)));
+  ctx.registers.PendingChunkLength = static_cast<uint16_t>(length);
   return Send(ctx, adapter, kVsRdModReq, frame, kReadModuleLength);
 }
 
@@ -84,8 +83,8 @@ int32_t SendWriteModule(MessageContext& ctx, int adapter, uint32_t offset, uint3
   if (!ValidAdapter(adapter)) return 0;
   ManagementMessage frame;
   StartRequest(ctx, frame, adapter, ctx.adapters.records[adapter].DeviceMac, kVsWrModReq);
-  BuildWriteChunk(frame, offset, length, module_id, module.bytes.data(), module.bytes.size());
-  ctx.page.SetText(kStatusLine, FormatText("Write Module - offset: %d", static_cast<int>(offset)));
+  ctx.registers.PendingChunkLength =
+      BuildWriteChunk(frame, offset, length, module_id, module.bytes.data(), module.bytes.size());
   return Send(ctx, adapter, kVsWrModReq, frame, kWriteModuleLength);
 }
 
@@ -94,7 +93,8 @@ int32_t SendWriteFirmware(MessageContext& ctx, int adapter, uint32_t offset, uin
   if (!ValidAdapter(adapter)) return 0;
   ManagementMessage frame;
   StartRequest(ctx, frame, adapter, ctx.adapters.records[adapter].DeviceMac, kVsWrModReq);
-  BuildWriteChunk(frame, offset, length, module_id, image, image == nullptr ? 0 : image_size);
+  ctx.registers.PendingChunkLength =
+      BuildWriteChunk(frame, offset, length, module_id, image, image == nullptr ? 0 : image_size);
   return Send(ctx, adapter, kVsWrModReq, frame, kWriteModuleLength);
 }
 

@@ -6,7 +6,6 @@
 
 #include "programming/parameter_module.h"
 #include "protocol/management_message.h"
-#include "resources/page.h"
 #include "settings/device_summary.h"
 #include "transport/adapter_set.h"
 
@@ -14,11 +13,14 @@ namespace stampwright {
 
 // Where a request and its confirmation meet. PendingRequestType holds the MMTYPE of the last
 // request built (0 at start matches no confirmation); the two offsets are the write and read
-// TransferOffset, advanced only by the confirmation handlers.
+// TransferOffset, advanced only by the confirmation handlers; PendingChunkLength is the number of
+// module bytes the last read asked for or the last write carried, the only length its
+// confirmation may report.
 struct TransferRegisters {
   uint32_t PendingRequestType = 0;
   uint32_t WriteTransferOffset = 0;
   uint32_t ReadTransferOffset = 0;
+  uint32_t PendingChunkLength = 0;
 };
 
 // Everything a request builder touches.
@@ -26,7 +28,6 @@ struct MessageContext {
   AdapterSet& adapters;
   DeviceSummaries& summaries;
   TransferRegisters& registers;
-  Page& page;
   std::array<uint8_t, 3> oui;
 };
 
@@ -37,16 +38,15 @@ struct MessageContext {
 // VS_VER_QUERY to FF:FF:FF:FF:FF:FF, 1510 bytes.
 int32_t SendVersionQuery(MessageContext& ctx, int adapter);
 
-// VS_RD_MOD for module 2, 1496 bytes; shows "Read Module - offset: %d" first.
+// VS_RD_MOD for module 2, 1496 bytes.
 int32_t SendReadModule(MessageContext& ctx, int adapter, uint32_t offset, uint32_t length);
 
-// VS_WR_MOD of length bytes of the image from offset, 1070 bytes; shows
-// "Write Module - offset: %d" first. The chunk carries at most 1024 bytes and never reads past
-// the image: ChunkLength is the number of bytes actually carried.
+// VS_WR_MOD of length bytes of the image from offset, 1070 bytes. The chunk carries at most
+// 1024 bytes and never reads past the image: ChunkLength is the number of bytes actually carried.
 int32_t SendWriteModule(MessageContext& ctx, int adapter, uint32_t offset, uint32_t length,
                          uint16_t module_id, const ParameterModule& module);
 
-// VS_WR_MOD of a firmware chunk, as SendWriteModule but from image[0, image_size) and silent.
+// VS_WR_MOD of a firmware chunk, as SendWriteModule but from image[0, image_size).
 int32_t SendWriteFirmware(MessageContext& ctx, int adapter, uint32_t offset, uint32_t length,
                            uint16_t module_id, const uint8_t* image, size_t image_size);
 

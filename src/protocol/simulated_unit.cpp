@@ -6,22 +6,12 @@
 #include "base/byte_order.h"
 #include "base/text.h"
 #include "programming/carrier_table.h"
+#include "protocol/confirmations.h"
 
 namespace stampwright {
 namespace {
 
-// Confirmation fields as the station reads them, offsets from the frame start.
-constexpr size_t kCnfStatus = 20;
-constexpr size_t kCnfChipType = 21;
-constexpr size_t kCnfVersionLength = 22;
-constexpr size_t kCnfVersionText = 23;
-constexpr size_t kCnfWriteLength = 23;
-constexpr size_t kCnfWriteOffset = 25;
-constexpr size_t kCnfReadLength = 26;
-constexpr size_t kCnfReadOffset = 28;
-constexpr size_t kCnfReadChecksum = 32;
-constexpr size_t kCnfReadData = 36;
-constexpr size_t kCnfCommitLength = kCnfStatus + 1;
+constexpr size_t kCnfCommitLength = kConfirmationStatusOffset + 1;
 // Ethernet's minimum frame without the FCS: every answer is padded to it.
 constexpr size_t kMinimumAnswerLength = 60;
 constexpr size_t kMaxVersionText = 255;
@@ -148,7 +138,7 @@ void SimulatedUnit::OnFrame(const uint8_t* data, size_t length, uint32_t now) {
     case kVsModCommitReq: answer = AnswerCommit(*header, frame, now); break;
     default: return;
   }
-  Note(what + ": status " + FormatText("%02X", answer[kCnfStatus]));
+  Note(what + ": status " + FormatText("%02X", answer[kConfirmationStatusOffset]));
   answers_.push_back({now + config_.latency_ms, std::move(answer)});
 }
 
@@ -177,11 +167,11 @@ std::vector<uint8_t> SimulatedUnit::StartAnswer(const MessageHeader& request,
 
 std::vector<uint8_t> SimulatedUnit::AnswerVersion(const MessageHeader& request) {
   const std::string& text = config_.version_text;
-  std::vector<uint8_t> answer = StartAnswer(request, kCnfVersionText + text.size() + 1);
-  answer[kCnfStatus] = kUnitStatusOk;
-  answer[kCnfChipType] = config_.chip_type;
-  answer[kCnfVersionLength] = static_cast<uint8_t>(text.size());
-  std::memcpy(answer.data() + kCnfVersionText, text.data(), text.size());  // NUL from the fill
+  std::vector<uint8_t> answer = StartAnswer(request, kVersionTextOffset + text.size() + 1);
+  answer[kConfirmationStatusOffset] = kUnitStatusOk;
+  answer[kVersionChipTypeOffset] = config_.chip_type;
+  answer[kVersionTextLengthOffset] = static_cast<uint8_t>(text.size());
+  std::memcpy(answer.data() + kVersionTextOffset, text.data(), text.size());  // NUL from the fill
   return answer;
 }
 
@@ -199,13 +189,13 @@ std::vector<uint8_t> SimulatedUnit::AnswerRead(const MessageHeader& request,
       status = kUnitStatusOk;
     }
   }
-  std::vector<uint8_t> answer = StartAnswer(request, kCnfReadData + (delivered + 3) / 4 * 4);
-  answer[kCnfStatus] = status;
-  StoreLe16(answer.data() + kCnfReadLength, static_cast<uint16_t>(delivered));
-  StoreLe32(answer.data() + kCnfReadOffset, offset);
+  std::vector<uint8_t> answer = StartAnswer(request, kReadDataOffset + (delivered + 3) / 4 * 4);
+  answer[kConfirmationStatusOffset] = status;
+  StoreLe16(answer.data() + kReadLengthOffset, static_cast<uint16_t>(delivered));
+  StoreLe32(answer.data() + kReadOffsetOffset, offset);
   const std::span<const uint8_t> data(flash_.bytes.data() + (delivered ? offset : 0), delivered);
-  StoreLe32(answer.data() + kCnfReadChecksum, PaddedChecksum(data));
-  if (delivered > 0) std::memcpy(answer.data() + kCnfReadData, data.data(), delivered);
+  StoreLe32(answer.data() + kReadChecksumOffset, PaddedChecksum(data));
+  if (delivered > 0) std::memcpy(answer.data() + kReadDataOffset, data.data(), delivered);
   return answer;
 }
 
@@ -231,10 +221,10 @@ std::vector<uint8_t> SimulatedUnit::AnswerWrite(const MessageHeader& request,
   }
   ++write_confirmations_;
   const bool wrong = config_.faults.wrong_offset_at == write_confirmations_;
-  std::vector<uint8_t> answer = StartAnswer(request, kCnfWriteOffset + 4);
-  answer[kCnfStatus] = status;
-  StoreLe16(answer.data() + kCnfWriteLength, length);
-  StoreLe32(answer.data() + kCnfWriteOffset, wrong ? offset + 1 : offset);
+  std::vector<uint8_t> answer = StartAnswer(request, kWriteOffsetOffset + 4);
+  answer[kConfirmationStatusOffset] = status;
+  StoreLe16(answer.data() + kWriteLengthOffset, length);
+  StoreLe32(answer.data() + kWriteOffsetOffset, wrong ? offset + 1 : offset);
   return answer;
 }
 
@@ -271,7 +261,7 @@ std::vector<uint8_t> SimulatedUnit::AnswerCommit(const MessageHeader& request,
     if (module_id == kModuleIdFirmware) status = CommitFirmware();
   }
   std::vector<uint8_t> answer = StartAnswer(request, kCnfCommitLength);
-  answer[kCnfStatus] = status;
+  answer[kConfirmationStatusOffset] = status;
   return answer;
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstdint>
 #include <string_view>
 
 namespace stampwright {
@@ -53,20 +52,11 @@ inline constexpr int kPx300Radio = 1002;
 inline constexpr int kPx100Radio = 1003;
 
 // The page and the sheet around it.
-inline constexpr int kMainPageTemplateId = 115;
 inline constexpr std::string_view kMainPageCaption = "Main";
 inline constexpr int kMainPageWidthDlu = 300;
 inline constexpr int kMainPageHeightDlu = 203;
 inline constexpr std::string_view kMainPageFontName = "Arial";
 inline constexpr int kMainPageFontPoints = 10;
 inline constexpr std::string_view kSheetCaption = "Stampwright v3.0.2a (for f/w v3.0.x)";
-
-// Sheet messages and notifications the page procedure sends or handles.
-inline constexpr uint32_t kPsmCancelToClose = 1131;  // PSM_CANCELTOCLOSE
-inline constexpr int kPsnSetActive = -200;           // PSN_SETACTIVE
-inline constexpr int kPsnKillActive = -201;          // PSN_KILLACTIVE
-// The sheet's pre-create callback strips the context-help style from the sheet template.
-inline constexpr uint32_t kPscbPreCreate = 2;        // PSCB_PRECREATE
-inline constexpr uint32_t kDsContextHelp = 0x2000;   // DS_CONTEXTHELP
 
 }  // namespace stampwright

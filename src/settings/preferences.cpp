@@ -7,6 +7,8 @@
 
 #include "base/byte_order.h"
 #include "base/file_handle.h"
+#include "base/regular_file.h"
+#include "settings/state_file.h"
 
 namespace stampwright {
 namespace {
@@ -40,7 +42,6 @@ constexpr size_t kBytes163Offset = 163;
 constexpr size_t kCopyrightLineOffset = 187;
 
 constexpr const char* kDefaultWebAddress = "http://www.linewave.example/";
-constexpr const char* kDefaultProductName = "Linewave Utility";
 constexpr const char* kDefaultCopyrightLine = "Copyright (C) Linewave. All rights reserved.";
 
 template <size_t N>
@@ -110,23 +111,42 @@ Preferences DefaultPreferences() {
   return p;
 }
 
-std::optional<Preferences> ReadPreferencesFile(const std::string& path) {
-  const FileHandle file(std::fopen(path.c_str(), "rb"));
+namespace {
+
+std::optional<Preferences> ReadRegularPreferencesFile(const std::string& path,
+                                                      OpenResult* result) {
+  const FileHandle file = OpenRegularFile(path, "rb", result);
   if (!file) return std::nullopt;
   uint8_t block[kPreferencesFileSize] = {};
   // Short reads are not errors: whatever the file holds lands at its place, the rest stays 0.
   for (const FieldSpan& field : kFields) {
     (void)std::fread(block + field.offset, 1, field.size, file.get());
   }
-  // A file that opens but cannot be read (a directory of that name, an I/O error) counts as
-  // unreadable, like one that does not open.
+  // A file that opens but cannot be read (an I/O error) counts as unreadable, like one that
+  // does not open.
   if (std::ferror(file.get())) return std::nullopt;
   return Decode(block);
 }
 
-Preferences LoadPreferences(const std::string& path) {
-  Preferences p = ReadPreferencesFile(path).value_or(DefaultPreferences());
+}  // namespace
+
+std::optional<Preferences> ReadPreferencesFile(const std::string& path) {
+  return ReadRegularPreferencesFile(path, nullptr);
+}
+
+Preferences LoadPreferences(const std::string& path, std::FILE* notes) {
+  OpenResult result = OpenResult::kCannotOpen;
+  std::optional<Preferences> read = ReadRegularPreferencesFile(path, &result);
+  if (result == OpenResult::kNotARegularFile && notes != nullptr) {
+    std::fprintf(notes, "%s: not a regular file; using the default preferences\n", path.c_str());
+  }
+  Preferences p = read.value_or(DefaultPreferences());
   p.StateFileWords = {1, 1};
+  const std::string name = p.ProductNameText();
+  if (!IsSafeProductName(name) && notes != nullptr) {
+    std::fprintf(notes, "ProductName \"%s\" cannot name a file here; the state file is \"%s\"\n",
+                 name.c_str(), StateFileName(name).c_str());
+  }
   return p;
 }
 

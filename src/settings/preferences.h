@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -10,6 +11,7 @@ namespace stampwright {
 
 constexpr size_t kPreferencesFileSize = 267;
 constexpr const char* kPreferencesFileName = "OEMPrefs.dat";
+constexpr const char* kDefaultProductName = "Linewave Utility";
 
 // The station's preferences: the 267-byte "OEMPrefs.dat" record, field by field in file order
 // (offsets in the comments), plus the two words that end the state file. Only ProductName and
@@ -51,10 +53,15 @@ Preferences DefaultPreferences();
 // Reads a preferences file as the station does: a block of zeros, then each field with one read
 // of exactly its size, in file order; a field cut by the end of the file keeps the bytes that are
 // there, later fields stay zero, bytes past 267 are ignored. Empty when the file cannot be
-// opened or read. The state-file words are left 0.
+// opened or read, or is not a regular file (a FIFO, a device, a directory: opened without
+// blocking, never read). The state-file words are left 0.
 std::optional<Preferences> ReadPreferencesFile(const std::string& path);
 
 // The start-up load: the file if it opens, else the defaults; then both state-file words := 1.
-Preferences LoadPreferences(const std::string& path = kPreferencesFileName);
+// One line to notes (stderr; none when null) when the path names something other than a regular
+// file, and one when the ProductName cannot name the state file (which then takes the default
+// product name).
+Preferences LoadPreferences(const std::string& path = kPreferencesFileName,
+                            std::FILE* notes = stderr);
 
 }  // namespace stampwright

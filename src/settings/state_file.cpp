@@ -1,5 +1,7 @@
 #include "settings/state_file.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -33,16 +35,20 @@ class OpenFile {
   std::FILE* file_;
 };
 
-// Leaves an empty file under the name, never a partial one.
-void TruncateToEmpty(StateFileIo& io, const std::string& name) {
-  std::FILE* again = io.Open(name.c_str(), "wb");
-  if (again != nullptr) io.Close(again);
-}
-
 }  // namespace
 
+bool IsSafeProductName(const std::string& product_name) {
+  return !product_name.empty() && product_name != "." && product_name != ".." &&
+         product_name.find('/') == std::string::npos;
+}
+
 std::string StateFileName(const std::string& product_name) {
-  return product_name + kStateFileSuffix;
+  return (IsSafeProductName(product_name) ? product_name : std::string(kDefaultProductName)) +
+         kStateFileSuffix;
+}
+
+std::string StateFileTempName(const std::string& state_file_name) {
+  return state_file_name + ".tmp";
 }
 
 std::FILE* StateFileIo::Open(const char* name, const char* mode) { return std::fopen(name, mode); }
@@ -51,7 +57,16 @@ size_t StateFileIo::Write(const void* data, size_t size, size_t count, std::FILE
   return std::fwrite(data, size, count, file);
 }
 
+int StateFileIo::Sync(std::FILE* file) {
+  if (std::fflush(file) != 0) return EOF;
+  return ::fsync(::fileno(file));
+}
+
 int StateFileIo::Close(std::FILE* file) { return std::fclose(file); }
+
+int StateFileIo::Rename(const char* from, const char* to) { return std::rename(from, to); }
+
+int StateFileIo::Remove(const char* name) { return std::remove(name); }
 
 bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
                     const DeviceSummaries& summaries, const std::array<uint32_t, 2>& words,
@@ -61,7 +76,8 @@ bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
   for (size_t i = 0; i < summaries.size(); ++i) summaries[i].WriteTo(&block[i * kDeviceSummarySize]);
 
   const std::string name = StateFileName(product_name);
-  OpenFile file(io, io.Open(name.c_str(), "wb"));
+  const std::string temp_name = StateFileTempName(name);
+  OpenFile file(io, io.Open(temp_name.c_str(), "wb"));
   if (file.get() == nullptr) return false;
 
   const auto write_word = [&](uint32_t value) {
@@ -74,10 +90,11 @@ bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
                        io.Write(block.data(), block.size(), 1, file.get()) == 1 &&
                        write_word(0) &&  // no device names follow
                        write_word(words[0]) && write_word(words[1]);
-  // A close that fails has lost buffered bytes: the file is partial, so treat it like a
-  // failed write.
-  if (file.Close() && written) return true;
-  TruncateToEmpty(io, name);
+  // Synced before the rename: a crash after it must not leave a name pointing at lost data. A
+  // close that fails has lost buffered bytes too.
+  const bool synced = written && io.Sync(file.get()) == 0;
+  if (file.Close() && synced && io.Rename(temp_name.c_str(), name.c_str()) == 0) return true;
+  io.Remove(temp_name.c_str());
   return false;
 }
 

@@ -39,7 +39,10 @@ bool WriteModuleImage(Station& station, const ParameterModule& module) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   RunChunkLoop(station, registers.WriteTransferOffset, kTotal, 2,
-               [&module](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+               [&module, &station](MessageContext& messages, int adapter, uint32_t offset,
+                                   uint32_t length) {
+                 station.page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
+                                                              static_cast<int>(offset)));
                  SendWriteModule(messages, adapter, offset, length, kModuleIdParameter, module);
                });
   return registers.WriteTransferOffset == kTotal;

@@ -8,7 +8,9 @@
 #include "station/scan_cycle.h"
 #include "station/station.h"
 #include "base/text.h"
+#include "protocol/confirmations.h"
 #include "protocol/management_message.h"
+#include "station/station_wait.h"
 #include "resources/controls.h"
 #include "transport/frame_exchange.h"
 
@@ -18,14 +20,39 @@ namespace {
 constexpr const char* kWriteCaption = "VS_WR_MOD::eMMTypeReq";
 constexpr const char* kReadCaption = "VS_RD_MOD::eMMTypeReq";
 
-// The version text up to its NUL, at most 79 characters, never past the end of the frame.
-std::string TakeVersionText(const FrameReader& frame) {
-  const std::span<const uint8_t> rest =
-      frame.Bytes(kVersionTextOffset, frame.size() - kVersionTextOffset);
-  const size_t limit = std::min(rest.size(), kVersionTextBufferSize - 1);
-  size_t n = 0;
-  while (n < limit && rest[n] != 0) ++n;
-  return std::string(reinterpret_cast<const char*>(rest.data()), n);
+// How long a unit's answer to a query is held back to hear whether another unit answers the
+// same query on the same adapter. Units answer a broadcast within a few milliseconds of each
+// other.
+constexpr uint32_t kSecondAnswerWindowMs = 20;
+
+// Counts, for the query pass in progress, the distinct units answering on the adapter: any
+// version confirmation addressed to the adapter's own MAC, whatever request is pending, so an
+// answer taken inside a nested read counts too.
+void NoteAnsweringUnit(Station& station, int a, const MessageHeader& header) {
+  if (!station.query_pass_active) return;
+  if (header.destination != station.adapters.records[a].AdapterMac) return;
+  if (header.source == header.destination) return;
+  AnsweringUnits& units = station.answering[a];
+  if (units.count == 0) {
+    units.first = header.source;
+    units.count = 1;
+  } else if (units.count == 1 && header.source != units.first) {
+    units.second = header.source;
+    units.count = 2;
+  }
+}
+
+// Listens a moment longer on the adapter before a unit is taken, so that a second unit
+// answering the same query is known before anything is read from or written to either.
+// Confirmations taken meanwhile count for presence and units only.
+bool SeveralUnitsAfterListening(Station& station, int a) {
+  if (!station.query_pass_active || station.listening_for_units) {
+    return SeveralUnitsAnswer(station, a);
+  }
+  station.listening_for_units = true;
+  WaitForResponses(station, a, kSecondAnswerWindowMs);
+  station.listening_for_units = false;
+  return SeveralUnitsAnswer(station, a);
 }
 
 void HandleVersionConfirmation(Station& station, int a, const MessageHeader& header,
@@ -37,6 +64,7 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   record.DevicePresent = 1;
   summary.Present = 1;
   NoteAwaitedAccepted(station);
+  if (station.listening_for_units) return;
 
   const MacAddress& destination = header.destination;
   const MacAddress& source = header.source;
@@ -44,22 +72,22 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   if (source == destination) return;
   if (station.VersionAnswered[a] != 0) return;
   // Too short to carry the chip type and the text: it counts for presence, nothing is taken.
-  const std::optional<uint8_t> chip_type = frame.U8(kVersionChipTypeOffset);
-  if (!chip_type || !frame.Has(kVersionTextOffset, 1)) return;
+  const std::optional<VersionConfirmation> version = ParseVersionConfirmation(frame);
+  if (!version) return;
+  if (SeveralUnitsAfterListening(station, a)) return;
 
   record.DeviceMac = source;
   summary.DeviceMac = source;
 
-  if (*chip_type == kChipTypePx300) {
+  if (version->chip_type == kChipTypePx300) {
     station.page.SetText(kChipModelField, "PX300");
-  } else if (*chip_type == kChipTypePx100) {
+  } else if (version->chip_type == kChipTypePx100) {
     station.page.SetText(kChipModelField, "PX100");
   }
 
-  const std::string version = TakeVersionText(frame);
   std::memset(record.FirmwareVersion, 0, sizeof record.FirmwareVersion);
-  std::memcpy(record.FirmwareVersion, version.data(), version.size());
-  station.page.SetText(kFirmwareVersionField, version);
+  std::memcpy(record.FirmwareVersion, version->text.data(), version->text.size());
+  station.page.SetText(kFirmwareVersionField, version->text);
 
   if (station.CommitConfirmed == 1 && station.AutoReadDone != 0 && source == station.BurnedMac) {
     station.page.SetText(kStatusLine, "Success");
@@ -74,53 +102,65 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
 }
 
 void HandleWriteConfirmation(Station& station, const FrameReader& frame) {
-  const std::optional<uint8_t> status = frame.U8(kWriteStatusOffset);
-  const std::optional<uint16_t> length = frame.Le16(kWriteLengthOffset);
-  const std::optional<uint32_t> offset = frame.Le32(kWriteOffsetOffset);
-  if (!status || !length || !offset) return;
+  const std::optional<WriteConfirmation> confirmation = ParseWriteConfirmation(frame);
+  if (!confirmation) return;
   TransferRegisters& registers = station.registers;
-  if (*offset != registers.WriteTransferOffset) {
+  if (confirmation->offset != registers.WriteTransferOffset) {
     station.page.MessageBox("Write Module response offset not match", kWriteCaption, kMbOk);
     return;
   }
-  if (*status != 0) {
+  // A length other than the chunk's would move the transfer past bytes the unit did not take.
+  if (confirmation->status != 0 || confirmation->length != registers.PendingChunkLength) {
     station.page.MessageBox("Write Module response failed", kWriteCaption, kMbOk);
     return;
   }
   station.page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
                                                static_cast<int>(registers.WriteTransferOffset)));
-  registers.WriteTransferOffset += *length;
+  registers.WriteTransferOffset += confirmation->length;
   NoteAwaitedAccepted(station);
 }
 
 void HandleReadConfirmation(Station& station, const FrameReader& frame) {
-  const std::optional<uint8_t> status = frame.U8(kReadStatusOffset);
-  const std::optional<uint16_t> length = frame.Le16(kReadLengthOffset);
-  const std::optional<uint32_t> offset = frame.Le32(kReadOffsetOffset);
-  if (!status || !length || !offset) return;
+  const std::optional<ReadConfirmation> confirmation = ParseReadConfirmation(frame);
+  if (!confirmation) return;
   TransferRegisters& registers = station.registers;
-  // The unit is trusted with the offset and status, not with the bounds of our buffers.
-  const std::span<const uint8_t> data = frame.Bytes(kReadDataOffset, *length);
-  const bool fits_frame = data.size() == *length;
-  const bool fits_image = size_t{*offset} + *length <= kModuleSize;
-  if (*offset != registers.ReadTransferOffset || *status != 0 || !fits_frame || !fits_image) {
+  // The unit is trusted with the offset and status, not with the bounds of our buffers, nor
+  // with a length other than the one asked for.
+  const bool fits_image = size_t{confirmation->offset} + confirmation->length <= kModuleSize;
+  if (confirmation->offset != registers.ReadTransferOffset || confirmation->status != 0 ||
+      !confirmation->data_complete || !fits_image ||
+      confirmation->length != registers.PendingChunkLength) {
     station.page.MessageBox("Read Module response failed", kReadCaption, kMbOk);
     return;
   }
-  station.page.SetText(kStatusLine,
-                       FormatText("response Read Module (%x) - offset: %d",
-                                  registers.PendingRequestType, static_cast<int>(*offset)));
-  std::copy(data.begin(), data.end(), station.module.bytes.begin() + *offset);
-  registers.ReadTransferOffset += *length;
+  station.page.SetText(kStatusLine, FormatText("response Read Module (%x) - offset: %d",
+                                               registers.PendingRequestType,
+                                               static_cast<int>(confirmation->offset)));
+  std::copy(confirmation->data.begin(), confirmation->data.end(),
+            station.module.bytes.begin() + confirmation->offset);
+  registers.ReadTransferOffset += confirmation->length;
   NoteAwaitedAccepted(station);
 }
 
 void HandleCommitConfirmation(Station& station, const FrameReader& frame) {
-  const std::optional<uint8_t> status = frame.U8(kCommitStatusOffset);
-  if (!status || (*status != kCommitStatusAccepted && *status != kCommitStatusAcceptedAlt)) return;
+  const std::optional<CommitConfirmation> confirmation = ParseCommitConfirmation(frame);
+  if (!confirmation || !confirmation->accepted()) return;
   station.CommitConfirmed = 1;
   station.page.SetText(kStatusLine, "Waiting...");
   NoteAwaitedAccepted(station);
+}
+
+// Only the unit being programmed, talking to our adapter, may move a transfer or a commit.
+bool FromUnitBeingProgrammed(Station& station, int adapter, const MessageHeader& header) {
+  const int current = station.adapters.CurrentAdapter;
+  bool trusted = false;
+  if (current >= 0 && current < kMaxAdapters) {
+    const AdapterRecord& record = station.adapters.records[current];
+    trusted = !record.DeviceMac.IsZero() && header.source == record.DeviceMac &&
+              header.destination == record.AdapterMac;
+  }
+  if (!trusted) station.ForeignConfirmations[adapter] += 1;
+  return trusted;
 }
 
 }  // namespace
@@ -134,18 +174,25 @@ ReceivePacket* DispatchConfirmation(Station& station, int adapter) {
   if (!header || header->destination.IsBroadcast()) return packet;
 
   const uint16_t mmtype = header->mmtype;
+  if (mmtype == kVsVerQueryCnf) NoteAnsweringUnit(station, adapter, *header);
   switch (station.registers.PendingRequestType) {
     case kVsVerQueryReq:
       if (mmtype == kVsVerQueryCnf) HandleVersionConfirmation(station, adapter, *header, frame);
       break;
     case kVsWrModReq:
-      if (mmtype == kVsWrModCnf) HandleWriteConfirmation(station, frame);
+      if (mmtype == kVsWrModCnf && FromUnitBeingProgrammed(station, adapter, *header)) {
+        HandleWriteConfirmation(station, frame);
+      }
       break;
     case kVsRdModReq:
-      if (mmtype == kVsRdModCnf) HandleReadConfirmation(station, frame);
+      if (mmtype == kVsRdModCnf && FromUnitBeingProgrammed(station, adapter, *header)) {
+        HandleReadConfirmation(station, frame);
+      }
       break;
     case kVsModCommitReq:
-      if (mmtype == kVsModCommitCnf) HandleCommitConfirmation(station, frame);
+      if (mmtype == kVsModCommitCnf && FromUnitBeingProgrammed(station, adapter, *header)) {
+        HandleCommitConfirmation(station, frame);
+      }
       break;
     default:
       break;

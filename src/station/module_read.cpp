@@ -63,12 +63,15 @@ void IdentifyChip(Station& station) {
 bool ReadModuleImage(Station& station, ParameterModule& into) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  Page& page = station.page;
   // The dispatcher stores what arrives in the station's image: lend it the destination for the
   // loop and give both back afterwards.
   const bool separate = &into != &station.module;
   if (separate) std::swap(station.module, into);
   RunChunkLoop(station, registers.ReadTransferOffset, kTotal, 2,
-               [](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+               [&page](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
+                 page.SetText(kStatusLine,
+                              FormatText("Read Module - offset: %d", static_cast<int>(offset)));
                  SendReadModule(messages, adapter, offset, length);
                });
   if (separate) std::swap(station.module, into);
@@ -76,6 +79,8 @@ bool ReadModuleImage(Station& station, ParameterModule& into) {
 }
 
 void ReadModule(Station& station) {
+  // Two units on one adapter: nothing is read from either until one answers alone.
+  if (SeveralUnitsAnswer(station, station.adapters.CurrentAdapter)) return;
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   if (!ReadModuleImage(station, station.module)) {

@@ -17,7 +17,7 @@ Station::Station(Page& page_in, PacketDriver& driver_in, Clock& clock_in, Timer&
 }
 
 MessageContext Station::Messages() {
-  return MessageContext{adapters, summaries, registers, page, settings.oui};
+  return MessageContext{adapters, summaries, registers, settings.oui};
 }
 
 }  // namespace stampwright

@@ -29,6 +29,14 @@ struct StationSettings {
 
 constexpr size_t kPathBufferSize = 256;
 
+// The distinct units that answered the version query on one adapter in a query pass; two are
+// enough to refuse.
+struct AnsweringUnits {
+  MacAddress first;
+  MacAddress second;
+  int count = 0;  // 0, 1 or 2
+};
+
 // All state of one station: what the original kept in process-wide variables, owned here so a
 // test can build a fresh one. Field names follow the station's vocabulary.
 struct Station {
@@ -55,6 +63,16 @@ struct Station {
   // Confirmation dispatcher.
   std::array<uint32_t, kMaxAdapters> VersionAnswered{};
   uint8_t CommitConfirmed = 0;
+  // Write, read and commit confirmations ignored because they did not come from the unit being
+  // programmed, per receiving adapter. Runtime only: never saved.
+  std::array<uint32_t, kMaxAdapters> ForeignConfirmations{};
+
+  // Device discovery: the units answering on each adapter in the current (or last) query pass,
+  // and the pair last reported to the operator.
+  std::array<AnsweringUnits, kMaxAdapters> answering{};
+  std::array<AnsweringUnits, kMaxAdapters> reported_units{};
+  bool query_pass_active = false;
+  bool listening_for_units = false;
 
   // Scan cycle.
   uint32_t AutoScanSuspended = 0;
@@ -78,6 +96,12 @@ struct Station {
   int operation_depth = 0;
   bool tick_pending = false;
 };
+
+// True when more than one unit answered on the adapter in the last query pass: nothing is read
+// from or written to either of them.
+inline bool SeveralUnitsAnswer(const Station& station, int adapter) {
+  return adapter >= 0 && adapter < kMaxAdapters && station.answering[adapter].count > 1;
+}
 
 // Marks the awaited confirmation of the innermost wait as accepted.
 inline void NoteAwaitedAccepted(Station& station) {

@@ -22,8 +22,8 @@ uint8_t WaitForResponses(Station& station, int adapter, uint32_t timeout_ms) {
   hooks.context = &station;
   hooks.full_waits = station.settings.full_waits;
   hooks.awaited_accepted = &accepted;
-  const uint8_t result = WaitForResponses(station.adapters, station.clock, adapter, timeout_ms,
-                                          station.response_buffer.data(), hooks);
+  const uint8_t result = PumpFrames(station.adapters, station.clock, adapter, timeout_ms,
+                                    station.response_buffer.data(), hooks);
   station.awaited_accepted = outer;
   return result;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "protocol/confirmations.h"
 #include "protocol/management_message.h"
 #include "protocol/requests.h"
 #include "station/dispatcher.h"
@@ -39,8 +40,8 @@ ReceivePacket* DispatchWatched(void* context, int adapter) {
   if (watch.units != nullptr &&
       std::none_of(watch.units->begin(), watch.units->end(),
                    [&](const AnsweringUnit& unit) { return unit.mac == header->source; })) {
-    watch.units->push_back(AnsweringUnit{header->source,
-                                         frame.U8(kVersionChipTypeOffset).value_or(0),
+    const std::optional<VersionConfirmation> version = ParseVersionConfirmation(frame);
+    watch.units->push_back(AnsweringUnit{header->source, version ? version->chip_type : uint8_t{0},
                                          std::string(record.FirmwareVersion)});
   }
   if (watch.wanted && *watch.wanted == header->source) watch.found = true;
@@ -57,7 +58,7 @@ void WatchedWait(Station& station, int adapter, uint32_t timeout_ms, Watch& watc
   hooks.dispatch = &DispatchWatched;
   hooks.context = &watch;
   hooks.awaited_accepted = watch.wanted ? &watch.found : nullptr;
-  WaitForResponses(station.adapters, station.clock, adapter, timeout_ms,
+  PumpFrames(station.adapters, station.clock, adapter, timeout_ms,
                    station.response_buffer.data(), hooks);
   station.awaited_accepted = outer;
 }

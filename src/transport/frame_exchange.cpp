@@ -82,8 +82,8 @@ int32_t RearmReceiveSlot(AdapterSet& set, ReceivePacket* packet) {
   return 1;
 }
 
-uint8_t WaitForResponses(AdapterSet& set, Clock& clock, int adapter, uint32_t timeout_ms,
-                         uint8_t* destination, const WaitHooks& hooks) {
+uint8_t PumpFrames(AdapterSet& set, Clock& clock, int adapter, uint32_t timeout_ms,
+                   uint8_t* destination, const WaitHooks& hooks) {
   if (adapter < 0 || adapter >= kMaxAdapters) return 0;
   set.SelectedHandle = set.records[adapter].Handle;
 

@@ -40,11 +40,12 @@ struct WaitHooks {
   const bool* awaited_accepted = nullptr;
 };
 
-// Feeds every frame that arrives on the adapter for timeout_ms to the dispatcher and copies each
-// one (at most 1500 bytes) to destination, which keeps the last. 1 when at least one frame was
-// taken, else 0 (destination unchanged). Sleeps on the driver between frames; correct across a
+// The transport's half of the station's WaitForResponses: feeds every frame that arrives on the
+// adapter for timeout_ms to the dispatcher and copies each one (at most 1500 bytes) to
+// destination, which keeps the last. 1 when at least one frame was taken, else 0 (destination
+// unchanged). Sleeps on the driver between frames; correct across a
 // wrap of the tick count. May run nested inside a dispatch on the same adapter.
-uint8_t WaitForResponses(AdapterSet& set, Clock& clock, int adapter, uint32_t timeout_ms,
-                         uint8_t* destination, const WaitHooks& hooks);
+uint8_t PumpFrames(AdapterSet& set, Clock& clock, int adapter, uint32_t timeout_ms,
+                   uint8_t* destination, const WaitHooks& hooks);
 
 }  // namespace stampwright

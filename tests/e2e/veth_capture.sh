@@ -45,11 +45,7 @@ ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --image "$work/image.bi
   --mac "$unit_mac" --flash "$work/flash.bin" --restart 1500 --capture "$work/sim.pcapng" \
   2> "$work/sim.log" &
 sim_pid=$!
-for _ in $(seq 1 100); do  # at most 5 s
-  grep -q "ready on" "$work/sim.log" 2>/dev/null && break
-  sleep 0.05
-done
-grep -q "ready on" "$work/sim.log" || fail "the simulator did not come up"
+sim_wait_ready "$work/sim.log" "$sim_pid" || fail "the simulator did not come up"
 
 cat > "$work/commands" <<EOF2
 wait 1105 10000 Read Module OK - PX300 Class B

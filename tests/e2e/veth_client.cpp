@@ -16,9 +16,9 @@
 
 #include "base/byte_order.h"
 #include "programming/parameter_module.h"
+#include "protocol/confirmations.h"
 #include "protocol/management_message.h"
 #include "protocol/requests.h"
-#include "support/recording_page.h"
 #include "transport/adapter_set.h"
 #include "transport/clock.h"
 #include "transport/frame_exchange.h"
@@ -34,9 +34,8 @@ struct Client {
   AdapterSet adapters;
   DeviceSummaries summaries{};
   TransferRegisters registers;
-  RecordingPage page;
   SystemClock clock;
-  MessageContext ctx{adapters, summaries, registers, page, kDefaultVendorOui};
+  MessageContext ctx{adapters, summaries, registers, kDefaultVendorOui};
   ParameterModule module{};
   bool accepted = false;
   std::optional<MacAddress> version_source;
@@ -54,37 +53,40 @@ ReceivePacket* Dispatch(void* context, int adapter) {
   const auto header = ReadMessageHeader(frame);
   if (!header || header->destination != c.adapters.records[adapter].AdapterMac) return packet;
   if (header->mmtype != c.registers.PendingRequestType + 1) return packet;
-  const auto status = frame.U8(20);
-  if (!status) return packet;
-  c.last_status = *status;
-
   switch (header->mmtype) {
     case kVsVerQueryCnf:
+      if (!frame.U8(kConfirmationStatusOffset)) break;
+      c.last_status = *frame.U8(kConfirmationStatusOffset);
       c.version_source = header->source;
       c.accepted = true;
       break;
     case kVsRdModCnf: {
-      const auto length = frame.Le16(26);
-      const auto offset = frame.Le32(28);
-      if (!length || !offset || *status != 0 || *offset != c.registers.ReadTransferOffset) break;
-      const auto data = frame.Bytes(36, *length);
-      if (data.size() != *length || *offset + *length > kModuleSize) break;
-      std::memcpy(c.module.bytes.data() + *offset, data.data(), data.size());
-      c.registers.ReadTransferOffset += *length;
+      const auto read = ParseReadConfirmation(frame);
+      if (!read) break;
+      c.last_status = read->status;
+      if (read->status != 0 || read->offset != c.registers.ReadTransferOffset) break;
+      if (!read->data_complete || read->offset + read->length > kModuleSize) break;
+      std::memcpy(c.module.bytes.data() + read->offset, read->data.data(), read->data.size());
+      c.registers.ReadTransferOffset += read->length;
       c.accepted = true;
       break;
     }
     case kVsWrModCnf: {
-      const auto length = frame.Le16(23);
-      const auto offset = frame.Le32(25);
-      if (!length || !offset || *status != 0 || *offset != c.registers.WriteTransferOffset) break;
-      c.registers.WriteTransferOffset += *length;
+      const auto write = ParseWriteConfirmation(frame);
+      if (!write) break;
+      c.last_status = write->status;
+      if (write->status != 0 || write->offset != c.registers.WriteTransferOffset) break;
+      c.registers.WriteTransferOffset += write->length;
       c.accepted = true;
       break;
     }
-    case kVsModCommitCnf:
-      c.accepted = *status == 0x00 || *status == 0x46;
+    case kVsModCommitCnf: {
+      const auto commit = ParseCommitConfirmation(frame);
+      if (!commit) break;
+      c.last_status = commit->status;
+      c.accepted = commit->accepted();
       break;
+    }
     default:
       break;
   }
@@ -96,7 +98,7 @@ bool Await(Client& c) {
   hooks.dispatch = &Dispatch;
   hooks.context = &c;
   hooks.awaited_accepted = &c.accepted;
-  WaitForResponses(c.adapters, c.clock, 0, kAnswerWaitMs, c.last_frame.data(), hooks);
+  PumpFrames(c.adapters, c.clock, 0, kAnswerWaitMs, c.last_frame.data(), hooks);
   return c.accepted;
 }
 

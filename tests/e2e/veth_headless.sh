@@ -51,13 +51,7 @@ ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --image "$work/image.bi
   --mac "$unit_mac" --version-text "$version" --flash "$work/flash.bin" --restart 1500 \
   2> "$work/sim.log" &
 sim_pid=$!
-ready=0
-for _ in $(seq 1 100); do  # at most 5 s
-  if grep -q "ready on" "$work/sim.log" 2>/dev/null; then ready=1; break; fi
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.05
-done
-[[ $ready -eq 1 ]] || fail "the simulator did not come up"
+sim_wait_ready "$work/sim.log" "$sim_pid" || fail "the simulator did not come up"
 
 # The operator's part, as the headless contract takes it: every wait is bounded.
 cat > "$work/commands" <<EOF

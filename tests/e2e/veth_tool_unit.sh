@@ -41,13 +41,7 @@ start_sim() {  # start_sim [extra simulator options...]
     --mac "$unit_mac" --version-text "$version" --flash "$work/flash.bin" \
     --firmware-out "$work/firmware.bin" --restart 600 "$@" 2> "$work/sim.log" &
   sim_pid=$!
-  local _
-  for _ in $(seq 1 100); do  # at most 5 s
-    grep -q "ready on" "$work/sim.log" 2>/dev/null && return 0
-    kill -0 "$sim_pid" 2>/dev/null || break
-    sleep 0.05
-  done
-  fail "the simulator did not come up"
+  sim_wait_ready "$work/sim.log" "$sim_pid" || fail "the simulator did not come up"
 }
 
 # unit SUBCOMMAND ARGS...: the tool in the station's namespace, bounded; sets $status.

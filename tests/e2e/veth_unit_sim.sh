@@ -23,13 +23,7 @@ ip netns exec "$ns_unit" "$sim" --interface "$veth_unit" --image "$work/image.bi
   --mac 02:00:00:00:00:01 --flash "$work/flash.bin" --restart 300 2> "$work/sim.log" &
 sim_pid=$!
 
-ready=0
-for _ in $(seq 1 100); do  # at most 5 s
-  if grep -q "ready on" "$work/sim.log" 2>/dev/null; then ready=1; break; fi
-  kill -0 "$sim_pid" 2>/dev/null || break
-  sleep 0.05
-done
-if [[ $ready -ne 1 ]]; then
+if ! sim_wait_ready "$work/sim.log" "$sim_pid"; then
   echo "veth_unit_sim: the simulator did not come up" >&2
   cat "$work/sim.log" >&2
   exit 1

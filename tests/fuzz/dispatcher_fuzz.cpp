@@ -4,17 +4,19 @@
 //
 // Input: 6 bytes of set-up, then frames, each as [stamp][length, 2 bytes LE][bytes]. Stamp bits
 // make the frame one the dispatcher acts on (our adapter as destination, ethertype 0x88E1, the
-// confirmation type of the pending request, the burned unit as source), so that the fuzzer spends
-// its time in the handlers rather than in the frame selection.
+// confirmation type of the pending request, the unit being programmed as source), so that the
+// fuzzer spends its time in the handlers rather than in the frame selection.
 
 #include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "support/station_harness.h"
 #include "fuzz_input.h"
+#include "protocol/confirmations.h"
 #include "station/dispatcher.h"
 #include "transport/adapter_set.h"
 #include "transport/frame_exchange.h"
@@ -73,6 +75,9 @@ void Run(InputReader& in) {
   station.VersionAnswered[0] = (flags >> 2) & 0x01;
   if (flags & 0x08) station.summaries[0].AdapterMac = kAdapter0;
   if (flags & 0x10) station.BurnedMac = kUnitMac;
+  // The unit being programmed, so that stamp bit 0x08 makes a frame one it sent.
+  station.adapters.records[0].DeviceMac = kUnitMac;
+  station.registers.PendingChunkLength = (flags & 0x20) ? 696 : static_cast<uint32_t>(kChunkSize);
 
   for (int i = 0; i < kMaxFrames && !in.empty(); ++i) {
     const uint8_t stamp = in.Byte();
@@ -88,6 +93,7 @@ void Run(InputReader& in) {
     const bool nested_read_possible = station.registers.PendingRequestType == kVsVerQueryReq;
     const ParameterModule before = station.module;
     const uint32_t read_before = station.registers.ReadTransferOffset;
+    const uint32_t write_before = station.registers.WriteTransferOffset;
 
     ReceivePacket* packet = DispatchConfirmation(station, 0);
     if (packet == nullptr) continue;  // filtered out by the adapter's program
@@ -104,13 +110,22 @@ void Run(InputReader& in) {
                               kModuleSize - read_after) == 0,
               "module data lands only at the confirmed offset");
       const size_t copied = read_after - read_before;
-      Require(kReadDataOffset + copied <= std::min(frame.size(), size_t{kReceiveCapacity}),
+      Require(copied == station.registers.PendingChunkLength,
+              "a read moves by the length asked for, no more, no less");
+      const FrameReader reader(frame.data(), std::min(frame.size(), size_t{kReceiveCapacity}));
+      const std::optional<ReadConfirmation> parsed = ParseReadConfirmation(reader);
+      Require(parsed && parsed->data_complete && parsed->data.size() == copied,
               "module data comes from inside the received frame");
-      Require(std::memcmp(station.module.bytes.data() + read_before,
-                          frame.data() + kReadDataOffset, copied) == 0,
+      Require(std::memcmp(station.module.bytes.data() + read_before, parsed->data.data(),
+                          copied) == 0,
               "module data is the frame's data");
     } else if (!nested_read_possible) {
       Require(before.bytes == station.module.bytes, "a refused frame leaves the image alone");
+    }
+    const uint32_t write_after = station.registers.WriteTransferOffset;
+    if (!nested_read_possible && write_after != write_before) {
+      Require(write_after - write_before == station.registers.PendingChunkLength,
+              "a write moves by the length of the chunk sent, no more, no less");
     }
     for (const AdapterRecord& record : station.adapters.records) {
       Require(HasNul(record.FirmwareVersion, kVersionTextBufferSize),

@@ -9,6 +9,7 @@
 #include "base/byte_order.h"
 #include "fuzz_input.h"
 #include "settings/preferences.h"
+#include "settings/state_file.h"
 #include "temp_file.h"
 
 namespace stampwright::fuzz {
@@ -39,10 +40,14 @@ void Run(std::span<const uint8_t> bytes, const TempFile& file) {
   Require(p.CopyrightLineText() == TextAt(block, 187, 80), "CopyrightLine text, at most 79 chars");
   Require(p.StateFileWords[0] == 0 && p.StateFileWords[1] == 0, "the reader leaves the words");
 
-  const Preferences loaded = LoadPreferences(file.path());
+  const Preferences loaded = LoadPreferences(file.path(), nullptr);  // no note per input
   Require(loaded.StateFileWords[0] == 1 && loaded.StateFileWords[1] == 1, "the load sets the words");
   Require(loaded.ProductNameText() == p.ProductNameText() && loaded.AutoScan == p.AutoScan,
           "the load takes the file");
+  // Whatever the name, the state file stays a plain name in the working directory.
+  const std::string state = StateFileName(loaded.ProductNameText());
+  Require(state.find('/') == std::string::npos && state != ".data" && state != "..data",
+          "the state file never leaves the working directory");
 }
 
 }  // namespace

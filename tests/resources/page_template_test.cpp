@@ -168,19 +168,6 @@ TEST(PageTemplate, TwoSeparateRadioGroupsInsideTheirFrames) {
   }
 }
 
-TEST(PageTemplate, PageAndSheetConstants) {
-  EXPECT_EQ(kMainPageTemplateId, 115);
-  EXPECT_EQ(kMainPageCaption, "Main");
-  EXPECT_EQ(kMainPageWidthDlu, 300);
-  EXPECT_EQ(kMainPageHeightDlu, 203);
-  EXPECT_EQ(kMainPageFontName, "Arial");
-  EXPECT_EQ(kMainPageFontPoints, 10);
-  EXPECT_EQ(kSheetCaption, "Stampwright v3.0.2a (for f/w v3.0.x)");
-  EXPECT_EQ(kPsmCancelToClose, 1131u);
-  EXPECT_EQ(kPsnSetActive, -200);
-  EXPECT_EQ(kPsnKillActive, -201);
-}
-
 TEST(PageTemplate, DatabaseDialogOffersThreeFiltersFirstPreselected) {
   const FileDialogRequest request = DatabaseFileDialogRequest();
   ASSERT_EQ(request.filters.size(), 3u);

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -110,7 +113,7 @@ TEST_F(PreferencesFile, EmptyFileGivesAllZero) {
   EXPECT_EQ(p.WebAddressText(), "");
   EXPECT_EQ(p.CopyrightLineText(), "");
   EXPECT_EQ(p.StateFileWords, (std::array<uint32_t, 2>{1, 1}));
-  EXPECT_EQ(StateFileName(p.ProductNameText()), ".data");
+  EXPECT_EQ(StateFileName(p.ProductNameText()), "Linewave Utility.data");
 }
 
 TEST_F(PreferencesFile, EveryFieldAtItsOffset) {
@@ -183,9 +186,45 @@ TEST_F(PreferencesFile, ProductNameWithoutNulStopsAt63Characters) {
 TEST_F(PreferencesFile, OtherPathAndUnreadableFile) {
   WriteBytes("elsewhere.dat", FullFile());
   ExpectFullFile(LoadPreferences("elsewhere.dat"));
-  // A directory of that name opens on some systems but cannot be read: the defaults.
+  // A directory of that name is not a regular file: the defaults.
   std::filesystem::create_directory("OEMPrefs.dat");
+  testing::internal::CaptureStderr();
   EXPECT_EQ(LoadPreferences().ProductNameText(), "Linewave Utility");
+  EXPECT_NE(testing::internal::GetCapturedStderr(), "");
+}
+
+// A FIFO (no writer: a blocking open would hang the start) or a directory is never read: the
+// defaults, and one line on stderr.
+TEST_F(PreferencesFile, AnythingButARegularFileGivesTheDefaultsAndOneLine) {
+  ASSERT_EQ(mkfifo("OEMPrefs.dat", 0600), 0);
+  testing::internal::CaptureStderr();
+  const Preferences p = LoadPreferences();
+  std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(p.ProductNameText(), "Linewave Utility");
+  EXPECT_EQ(p.StateFileWords, (std::array<uint32_t, 2>{1, 1}));
+  EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+  EXPECT_NE(said.find("OEMPrefs.dat"), std::string::npos) << said;
+
+  testing::internal::CaptureStderr();
+  LoadPreferences("missing.dat");  // simply absent: the defaults, nothing said
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(PreferencesFile, UnsafeProductNameKeepsItsTextAndSaysWhereTheStateGoes) {
+  for (const char* name : {"../x", "a/b", ".", ".."}) {
+    SCOPED_TRACE(name);
+    std::vector<uint8_t> file = FullFile();
+    std::memset(&file[96], 0, 64);
+    PutText(file, 96, name);
+    WriteBytes("OEMPrefs.dat", file);
+    testing::internal::CaptureStderr();
+    const Preferences p = LoadPreferences();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(p.ProductNameText(), name);  // the texts show the name as it stands
+    EXPECT_EQ(StateFileName(p.ProductNameText()), "Linewave Utility.data");
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1) << said;
+    EXPECT_NE(said.find("Linewave Utility.data"), std::string::npos) << said;
+  }
 }
 
 }  // namespace

@@ -2,7 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <random>
+#include <thread>
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,13 +43,17 @@ StateFileIo& PlainIo() {
   return io;
 }
 
-// Records every write call and fails the chosen one (0 = none) or the first close.
+// Records every write call and fails the chosen one (0 = none), the sync or the first close.
 class ScriptedIo : public StateFileIo {
  public:
   size_t Write(const void* data, size_t size, size_t count, std::FILE* file) override {
     calls.emplace_back(size, count);
     if (calls.size() == fail_write) return 0;
     return StateFileIo::Write(data, size, count, file);
+  }
+  int Sync(std::FILE* file) override {
+    if (fail_sync) return EOF;
+    return StateFileIo::Sync(file);
   }
   int Close(std::FILE* file) override {
     const int result = StateFileIo::Close(file);
@@ -50,6 +62,7 @@ class ScriptedIo : public StateFileIo {
 
   size_t fail_write = 0;
   bool fail_first_close = false;
+  bool fail_sync = false;
   int closes = 0;
   std::vector<std::pair<size_t, size_t>> calls;
 };
@@ -117,47 +130,88 @@ TEST_F(StateFile, RewriteReplacesTheFile) {
   EXPECT_EQ(LoadLe32(&file[8 + 12184 * 7 + 12112]), 0xCAFEu);
 }
 
-TEST_F(StateFile, EmptyProductNameGivesDotData) {
-  ASSERT_TRUE(WriteStateFile("", 0, DeviceSummaries{}, {1, 1}, PlainIo()));
-  EXPECT_EQ(std::filesystem::file_size(".data"), 97492u);
+TEST_F(StateFile, ProductNamesThatLeaveTheDirectoryWriteTheDefaultName) {
+  std::filesystem::create_directory("inner");
+  for (const char* name : {"", ".", "..", "../x", "a/b", "inner/P"}) {
+    SCOPED_TRACE(name);
+    std::filesystem::remove("Linewave Utility.data");
+    ASSERT_TRUE(WriteStateFile(name, 0, DeviceSummaries{}, {1, 1}, PlainIo()));
+    EXPECT_EQ(std::filesystem::file_size("Linewave Utility.data"), 97492u);
+  }
+  EXPECT_FALSE(std::filesystem::exists("../x.data"));
+  EXPECT_FALSE(std::filesystem::exists(".data"));
+  EXPECT_TRUE(std::filesystem::is_empty("inner"));
+  EXPECT_EQ(StateFileName("..x"), "..x.data");  // dots alone are no path step
 }
 
-TEST_F(StateFile, AnyFailingWriteLeavesAnEmptyFile) {
-  for (size_t failing = 1; failing <= 6; ++failing) {
+TEST_F(StateFile, AnyFailingWriteOrSyncKeepsTheOldFile) {
+  for (size_t failing = 1; failing <= 7; ++failing) {
     SCOPED_TRACE(failing);
     WriteBytes("P.data", std::vector<uint8_t>(5000, 0xEE));
     ScriptedIo io;
-    io.fail_write = failing;
+    io.fail_write = failing <= 6 ? failing : 0;
+    io.fail_sync = failing == 7;
     EXPECT_FALSE(WriteStateFile("P", 3, SampleSummaries(), {1, 1}, io));
-    EXPECT_EQ(io.calls.size(), failing);  // nothing more is written after the failure
-    EXPECT_EQ(io.closes, 2);              // closed, created again and closed at once
-    EXPECT_EQ(std::filesystem::file_size("P.data"), 0u);
+    EXPECT_EQ(io.calls.size(), std::min<size_t>(failing, 6));  // nothing more after a failure
+    EXPECT_EQ(io.closes, 1);
+    EXPECT_EQ(ReadBytes("P.data"), std::vector<uint8_t>(5000, 0xEE));
+    EXPECT_FALSE(std::filesystem::exists("P.data.tmp"));
   }
 }
 
-TEST_F(StateFile, FailingCloseLeavesAnEmptyFile) {
+TEST_F(StateFile, FailingCloseKeepsTheOldFile) {
   ScriptedIo io;
   io.fail_first_close = true;
   EXPECT_FALSE(WriteStateFile("P", 3, SampleSummaries(), {1, 1}, io));
   EXPECT_EQ(io.calls.size(), 6u);
-  EXPECT_EQ(std::filesystem::file_size("P.data"), 0u);
+  EXPECT_FALSE(std::filesystem::exists("P.data"));
+  EXPECT_FALSE(std::filesystem::exists("P.data.tmp"));
 }
 
 TEST_F(StateFile, FullDeviceFailsTheWrite) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-  std::filesystem::create_symlink("/dev/full", "Full.data");
+  std::filesystem::create_symlink("/dev/full", "Full.data.tmp");
   ScriptedIo io;
   EXPECT_FALSE(WriteStateFile("Full", 0, SampleSummaries(), {1, 1}, io));
   // The 97472-byte item is larger than any stdio buffer and cannot be stored.
   EXPECT_EQ(io.calls.size(), 3u);
-  EXPECT_EQ(io.closes, 2);
+  EXPECT_EQ(io.closes, 1);
+  EXPECT_FALSE(std::filesystem::exists("Full.data"));
 }
 
 TEST_F(StateFile, UncreatableFileIsSkipped) {
-  EXPECT_FALSE(WriteStateFile("no-such-dir/P", 0, SampleSummaries(), {1, 1},
-                              PlainIo()));
-  EXPECT_FALSE(std::filesystem::exists("no-such-dir"));
-  EXPECT_TRUE(std::filesystem::is_empty("."));
+  std::filesystem::create_directory("P.data.tmp");  // the temporary name is taken
+  EXPECT_FALSE(WriteStateFile("P", 0, SampleSummaries(), {1, 1}, PlainIo()));
+  EXPECT_FALSE(std::filesystem::exists("P.data"));
+}
+
+// A station killed while it closes: at any moment the state file is the old complete one, the
+// new complete one, or (before the first write) absent; never empty or cut.
+TEST_F(StateFile, KilledAtAnyPointOfAWriteLeavesACompleteFileOrNone) {
+  std::mt19937 random(20261208);
+  int complete = 0;
+  for (int round = 0; round < 200; ++round) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      StateFileIo io;
+      for (int i = 0; i < 1000; ++i) WriteStateFile("K", i, DeviceSummaries{}, {1, 1}, io);
+      _exit(0);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    std::error_code error;
+    const auto size = std::filesystem::file_size("K.data", error);
+    if (error) {
+      ASSERT_FALSE(std::filesystem::exists("K.data")) << "round " << round;
+      continue;
+    }
+    ASSERT_EQ(size, 97492u) << "round " << round;
+    ++complete;
+  }
+  EXPECT_GT(complete, 0);
 }
 
 TEST_F(StateFile, ReadBackWhatWasWritten) {

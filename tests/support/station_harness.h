@@ -65,6 +65,39 @@ class LateListener final : public WirePeer {
   int ignore_;
 };
 
+// Several peers on one cable (a switch, a bridge, a third party on the unit's side): each hears
+// every frame the station sends; their frames reach the station in the order they fall due.
+class WireHub final : public WirePeer {
+ public:
+  void Add(WirePeer& peer) { peers_.push_back(&peer); }
+  void OnFrame(const uint8_t* frame, size_t length, uint32_t now) override {
+    for (WirePeer* peer : peers_) peer->OnFrame(frame, length, now);
+  }
+  bool TakeFrame(uint32_t now, std::vector<uint8_t>* frame) override {
+    WirePeer* first = nullptr;
+    std::optional<uint32_t> first_due;
+    for (WirePeer* peer : peers_) {
+      const std::optional<uint32_t> due = peer->NextFrameDue();
+      if (due && (!first_due || static_cast<int32_t>(*due - *first_due) < 0)) {
+        first = peer;
+        first_due = due;
+      }
+    }
+    return first != nullptr && first->TakeFrame(now, frame);
+  }
+  std::optional<uint32_t> NextFrameDue() const override {
+    std::optional<uint32_t> first_due;
+    for (const WirePeer* peer : peers_) {
+      const std::optional<uint32_t> due = peer->NextFrameDue();
+      if (due && (!first_due || static_cast<int32_t>(*due - *first_due) < 0)) first_due = due;
+    }
+    return first_due;
+  }
+
+ private:
+  std::vector<WirePeer*> peers_;
+};
+
 inline Preferences LoadedDefaults() {
   Preferences preferences = DefaultPreferences();
   preferences.StateFileWords = {1, 1};

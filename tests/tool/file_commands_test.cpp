@@ -115,7 +115,8 @@ TEST_F(FileCommandsTest, PrefsReadsTheFileInTheCurrentDirectoryOrTheOneNamed) {
   result = Run({"prefs", "empty.dat"});
   EXPECT_EQ(result.exit_code, 0);
   EXPECT_TRUE(Has(result.out, "AutoScan: 0 (off)")) << result.out;
-  EXPECT_TRUE(Has(result.out, "StateFile: \".data\"")) << result.out;
+  // No name to take: the state file takes the default product name.
+  EXPECT_TRUE(Has(result.out, "StateFile: \"Linewave Utility.data\"")) << result.out;
 }
 
 TEST_F(FileCommandsTest, StateDecodesEverySummary) {
@@ -127,7 +128,12 @@ TEST_F(FileCommandsTest, StateDecodesEverySummary) {
   summaries[0].BytesSent = 4530;
   summaries[7].FramesReceived = 4000000000u;
   StateFileIo io;
-  ASSERT_TRUE(WriteStateFile((dir_ / "P").string(), 4, summaries, {1, 1}, io));
+  // The state file is a name in the working directory, never a path.
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  const bool written = WriteStateFile("P", 4, summaries, {1, 1}, io);
+  std::filesystem::current_path(previous);
+  ASSERT_TRUE(written);
   const ToolResult result = Run({"state", "P.data"});
   ASSERT_EQ(result.exit_code, 0) << result.err;
   EXPECT_TRUE(Has(result.out, "StateFileVersion: 306")) << result.out;

@@ -26,6 +26,7 @@
 #include "programming/firmware_file.h"
 #include "programming/mac_database.h"
 #include "programming/parameter_module.h"
+#include "protocol/confirmations.h"
 #include "protocol/management_message.h"
 #include "resources/controls.h"
 #include "settings/preferences.h"

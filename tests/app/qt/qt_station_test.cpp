@@ -49,13 +49,13 @@ Preferences Loaded() {
 }
 
 // Counts the completed writes of one file in the current directory: every write of the state
-// file opens it anew and closes it when done. The opens are watched too, because the kernel
-// folds two identical events in a row into one.
+// file puts a complete file in place by renaming it over the old one. The opens are watched too,
+// because the kernel folds two identical events in a row into one.
 class WriteCounter {
  public:
   explicit WriteCounter(std::string name) : name_(std::move(name)) {
     fd_ = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (fd_ >= 0) inotify_add_watch(fd_, ".", IN_OPEN | IN_CLOSE_WRITE);
+    if (fd_ >= 0) inotify_add_watch(fd_, ".", IN_OPEN | IN_MOVED_TO);
   }
   ~WriteCounter() {
     if (fd_ >= 0) close(fd_);
@@ -71,7 +71,7 @@ class WriteCounter {
       if (n <= 0) break;
       for (ssize_t at = 0; at < n;) {
         const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + at);
-        if ((event->mask & IN_CLOSE_WRITE) != 0 && event->len > 0 && name_ == event->name) {
+        if ((event->mask & IN_MOVED_TO) != 0 && event->len > 0 && name_ == event->name) {
           ++count_;
         }
         at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);

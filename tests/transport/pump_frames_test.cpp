@@ -42,9 +42,9 @@ struct Dispatcher {
   }
 };
 
-class WaitForResponsesTest : public ::testing::Test {
+class PumpFramesTest : public ::testing::Test {
  protected:
-  explicit WaitForResponsesTest(uint32_t start_tick = 1000) : wire(2, start_tick) {}
+  explicit PumpFramesTest(uint32_t start_tick = 1000) : wire(2, start_tick) {}
   void SetUp() override {
     ASSERT_EQ(OpenAllAdapters(*wire.set), 1);
     dispatcher.wire = &wire;
@@ -54,7 +54,7 @@ class WaitForResponsesTest : public ::testing::Test {
     wire.driver.InjectFrame(VirtualWire::Name(adapter), frame, wire.clock.TickCount() + delay);
   }
   uint8_t Wait(int adapter, uint32_t timeout, const WaitHooks& hooks) {
-    return WaitForResponses(*wire.set, wire.clock, adapter, timeout, destination.data(), hooks);
+    return PumpFrames(*wire.set, wire.clock, adapter, timeout, destination.data(), hooks);
   }
 
   VirtualWire wire;
@@ -62,7 +62,7 @@ class WaitForResponsesTest : public ::testing::Test {
   std::array<uint8_t, 1500> destination{};
 };
 
-TEST_F(WaitForResponsesTest, ZeroTimeoutReturnsAtOnceWithoutDispatching) {
+TEST_F(PumpFramesTest, ZeroTimeoutReturnsAtOnceWithoutDispatching) {
   InjectAt(0, 0, HomePlugFrame(46));
   EXPECT_EQ(Wait(0, 0, dispatcher.Hooks()), 0);
   EXPECT_EQ(dispatcher.calls, 0);
@@ -70,14 +70,14 @@ TEST_F(WaitForResponsesTest, ZeroTimeoutReturnsAtOnceWithoutDispatching) {
   EXPECT_EQ(wire.set->SelectedHandle, wire.set->records[0].Handle);
 }
 
-TEST_F(WaitForResponsesTest, QuietWaitLastsItsTimeLeavesDestinationAndDoesNotSpin) {
+TEST_F(PumpFramesTest, QuietWaitLastsItsTimeLeavesDestinationAndDoesNotSpin) {
   EXPECT_EQ(Wait(0, 50, dispatcher.Hooks()), 0);
   EXPECT_EQ(wire.clock.TickCount(), 1050u);
   EXPECT_LE(dispatcher.calls, 2);  // sleeps on the driver, not once per millisecond
   for (uint8_t byte : destination) ASSERT_EQ(byte, 0xAB);
 }
 
-TEST_F(WaitForResponsesTest, AnyAdmittedFrameCountsAndTheLastOneIsCopiedOut) {
+TEST_F(PumpFramesTest, AnyAdmittedFrameCountsAndTheLastOneIsCopiedOut) {
   const auto first = HomePlugFrame(46, 1);
   const auto last = HomePlugFrame(100, 2);
   InjectAt(0, 10, first);
@@ -91,7 +91,7 @@ TEST_F(WaitForResponsesTest, AnyAdmittedFrameCountsAndTheLastOneIsCopiedOut) {
   for (const ReceiveSlot& slot : wire.set->receive_slots[0]) EXPECT_EQ(slot.packet.status, kReceiveStatusPosted);
 }
 
-TEST_F(WaitForResponsesTest, FramesThatArriveTogetherAreAllDispatchedInOneWait) {
+TEST_F(PumpFramesTest, FramesThatArriveTogetherAreAllDispatchedInOneWait) {
   for (uint8_t i = 0; i < 14; ++i) InjectAt(0, 5, HomePlugFrame(46, i));
   EXPECT_EQ(Wait(0, 50, dispatcher.Hooks()), 1);
   ASSERT_EQ(dispatcher.seen.size(), 14u);
@@ -99,7 +99,7 @@ TEST_F(WaitForResponsesTest, FramesThatArriveTogetherAreAllDispatchedInOneWait) 
   EXPECT_EQ(wire.summaries[0].FramesReceived, 14u);
 }
 
-TEST_F(WaitForResponsesTest, EndsEarlyOnceTheAwaitedConfirmationIsAcceptedUnlessFullWaits) {
+TEST_F(PumpFramesTest, EndsEarlyOnceTheAwaitedConfirmationIsAcceptedUnlessFullWaits) {
   bool accepted = false;
   dispatcher.on_frame = [&](ReceivePacket* packet) { accepted = packet->frame[14] == 0x77; };
   InjectAt(0, 5, HomePlugFrame(46, 0x10));  // not the awaited one
@@ -120,7 +120,7 @@ TEST_F(WaitForResponsesTest, EndsEarlyOnceTheAwaitedConfirmationIsAcceptedUnless
   EXPECT_EQ(wire.clock.TickCount(), start + 100);
 }
 
-TEST_F(WaitForResponsesTest, AnswerFromAPeerArrivesAfterTheLatencyBothWays) {
+TEST_F(PumpFramesTest, AnswerFromAPeerArrivesAfterTheLatencyBothWays) {
   AnsweringPeer peer(3);
   ASSERT_TRUE(wire.driver.AttachPeer("veth0", &peer));
   const auto request = HomePlugFrame(60, 0x42);
@@ -134,7 +134,7 @@ TEST_F(WaitForResponsesTest, AnswerFromAPeerArrivesAfterTheLatencyBothWays) {
   EXPECT_EQ(std::memcmp(destination.data(), request.data() + 6, 6), 0);  // addresses swapped
 }
 
-TEST_F(WaitForResponsesTest, FramesOnAnotherAdapterStayThere) {
+TEST_F(PumpFramesTest, FramesOnAnotherAdapterStayThere) {
   InjectAt(1, 5, HomePlugFrame(46, 0x31));
   EXPECT_EQ(Wait(0, 50, dispatcher.Hooks()), 0);
   EXPECT_EQ(wire.summaries[1].FramesReceived, 0u);
@@ -144,7 +144,7 @@ TEST_F(WaitForResponsesTest, FramesOnAnotherAdapterStayThere) {
   EXPECT_EQ(wire.summaries[0].FramesReceived, 0u);
 }
 
-TEST_F(WaitForResponsesTest, NestedWaitNeverRetakesTheOuterFrame) {
+TEST_F(PumpFramesTest, NestedWaitNeverRetakesTheOuterFrame) {
   const auto outer_frame = HomePlugFrame(46, 0x01);
   InjectAt(0, 5, outer_frame);
   InjectAt(0, 5, HomePlugFrame(46, 0x02));
@@ -158,7 +158,7 @@ TEST_F(WaitForResponsesTest, NestedWaitNeverRetakesTheOuterFrame) {
   dispatcher.on_frame = [&](ReceivePacket* packet) {
     if (outer_packet != nullptr) return;
     outer_packet = packet;
-    WaitForResponses(*wire.set, wire.clock, 0, 30, nested_destination.data(), nested.Hooks());
+    PumpFrames(*wire.set, wire.clock, 0, 30, nested_destination.data(), nested.Hooks());
     // The outer frame is still in its slot, untouched, while the nested wait ran.
     EXPECT_EQ(packet->status, kReceiveStatusTaken);
     EXPECT_EQ(std::memcmp(packet->frame, outer_frame.data(), outer_frame.size()), 0);
@@ -175,7 +175,7 @@ TEST_F(WaitForResponsesTest, NestedWaitNeverRetakesTheOuterFrame) {
   EXPECT_EQ(outer_packet->status, kReceiveStatusPosted);
 }
 
-TEST_F(WaitForResponsesTest, WaitEndsWhenEverySlotIsTakenAndAFrameCannotBeStored) {
+TEST_F(PumpFramesTest, WaitEndsWhenEverySlotIsTakenAndAFrameCannotBeStored) {
   for (uint8_t i = 0; i < 10; ++i) InjectAt(0, 0, HomePlugFrame(46, i));
   for (int i = 0; i < 10; ++i) ASSERT_NE(TakeReceivedFrame(*wire.set, wire.summaries, 0), nullptr);
   InjectAt(0, 0, HomePlugFrame(46, 0x55));  // waits in the driver: no slot is posted
@@ -184,7 +184,7 @@ TEST_F(WaitForResponsesTest, WaitEndsWhenEverySlotIsTakenAndAFrameCannotBeStored
   EXPECT_LE(dispatcher.calls, 25);
 }
 
-TEST_F(WaitForResponsesTest, WaitOnAClosedAdapterPassesItsTime) {
+TEST_F(PumpFramesTest, WaitOnAClosedAdapterPassesItsTime) {
   EXPECT_EQ(Wait(5, 40, dispatcher.Hooks()), 0);
   EXPECT_EQ(wire.clock.TickCount(), 1040u);
   EXPECT_EQ(Wait(-1, 40, dispatcher.Hooks()), 0);
@@ -193,9 +193,9 @@ TEST_F(WaitForResponsesTest, WaitOnAClosedAdapterPassesItsTime) {
   EXPECT_EQ(wire.clock.TickCount(), 1080u);
 }
 
-class WaitAcrossTheWrapTest : public WaitForResponsesTest {
+class WaitAcrossTheWrapTest : public PumpFramesTest {
  protected:
-  WaitAcrossTheWrapTest() : WaitForResponsesTest(0xFFFFFFF0u) {}
+  WaitAcrossTheWrapTest() : PumpFramesTest(0xFFFFFFF0u) {}
 };
 
 TEST_F(WaitAcrossTheWrapTest, ElapsedTimeStaysRightWhenTheTickCountWraps) {
