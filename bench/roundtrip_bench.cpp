@@ -33,6 +33,8 @@ class NullPage final : public Page {
   bool IsChecked(int) const override { return false; }
   int MessageBox(std::string_view, std::string_view, uint32_t) override { return kIdOk; }
   std::optional<std::string> OpenFileDialog(const FileDialogRequest&) override { return {}; }
+  void SelectText(int) override {}
+  void SetFocus(int) override {}
 };
 
 struct Wire {

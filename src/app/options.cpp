@@ -24,6 +24,7 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--workdir", Kind::kValue, "DIR", "change into DIR before reading or writing any file"},
     {"--oui", Kind::kValue, "XX:XX:XX", "vendor OUI in the management messages (default 00:B0:52)"},
     {"--full-waits", Kind::kFlag, "", "wait the full time after every request, even once answered"},
+    {"--classic", Kind::kFlag, "", "the original timings, for comparison (implies --full-waits)"},
     {"--mac-prefix", Kind::kValue, "XXXXXX", "first three MAC octets of the database, six hex digits"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
@@ -67,6 +68,8 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
     options.mac_prefix = std::move(*prefix);
   } else if (name == "--full-waits") {
     options.full_waits = true;
+  } else if (name == "--classic") {
+    options.classic = true;
   } else if (name == "--demo") {
     options.demo = true;
   } else if (name == "--headless") {

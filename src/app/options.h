@@ -17,6 +17,7 @@ struct Options {
   std::optional<std::string> workdir;   // --workdir: changed into before anything is read
   std::optional<Oui> oui;               // --oui XX:XX:XX
   bool full_waits = false;              // --full-waits
+  bool classic = false;                 // --classic
   std::string mac_prefix;               // --mac-prefix, six hex digits in upper case; empty: default
   bool demo = false;                    // --demo
   bool headless = false;                // --headless

@@ -26,9 +26,14 @@ inline constexpr size_t kGroupedPasswordLength = 19;
 // What EncodeMacRecord puts at position 21, which the lookup never reads.
 inline constexpr char kMacRecordFiller = '0';
 
+// A database of at least this size is searched as two halves at once, which a large file
+// needs to be read about as fast as the page cache hands it out.
+inline constexpr size_t kMacDatabaseSplitBytes = 4 * 1024 * 1024;
+
 struct MacLookupOptions {
   std::string mac_prefix{kDefaultMacPrefix};
   std::string database_path{kDefaultMacDatabasePath};
+  size_t split_from_bytes = kMacDatabaseSplitBytes;  // tests split small files too
 };
 
 struct MacRecord {

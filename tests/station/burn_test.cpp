@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "station/page_procedure.h"
+#include "station/mac_lookup.h"
 #include "support/station_harness.h"
 #include "base/byte_order.h"
 #include "crypto/key_derivation.h"
@@ -340,7 +341,9 @@ class BurnMacTextTest : public BurnTest, public ::testing::WithParamInterface<Ma
 
 TEST_P(BurnMacTextTest, RecordTextBecomesTheBurnedMac) {
   Connect();
-  WriteDatabase({EncodeMacRecord(GetParam().text, kPassword)});
+  // A lower-case entry is shown and looked up in upper case.
+  WriteDatabase({EncodeMacRecord(NormalizedMacEntry(GetParam().text).value_or(GetParam().text),
+                                 kPassword)});
   Burn(GetParam().text);
   EXPECT_EQ(h.station.BurnedMac, GetParam().burned);
   EXPECT_EQ(unit->Flash().bytes, Expected(&Px300CarrierTable(), GetParam().burned).bytes);

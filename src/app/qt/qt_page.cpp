@@ -29,8 +29,9 @@ QString Latin1(std::string_view text) {
 }  // namespace
 
 void SheetDialog::closeEvent(QCloseEvent* event) {
+  // The page's close hides the sheet itself, at once or once a device operation has ended.
+  event->ignore();
   if (on_close) on_close();
-  event->accept();
 }
 
 QtPage::QtPage() : sheet_(std::make_unique<SheetDialog>()) {
@@ -112,6 +113,16 @@ void QtPage::BuildButtons() {
 void QtPage::Attach(Station& station) { station_ = &station; }
 
 void QtPage::Close() {
+  if (closed_ || closing_) return;
+  if (station_ != nullptr) {
+    closing_ = true;
+    OnCloseRequested(*station_, [this] { FinishClose(); });
+    return;
+  }
+  FinishClose();
+}
+
+void QtPage::FinishClose() {
   if (closed_) return;
   closed_ = true;
   if (station_ != nullptr) {
@@ -131,7 +142,12 @@ void QtPage::NewMacEntered() {
   // A barcode scanner ends its input with Enter: that presses Burn when Burn may be pressed and
   // never closes the sheet.
   auto* burn = qobject_cast<QAbstractButton*>(Control(kBurnButton));
-  if (burn != nullptr && burn->isEnabled()) burn->click();
+  if (burn != nullptr && burn->isEnabled()) {
+    burn->click();
+  } else {
+    // No burn without a unit read: the next scan still replaces this one.
+    SelectText(kNewMacEdit);
+  }
 }
 
 QWidget* QtPage::Control(int id) const {
@@ -189,6 +205,14 @@ bool QtPage::IsChecked(int id) const {
 
 int QtPage::MessageBox(std::string_view text, std::string_view caption, uint32_t type) {
   return ShowMessageBox(text, caption, type);
+}
+
+void QtPage::SelectText(int id) {
+  if (auto* edit = qobject_cast<QLineEdit*>(Control(id))) edit->selectAll();
+}
+
+void QtPage::SetFocus(int id) {
+  if (QWidget* widget = Control(id)) widget->setFocus(Qt::OtherFocusReason);
 }
 
 QString NameFilterFor(const FileDialogFilter& filter) {
