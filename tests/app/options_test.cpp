@@ -101,8 +101,8 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 9u);
-  for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
+  ASSERT_EQ(option_lines.size(), 10u);
+  for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits", "--classic",
                            "--mac-prefix XXXXXX", "--demo", "--headless", "--help", "--version"}) {
     const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
         [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));

@@ -29,15 +29,21 @@ QString Latin1(std::string_view text) {
 }  // namespace
 
 void SheetDialog::closeEvent(QCloseEvent* event) {
-  // The page's close hides the sheet itself, at once or once a device operation has ended.
-  event->ignore();
-  if (on_close) on_close();
+  // During a device operation the page closes, and hides the sheet, once the operation has ended.
+  if (on_close && !on_close()) {
+    event->ignore();
+    return;
+  }
+  event->accept();
 }
 
 QtPage::QtPage() : sheet_(std::make_unique<SheetDialog>()) {
   sheet_->setWindowTitle(Latin1(kSheetCaption));
   sheet_->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  sheet_->on_close = [this] { Close(); };
+  sheet_->on_close = [this] {
+    Close();
+    return closed_;
+  };
   BuildPage();
   BuildButtons();
 

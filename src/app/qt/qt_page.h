@@ -29,7 +29,8 @@ struct Station;
 // sheet's Cancel is disabled.
 class SheetDialog final : public QDialog {
  public:
-  std::function<void()> on_close;
+  // The page's close; true when the page is closed by now (not held back by an operation).
+  std::function<bool()> on_close;
   void reject() override {}
 
  protected:
