@@ -17,7 +17,7 @@ inline constexpr size_t kMacRecordLength = 23;
 // The database is read with an 80-byte line buffer: one read takes at most 79 characters.
 inline constexpr size_t kMacDatabaseReadSize = 79;
 // The file is read in blocks of this size; memory does not grow with the file.
-inline constexpr size_t kMacDatabaseBlockSize = 64 * 1024;
+inline constexpr size_t kMacDatabaseBlockSize = 256 * 1024;
 // Entered MAC text: at most this many characters of control 1009 are read.
 inline constexpr size_t kMacTextLength = 12;
 inline constexpr size_t kPasswordLength = 16;
