@@ -2,7 +2,9 @@
 // thread, and the longest the event loop stalls meanwhile, measured with a 1 ms heartbeat
 // QTimer. Each count is run as the station runs now (all adapters at once, captures kept open,
 // the event loop run during the waits) and with --classic (adapters in turn, reopened each tick,
-// plain waits). A plain program, not Google Benchmark.
+// plain waits). Then the same heartbeat during one burn (the Burn command to "Waiting...", the
+// 200 ms settling sleep after it included) of the demo's simulated unit on a virtual adapter on
+// the system clock, now and classic. A plain program, not Google Benchmark.
 //
 //   tick_bench                (STAMPWRIGHT_BENCH_INTERFACES=a,b,... at least 8 names;
 //                              TICK_BENCH_TICKS ticks per figure, 7 by default)
@@ -14,6 +16,9 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <stdlib.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,6 +27,9 @@
 #include <string>
 #include <vector>
 
+#include "app/demo.h"
+#include "programming/mac_database.h"
+#include "resources/controls.h"
 #include "station/page_procedure.h"
 #include "station/scan_cycle.h"
 #include "station/station.h"
@@ -122,6 +130,55 @@ Figures MeasureTicks(const std::vector<std::string>& interfaces, bool classic, i
   return {Median(blocks), *std::max_element(blocks.begin(), blocks.end()), max_stall};
 }
 
+struct BurnFigures {
+  double block_ms;
+  double max_stall_ms;
+  std::string status;
+};
+
+// In the current directory, which holds the demo database.
+BurnFigures MeasureBurn(bool classic) {
+  SystemClock clock;
+  DemoBench demo(clock, kDefaultMacPrefix);
+  IdleTimer timer;
+  RecordingPage page;
+  RecordingArpFlush arp_flush;
+  StationSettings settings;
+  settings.classic = classic;
+  Station station(page, demo.driver(), clock, timer, arp_flush, DefaultPreferences(), settings);
+  station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+  OnPageCreated(station);
+  page.SetText(kNewMacEdit, DemoRecords(kDefaultMacPrefix).front().mac_text);
+  Heartbeat heartbeat;
+  const Steady::time_point settle = Steady::now() + std::chrono::milliseconds(30);
+  while (Steady::now() < settle) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  heartbeat.Reset();
+  const Steady::time_point start = Steady::now();
+  OnPageCommand(station, kBurnButton);
+  const Steady::time_point end = Steady::now();
+  heartbeat.Beat();
+  return {Ms(end - start), Ms(heartbeat.longest()), page.GetText(kStatusLine, 80)};
+}
+
+int RunBurns() {
+  char pattern[] = "/tmp/tick-bench-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr || ::chdir(pattern) != 0) return 1;
+  const std::string dir = pattern;
+  if (SeedDemoDatabase(dir + "/cam.dbr", kDefaultMacPrefix) != SeedResult::kWritten) return 1;
+  std::printf("\n%8s | %12s %12s | %s\n", "burn", "block", "stall max", "status after");
+  for (const bool classic : {false, true}) {
+    for (int run = 0; run < 3; ++run) {
+      const BurnFigures figures = MeasureBurn(classic);
+      std::printf("%8s | %10.1fms %10.1fms | %s\n", classic ? "classic" : "now", figures.block_ms,
+                  figures.max_stall_ms, figures.status.c_str());
+      std::fflush(stdout);
+    }
+  }
+  for (const char* name : {"/cam.dbr", "/Linewave Utility.data"}) std::remove((dir + name).c_str());
+  ::rmdir(dir.c_str());
+  return 0;
+}
+
 std::vector<std::string> Split(const std::string& text) {
   std::vector<std::string> names;
   std::stringstream in(text);
@@ -133,6 +190,7 @@ std::vector<std::string> Split(const std::string& text) {
 
 int Run(int argc, char** argv) {
   QCoreApplication application(argc, argv);
+  if (std::getenv("TICK_BENCH_BURN_ONLY") != nullptr) return RunBurns();
   const char* list = std::getenv("STAMPWRIGHT_BENCH_INTERFACES");
   const std::vector<std::string> all = Split(list != nullptr ? list : "");
   if (all.size() < 8) {
@@ -155,7 +213,7 @@ int Run(int argc, char** argv) {
                 classic.max_block_ms, classic.max_stall_ms, now.median_block_ms / one_adapter);
     std::fflush(stdout);
   }
-  return 0;
+  return RunBurns();
 }
 
 }  // namespace

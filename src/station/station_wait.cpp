@@ -29,6 +29,8 @@ void StationSleep(Station& station, uint32_t ms) {
 }
 
 uint8_t WaitForResponses(Station& station, int adapter, uint32_t timeout_ms) {
+  // Waits that end early come one after another in a transfer: the loop runs before each too.
+  YieldToEvents(station);
   bool accepted = false;
   bool* const outer = station.awaited_accepted;
   station.awaited_accepted = &accepted;
