@@ -97,6 +97,8 @@ class TimingPage final : public Page {
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override {
     return inner_.OpenFileDialog(request);
   }
+  void SelectText(int id) override { inner_.SelectText(id); }
+  void SetFocus(int id) override { inner_.SetFocus(id); }
   int boxes() const { return boxes_; }
 
  private:

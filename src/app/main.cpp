@@ -178,6 +178,7 @@ int Run(int argc, char** argv) {
 
   StationSettings settings;
   settings.full_waits = options.full_waits;
+  settings.classic = options.classic;
   if (options.oui) settings.oui = *options.oui;
   settings.mac_prefix = options.mac_prefix;
   const std::string mac_prefix =
@@ -196,6 +197,7 @@ int Run(int argc, char** argv) {
     driver = &bench->driver();
   } else {
     pcap = std::make_unique<PcapDriver>(options.interfaces);
+    pcap->SetReuseHandles(!options.classic);
     driver = pcap.get();
     const std::string diagnostic = ProbeAdapters(*pcap, options.interfaces);
     if (!diagnostic.empty()) {

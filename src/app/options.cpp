@@ -25,6 +25,7 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--oui", Kind::kValue, "XX:XX:XX", "vendor OUI in the management messages (default 00:B0:52)"},
     {"--full-waits", Kind::kFlag, "", "wait the full time after every request, even once answered"},
     {"--capture", Kind::kValue, "FILE", "append every 0x88E1 frame sent or received to FILE (pcapng)"},
+    {"--classic", Kind::kFlag, "", "the original timings, for comparison (implies --full-waits)"},
     {"--mac-prefix", Kind::kValue, "XXXXXX", "first three MAC octets of the database, six hex digits"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
@@ -71,6 +72,8 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
     options.capture = std::string(value);
   } else if (name == "--full-waits") {
     options.full_waits = true;
+  } else if (name == "--classic") {
+    options.classic = true;
   } else if (name == "--demo") {
     options.demo = true;
   } else if (name == "--headless") {

@@ -18,6 +18,7 @@ struct Options {
   std::optional<Oui> oui;               // --oui XX:XX:XX
   bool full_waits = false;              // --full-waits
   std::optional<std::string> capture;   // --capture FILE: every management frame appended, pcapng
+  bool classic = false;                 // --classic
   std::string mac_prefix;               // --mac-prefix, six hex digits in upper case; empty: default
   bool demo = false;                    // --demo
   bool headless = false;                // --headless

@@ -17,7 +17,7 @@ inline constexpr size_t kMacRecordLength = 23;
 // The database is read with an 80-byte line buffer: one read takes at most 79 characters.
 inline constexpr size_t kMacDatabaseReadSize = 79;
 // The file is read in blocks of this size; memory does not grow with the file.
-inline constexpr size_t kMacDatabaseBlockSize = 64 * 1024;
+inline constexpr size_t kMacDatabaseBlockSize = 256 * 1024;
 // Entered MAC text: at most this many characters of control 1009 are read.
 inline constexpr size_t kMacTextLength = 12;
 inline constexpr size_t kPasswordLength = 16;
@@ -26,9 +26,14 @@ inline constexpr size_t kGroupedPasswordLength = 19;
 // What EncodeMacRecord puts at position 21, which the lookup never reads.
 inline constexpr char kMacRecordFiller = '0';
 
+// A database of at least this size is searched as two halves at once, which a large file
+// needs to be read about as fast as the page cache hands it out.
+inline constexpr size_t kMacDatabaseSplitBytes = 4 * 1024 * 1024;
+
 struct MacLookupOptions {
   std::string mac_prefix{kDefaultMacPrefix};
   std::string database_path{kDefaultMacDatabasePath};
+  size_t split_from_bytes = kMacDatabaseSplitBytes;  // tests split small files too
 };
 
 struct MacRecord {

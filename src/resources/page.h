@@ -49,6 +49,10 @@ class Page {
   virtual int MessageBox(std::string_view text, std::string_view caption, uint32_t type) = 0;
   // The chosen path, or nothing when cancelled.
   virtual std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) = 0;
+  // Selects the whole text of an edit control, so that the next input replaces it.
+  virtual void SelectText(int id) = 0;
+  // Gives a control the keyboard focus.
+  virtual void SetFocus(int id) = 0;
 };
 
 }  // namespace stampwright

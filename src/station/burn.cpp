@@ -69,7 +69,7 @@ void BurnDevice(Station& station) {
     page.SetText(kStatusLine, "Write Module - OK");
     CommitModule(station, kModuleIdParameter);
   }
-  station.clock.Sleep(kBurnSettleMs);
+  StationSleep(station, kBurnSettleMs);
 }
 
 }  // namespace stampwright

@@ -17,6 +17,18 @@ constexpr std::string_view kNoMatchCaption = "Info";
 
 }  // namespace
 
+std::optional<std::string> NormalizedMacEntry(std::string_view entry) {
+  std::string digits;
+  for (const char c : entry) {
+    if (c == ':' || c == '-' || c == '.' || c == ' ' || c == '\t') continue;
+    const bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    if (!hex || digits.size() == kMacTextLength) return std::nullopt;
+    digits += c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c;
+  }
+  if (digits.size() != kMacTextLength || digits == entry) return std::nullopt;
+  return digits;
+}
+
 bool LookupMacRecord(Page& page, const MacLookupOptions& options) {
   const std::string entry = page.GetText(kNewMacEdit, kMacTextLength);
   const MacSearchResult result = SearchMacDatabase(entry, options);

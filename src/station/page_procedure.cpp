@@ -1,6 +1,8 @@
 #include "station/page_procedure.h"
 
+#include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "station/scan_cycle.h"
 #include "station/station.h"
@@ -59,16 +61,60 @@ void BurnCommand(Station& station) {
   BurnDevice(station);
 }
 
+namespace {
+
+// Enough for any command pressed while one operation runs; more are clicks nobody meant.
+constexpr size_t kQueuedCommandLimit = 8;
+
+bool HasCommand(int id) {
+  return id == kSelectButton || id == kScanButton || id == kBrowseButton || id == kBurnButton ||
+         id == kReadButton;
+}
+
+// A MAC typed or scanned with separators or in lower case is shown as the lookup compares it.
+void NormalizeNewMac(Page& page) {
+  const std::string typed = page.GetText(kNewMacEdit, kMacEntryScanLength);
+  if (const std::optional<std::string> normalized = NormalizedMacEntry(typed)) {
+    page.SetText(kNewMacEdit, *normalized);
+  }
+}
+
+}  // namespace
+
 void OnPageCommand(Station& station, int id) {
-  // Commands run one at a time: none may start inside another's message box.
-  if (station.operation_depth > 0) return;
+  if (!HasCommand(id)) return;
+  // Commands run one at a time: one pressed meanwhile runs after the operation, never inside it.
+  if (station.operation_depth > 0) {
+    auto& queue = station.queued_commands;
+    if (id == kBurnButton &&
+        (station.burn_running || std::find(queue.begin(), queue.end(), id) != queue.end())) {
+      return;
+    }
+    if (queue.size() < kQueuedCommandLimit) queue.push_back(id);
+    return;
+  }
   // Not a device operation: scan ticks go on while its dialog is open.
   if (id == kSelectButton) {
     SelectDatabaseFile(station);
     return;
   }
   DeviceOperation operation(station);
+  RunPageCommand(station, id);
+}
+
+void OnCloseRequested(Station& station, std::function<void()> close) {
+  if (station.operation_depth > 0) {
+    station.close_pending = std::move(close);
+    return;
+  }
+  close();
+}
+
+void RunPageCommand(Station& station, int id) {
   switch (id) {
+    case kSelectButton:
+      SelectDatabaseFile(station);
+      break;
     case kScanButton:
       ScanNow(station);
       break;
@@ -77,7 +123,14 @@ void OnPageCommand(Station& station, int id) {
       break;
     case kBurnButton:
       // Only a read that identified the chip enables Burn: never burn an image not read.
-      if (station.page.IsEnabled(kBurnButton)) BurnCommand(station);
+      if (station.page.IsEnabled(kBurnButton)) {
+        NormalizeNewMac(station.page);
+        station.burn_running = true;
+        BurnCommand(station);
+        station.burn_running = false;
+        // Whatever the outcome, the next scan replaces the MAC instead of adding to it.
+        station.page.SelectText(kNewMacEdit);
+      }
       break;
     case kReadButton:
       ReadModule(station);

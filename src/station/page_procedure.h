@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 namespace stampwright {
 
 struct Station;
@@ -15,8 +17,15 @@ void OnPageActivated(Station& station);
 void OnPageDeactivated(Station& station);
 // The page is destroyed.
 void OnPageDestroyed(Station& station);
-// A command from control id; ids without a command are ignored.
+// A command from control id; ids without a command are ignored. One that arrives while a device
+// operation runs (its waits let the event loop run) is queued and runs right after it, never
+// inside it; a Burn is dropped while a burn runs or another Burn is already queued.
 void OnPageCommand(Station& station, int id);
+// Runs the command of control id now; OnPageCommand and the end of a device operation use it.
+void RunPageCommand(Station& station, int id);
+// The close button: close runs at once, or right after the device operation under way has ended
+// (commands still queued are then dropped).
+void OnCloseRequested(Station& station, std::function<void()> close);
 
 // The Select command: the database file dialog; the chosen path goes into control 1007 only.
 void SelectDatabaseFile(Station& station);

@@ -7,6 +7,7 @@
 #include "station/station.h"
 #include "station/module_read.h"
 #include "station/discovery.h"
+#include "station/page_procedure.h"
 #include "resources/controls.h"
 
 namespace stampwright {
@@ -80,6 +81,8 @@ void RefreshConnection(Station& station) {
     if (station.AutoReadDone == 0) {
       ReadModule(station);
       station.AutoReadDone = 1;
+      // The next thing the operator does is scan the unit's MAC.
+      station.page.SetFocus(kNewMacEdit);
     }
     text = "Connected";
   } else {
@@ -111,10 +114,30 @@ DeviceOperation::~DeviceOperation() {
     --station_.operation_depth;
     return;
   }
-  // Still counted as busy while the held-back ticks run, so that one held back again coalesces.
-  while (station_.tick_pending) {
-    station_.tick_pending = false;
-    ScanTick(station_);
+  // Still counted as busy while what was held back runs, so that anything arriving meanwhile is
+  // held back again. A close ends it all: what is still queued is dropped.
+  for (;;) {
+    if (station_.close_pending) {
+      std::function<void()> close = std::move(station_.close_pending);
+      station_.close_pending = nullptr;
+      station_.queued_commands.clear();
+      station_.tick_pending = false;
+      station_.operation_depth = 0;
+      close();
+      return;
+    }
+    if (!station_.queued_commands.empty()) {
+      const int id = station_.queued_commands.front();
+      station_.queued_commands.pop_front();
+      RunPageCommand(station_, id);
+      continue;
+    }
+    if (station_.tick_pending) {
+      station_.tick_pending = false;
+      ScanTick(station_);
+      continue;
+    }
+    break;
   }
   station_.operation_depth = 0;
 }

@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 
 #include "base/mac_address.h"
@@ -22,6 +24,9 @@ namespace stampwright {
 // Choices made on the command line that the core needs.
 struct StationSettings {
   bool full_waits = false;  // keep the fixed-length waits instead of ending once answered
+  // Every timing as originally specified, for comparison: full waits, one adapter after another,
+  // waits that do not hand control to the event loop.
+  bool classic = false;
   std::array<uint8_t, 3> oui = kDefaultVendorOui;
   std::string mac_prefix;  // empty: the compiled-in MacPrefix
   std::string database_file = "cam.dbr";
@@ -95,12 +100,32 @@ struct Station {
   // Device operations in progress on the UI thread, and a scan tick held back meanwhile.
   int operation_depth = 0;
   bool tick_pending = false;
+  // Commands that came during a device operation, run in order once it has ended; at most one
+  // Burn among them, and none while a burn runs.
+  std::deque<int> queued_commands;
+  bool burn_running = false;
+  // The front end's close, held back until the device operation under way has ended.
+  std::function<void()> close_pending;
+
+  // Given by the front end: lets its event loop run for a moment (repaint, typing, clicks), at
+  // least every kEventSliceMs of a wait. None in tests.
+  std::function<void()> yield_to_events;
 };
 
 // True when more than one unit answered on the adapter in the last query pass: nothing is read
 // from or written to either of them.
 inline bool SeveralUnitsAnswer(const Station& station, int adapter) {
   return adapter >= 0 && adapter < kMaxAdapters && station.answering[adapter].count > 1;
+}
+
+// Whether waits run their full length.
+inline bool FullWaits(const StationSettings& settings) {
+  return settings.full_waits || settings.classic;
+}
+
+// Runs the front end's event loop for a moment, unless classic timing is chosen.
+inline void YieldToEvents(Station& station) {
+  if (station.yield_to_events && !station.settings.classic) station.yield_to_events();
 }
 
 // Marks the awaited confirmation of the innermost wait as accepted.

@@ -13,14 +13,32 @@ ReceivePacket* Dispatch(void* context, int adapter) {
 
 }  // namespace
 
+void YieldHook(void* station) { YieldToEvents(*static_cast<Station*>(station)); }
+
+void StationSleep(Station& station, uint32_t ms) {
+  if (!station.yield_to_events || station.settings.classic) {
+    station.clock.Sleep(ms);
+    return;
+  }
+  while (ms > 0) {
+    const uint32_t slice = ms < kEventSliceMs ? ms : kEventSliceMs;
+    station.clock.Sleep(slice);
+    ms -= slice;
+    YieldToEvents(station);
+  }
+}
+
 uint8_t WaitForResponses(Station& station, int adapter, uint32_t timeout_ms) {
+  // Waits that end early come one after another in a transfer: the loop runs before each too.
+  YieldToEvents(station);
   bool accepted = false;
   bool* const outer = station.awaited_accepted;
   station.awaited_accepted = &accepted;
   WaitHooks hooks;
   hooks.dispatch = &Dispatch;
   hooks.context = &station;
-  hooks.full_waits = station.settings.full_waits;
+  hooks.full_waits = FullWaits(station.settings);
+  if (station.yield_to_events && !station.settings.classic) hooks.yield = &YieldHook;
   hooks.awaited_accepted = &accepted;
   const uint8_t result = PumpFrames(station.adapters, station.clock, adapter, timeout_ms,
                                     station.response_buffer.data(), hooks);

@@ -12,4 +12,11 @@ struct Station;
 // handling of a frame neither ends the outer wait nor is ended by it.
 uint8_t WaitForResponses(Station& station, int adapter, uint32_t timeout_ms);
 
+// A sleep of the station's clock that lets the front end's event loop run at least every
+// kEventSliceMs (a plain sleep under classic timing or without a front end).
+void StationSleep(Station& station, uint32_t ms);
+
+// The wait hooks' event-loop entry for a Station context.
+void YieldHook(void* station);
+
 }  // namespace stampwright

@@ -111,17 +111,86 @@ uint8_t PumpFrames(AdapterSet& set, Clock& clock, int adapter, uint32_t timeout_
     const uint32_t elapsed = ElapsedMs(start, now);
     if (elapsed >= timeout_ms) break;
     const uint32_t remaining = timeout_ms - elapsed;
+    const uint32_t slice = hooks.yield != nullptr ? std::min(remaining, kEventSliceMs) : remaining;
     if (idle_before && now == idle_tick) {
       clock.Sleep(1);
     } else if (IsAdapterOpen(set, adapter) && set.driver != nullptr) {
-      set.driver->WaitReadable(set.records[adapter].Handle, remaining);
+      set.driver->WaitReadable(set.records[adapter].Handle, slice);
     } else {
-      clock.Sleep(remaining);  // nothing can arrive on a closed adapter
+      clock.Sleep(slice);  // nothing can arrive on a closed adapter
     }
+    if (hooks.yield != nullptr) hooks.yield(hooks.context);
     idle_before = true;
     idle_tick = clock.TickCount();
   }
   return result;
+}
+
+void WaitForResponsesOnAll(AdapterSet& set, Clock& clock, std::span<const int> adapters,
+                           uint32_t timeout_ms, uint8_t* destination, const WaitHooks& hooks,
+                           const std::array<bool, kMaxAdapters>& accepted,
+                           std::array<uint8_t, kMaxAdapters>& taken) {
+  std::array<bool, kMaxAdapters> waiting{};
+  int waiting_count = 0;
+  for (const int adapter : adapters) {
+    if (adapter < 0 || adapter >= kMaxAdapters || waiting[adapter]) continue;
+    waiting[adapter] = true;
+    ++waiting_count;
+  }
+  if (waiting_count == 0) return;
+
+  const uint32_t start = clock.TickCount();
+  bool idle_before = false;
+  uint32_t idle_tick = 0;
+  while (waiting_count > 0 && ElapsedMs(start, clock.TickCount()) < timeout_ms) {
+    bool took = false;
+    for (int adapter = 0; adapter < kMaxAdapters; ++adapter) {
+      if (!waiting[adapter]) continue;
+      ReceivePacket* packet =
+          hooks.dispatch != nullptr ? hooks.dispatch(hooks.context, adapter) : nullptr;
+      if (packet != nullptr) {
+        if (destination != nullptr) {
+          std::memcpy(destination, packet->frame,
+                      std::min<uint32_t>(packet->length, kReceiveCapacity));
+        }
+        RearmReceiveSlot(set, packet);
+        taken[adapter] = 1;
+        took = true;
+      }
+      if (!hooks.full_waits && accepted[adapter]) {
+        waiting[adapter] = false;
+        --waiting_count;
+      }
+    }
+    if (waiting_count == 0) break;
+    if (took) {
+      idle_before = false;
+      continue;
+    }
+
+    const uint32_t now = clock.TickCount();
+    const uint32_t elapsed = ElapsedMs(start, now);
+    if (elapsed >= timeout_ms) break;
+    const uint32_t remaining = timeout_ms - elapsed;
+    const uint32_t slice = hooks.yield != nullptr ? std::min(remaining, kEventSliceMs) : remaining;
+    std::array<PacketDriver::Handle, kMaxAdapters> handles{};
+    size_t handle_count = 0;
+    for (int adapter = 0; adapter < kMaxAdapters; ++adapter) {
+      if (waiting[adapter] && IsAdapterOpen(set, adapter)) {
+        handles[handle_count++] = set.records[adapter].Handle;
+      }
+    }
+    if (idle_before && now == idle_tick) {
+      clock.Sleep(1);
+    } else if (handle_count > 0 && set.driver != nullptr) {
+      set.driver->WaitReadableAny(std::span(handles.data(), handle_count), slice);
+    } else {
+      clock.Sleep(slice);
+    }
+    if (hooks.yield != nullptr) hooks.yield(hooks.context);
+    idle_before = true;
+    idle_tick = clock.TickCount();
+  }
 }
 
 }  // namespace stampwright

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <span>
 
 #include "settings/device_summary.h"
 #include "transport/adapter_set.h"
@@ -10,6 +12,9 @@ namespace stampwright {
 
 constexpr uint16_t kMaxFrameLength = 1514;
 constexpr uint16_t kMinFrameLength = 60;
+// With an event hook, no wait on the driver is longer than this, so the front end's event loop
+// runs at least this often during a wait.
+constexpr uint32_t kEventSliceMs = 10;
 
 // Sends one frame (destination address first) on an open adapter through the SendSlot at
 // SendIndex. A frame shorter than 60 bytes is sent as 60, the extra bytes taken from the caller's
@@ -38,6 +43,8 @@ struct WaitHooks {
   bool full_waits = false;
   // Set by a handler once the confirmation this wait is for has been accepted; may be null.
   const bool* awaited_accepted = nullptr;
+  // Hands control to the front end's event loop for a moment; may be null (plain waits).
+  void (*yield)(void* context) = nullptr;
 };
 
 // The transport's half of the station's WaitForResponses: feeds every frame that arrives on the
@@ -47,5 +54,16 @@ struct WaitHooks {
 // wrap of the tick count. May run nested inside a dispatch on the same adapter.
 uint8_t PumpFrames(AdapterSet& set, Clock& clock, int adapter, uint32_t timeout_ms,
                    uint8_t* destination, const WaitHooks& hooks);
+
+// One wait of timeout_ms on several adapters at once, sleeping on all of them together: each
+// pass hands at most one frame of every adapter still waiting to the dispatcher, lowest index
+// first. An adapter whose accepted[adapter] is set (unless full waits) has had its answer and
+// leaves the wait; the wait ends once none is left. taken[adapter] := 1 for every adapter from
+// which at least one frame was taken (the others are left as they are). hooks.awaited_accepted
+// is not used.
+void WaitForResponsesOnAll(AdapterSet& set, Clock& clock, std::span<const int> adapters,
+                           uint32_t timeout_ms, uint8_t* destination, const WaitHooks& hooks,
+                           const std::array<bool, kMaxAdapters>& accepted,
+                           std::array<uint8_t, kMaxAdapters>& taken);
 
 }  // namespace stampwright

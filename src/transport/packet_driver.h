@@ -45,6 +45,17 @@ class PacketDriver {
   virtual size_t ReceivePacket(Handle handle, uint8_t* buffer, size_t capacity) = 0;
   // Blocks until a frame may be waiting on the adapter or timeout_ms have passed.
   virtual bool WaitReadable(Handle handle, uint32_t timeout_ms) = 0;
+  // Blocks until a frame may be waiting on any of the adapters or timeout_ms have passed; may
+  // return sooner, the caller waits again for what is left. This default looks at each at once
+  // and then waits at most 1 ms on the first; drivers that can wait on all at once do so.
+  virtual bool WaitReadableAny(std::span<const Handle> handles, uint32_t timeout_ms) {
+    if (handles.empty()) return false;
+    if (handles.size() == 1) return WaitReadable(handles.front(), timeout_ms);
+    for (const Handle handle : handles) {
+      if (WaitReadable(handle, 0)) return true;
+    }
+    return WaitReadable(handles.front(), timeout_ms < 1 ? timeout_ms : 1);
+  }
   // A problem the operator must act on (for example a missing permission), or empty.
   virtual std::string Diagnostic() const { return {}; }
 };

@@ -91,6 +91,18 @@ void VirtualDriver::SetOpenFails(const std::string& name, bool fails) {
   if (Adapter* adapter = FindAdapter(name)) adapter->open_fails = fails;
 }
 
+void VirtualDriver::SetAdapterPresent(const std::string& name, bool present) {
+  Adapter* adapter = FindAdapter(name);
+  if (adapter == nullptr) return;
+  adapter->gone = !present;
+  if (!present) {
+    const auto index = static_cast<size_t>(adapter - adapters_.data());
+    for (auto& [handle, open] : handles_) {
+      if (open.adapter == index) open.received.clear();
+    }
+  }
+}
+
 void VirtualDriver::InjectFrame(const std::string& name, std::vector<uint8_t> frame,
                                 uint32_t arrival_tick) {
   if (Adapter* adapter = FindAdapter(name)) {
@@ -128,13 +140,15 @@ std::optional<std::vector<BpfInstruction>> VirtualDriver::ProgramOf(const std::s
 std::optional<std::vector<std::string>> VirtualDriver::EnumerateAdapters() {
   if (enumeration_fails_) return std::nullopt;
   std::vector<std::string> names;
-  for (const Adapter& adapter : adapters_) names.push_back(adapter.name);
+  for (const Adapter& adapter : adapters_) {
+    if (!adapter.gone) names.push_back(adapter.name);
+  }
   return names;
 }
 
 PacketDriver::Handle VirtualDriver::OpenAdapter(const std::string& name) {
   const Adapter* adapter = FindAdapter(name);
-  if (adapter == nullptr || adapter->open_fails) return kInvalidHandle;
+  if (adapter == nullptr || adapter->open_fails || adapter->gone) return kInvalidHandle;
   const auto index = static_cast<size_t>(adapter - adapters_.data());
   Pump(index);  // what was due before the adapter opened is not seen by it
   const Handle handle = next_handle_++;
@@ -171,6 +185,7 @@ bool VirtualDriver::SendPacket(Handle handle, const uint8_t* frame, size_t lengt
   OpenHandle* open = FindHandle(handle);
   if (open == nullptr || frame == nullptr) return false;
   const size_t index = open->adapter;
+  if (adapters_[index].gone) return false;
   Pump(index);
   Adapter& adapter = adapters_[index];
   std::vector<uint8_t> bytes(frame, frame + length);
@@ -264,8 +279,31 @@ void VirtualDriver::Pump(size_t index) {
   }
 }
 
+bool VirtualDriver::WaitReadableAny(std::span<const Handle> handles, uint32_t timeout_ms) {
+  const uint32_t deadline = clock_.TickCount() + timeout_ms;
+  for (;;) {
+    std::optional<uint32_t> next;
+    bool any_open = false;
+    for (const Handle handle : handles) {
+      OpenHandle* open = FindHandle(handle);
+      if (open == nullptr) continue;
+      any_open = true;
+      Pump(open->adapter);
+      if (!open->received.empty()) return true;
+      if (const auto due = NextEvent(open->adapter); due && (!next || Before(*due, *next))) {
+        next = due;
+      }
+    }
+    const uint32_t now = clock_.TickCount();
+    if (Reached(deadline, now)) return false;
+    uint32_t step = deadline - now;
+    if (any_open && next && Before(*next, deadline)) step = Reached(*next, now) ? 1 : *next - now;
+    clock_.Sleep(step);
+  }
+}
+
 void VirtualDriver::Deliver(size_t index, const std::vector<uint8_t>& frame) {
-  if (frame.empty()) return;
+  if (frame.empty() || adapters_[index].gone) return;
   for (auto& [handle, open] : handles_) {
     if (open.adapter != index || open.packet_filter != kPacketFilterPromiscuous) continue;
     uint32_t keep = static_cast<uint32_t>(std::min<size_t>(frame.size(), UINT32_MAX));

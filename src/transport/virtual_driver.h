@@ -38,6 +38,9 @@ class VirtualDriver final : public PacketDriver {
   // Test hooks.
   void SetEnumerationFails(bool fails) { enumeration_fails_ = fails; }
   void SetOpenFails(const std::string& name, bool fails);
+  // An adapter unplugged from the PC (false) or plugged in again: a gone adapter is not
+  // enumerated, cannot be opened, and its open handles neither send nor receive.
+  void SetAdapterPresent(const std::string& name, bool present);
   // Puts a raw frame on the adapter's wire, arriving at the given tick, past any peer.
   void InjectFrame(const std::string& name, std::vector<uint8_t> frame, uint32_t arrival_tick);
   size_t FramesSent(const std::string& name) const;
@@ -58,6 +61,7 @@ class VirtualDriver final : public PacketDriver {
   bool SendPacket(Handle handle, const uint8_t* frame, size_t length) override;
   size_t ReceivePacket(Handle handle, uint8_t* buffer, size_t capacity) override;
   bool WaitReadable(Handle handle, uint32_t timeout_ms) override;
+  bool WaitReadableAny(std::span<const Handle> handles, uint32_t timeout_ms) override;
 
  private:
   struct TimedFrame {
@@ -70,6 +74,7 @@ class VirtualDriver final : public PacketDriver {
     MacAddress mac;
     WirePeer* peer = nullptr;
     bool open_fails = false;
+    bool gone = false;
     size_t frames_sent = 0;
     std::deque<std::vector<uint8_t>> sent;
     std::deque<TimedFrame> to_peer;       // sent by the station, not yet at the peer

@@ -102,9 +102,9 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 10u);
+  ASSERT_EQ(option_lines.size(), 11u);
   for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
-                           "--capture FILE",
+                           "--capture FILE", "--classic",
                            "--mac-prefix XXXXXX", "--demo", "--headless", "--help", "--version"}) {
     const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
         [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));

@@ -130,6 +130,17 @@ void Run(InputReader& in, const TempFile& database) {
                 page.GetText(kPasswordField, 100) == password_before,
             "a miss leaves both fields alone");
   }
+
+  // Split in two halves searched at once, the result must be the same.
+  RecordingPage halves;
+  halves.SetText(kNewMacEdit, entry);
+  options.split_from_bytes = 0;
+  Require(LookupMacRecord(halves, options) == found, "the halves find what the whole finds");
+  if (found) {
+    Require(halves.GetText(kMacField, 100) == expected->mac_text &&
+                halves.GetText(kPasswordField, 100) == expected->password_text,
+            "the halves find the first matching read");
+  }
 }
 
 }  // namespace

@@ -140,6 +140,12 @@ class MacDatabaseTest : public ::testing::Test {
     EXPECT_EQ(actual.opened, expected.opened) << "entry " << entry;
     EXPECT_EQ(actual.mac_text, expected.mac_text) << "entry " << entry;
     EXPECT_EQ(actual.password_text, expected.password_text) << "entry " << entry;
+    // The same file searched as two halves at once, whatever its size.
+    options.split_from_bytes = 0;
+    const Outcome halves = Lookup(entry, options);
+    EXPECT_EQ(halves.found, expected.found) << "halves, entry " << entry;
+    EXPECT_EQ(halves.mac_text, expected.mac_text) << "halves, entry " << entry;
+    EXPECT_EQ(halves.password_text, expected.password_text) << "halves, entry " << entry;
   }
 
   void ExpectInvalidBox() {

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "station/burn_fixture.h"
+#include "station/mac_lookup.h"
 
 namespace stampwright::station_test {
 namespace {
@@ -77,7 +78,9 @@ class BurnMacTextTest : public BurnTest, public ::testing::WithParamInterface<Ma
 
 TEST_P(BurnMacTextTest, RecordTextBecomesTheBurnedMac) {
   Connect();
-  WriteDatabase({EncodeMacRecord(GetParam().text, kPassword)});
+  // A lower-case entry is shown and looked up in upper case.
+  WriteDatabase({EncodeMacRecord(NormalizedMacEntry(GetParam().text).value_or(GetParam().text),
+                                 kPassword)});
   Burn(GetParam().text);
   EXPECT_EQ(h.station.BurnedMac, GetParam().burned);
   EXPECT_EQ(unit->Flash().bytes, Expected(&Px300CarrierTable(), GetParam().burned).bytes);

@@ -139,7 +139,7 @@ TEST_F(PageProcedureTest, BurnWithAnUnknownMacShowsOnlyTheLookupBox) {
   EXPECT_EQ(h.page.GetText(kStatusLine, 80), "Read Module OK - PX300 Class B");
 }
 
-TEST_F(PageProcedureTest, ACommandIsRefusedWhileADeviceOperationRuns) {
+TEST_F(PageProcedureTest, ACommandDuringADeviceOperationRunsAfterIt) {
   int inner_queries = -1;
   h.page.on_file_dialog = [&] {
     OnPageCommand(h.station, kScanButton);
@@ -147,6 +147,7 @@ TEST_F(PageProcedureTest, ACommandIsRefusedWhileADeviceOperationRuns) {
   };
   OnPageCommand(h.station, kBrowseButton);  // the firmware dialog is part of the upgrade
   EXPECT_EQ(inner_queries, 0);
+  EXPECT_EQ(QueriesSent(), 3u);
 }
 
 TEST_F(PageProcedureTest, ScanTicksGoOnWhileTheDatabaseDialogIsOpen) {

@@ -135,7 +135,19 @@ std::vector<std::string> RecordingPage::Transcript() const {
   return out;
 }
 
+void RecordingPage::SelectText(int id) {
+  if (Find(id) == nullptr) return;
+  selections_.push_back({id, texts_.size()});
+}
+
+void RecordingPage::SetFocus(int id) {
+  if (Find(id) == nullptr) return;
+  focuses_.push_back({id, texts_.size()});
+}
+
 void RecordingPage::Clear() {
+  selections_.clear();
+  focuses_.clear();
   events_.clear();
   texts_.clear();
   enables_.clear();

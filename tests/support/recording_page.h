@@ -55,6 +55,16 @@ class RecordingPage final : public Page {
   bool IsChecked(int id) const override;
   int MessageBox(std::string_view text, std::string_view caption, uint32_t type) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  void SelectText(int id) override;
+  void SetFocus(int id) override;
+
+  // A selection or focus change, with the number of texts written before it.
+  struct Marked {
+    int id;
+    size_t after_texts;
+  };
+  const std::vector<Marked>& selections() const { return selections_; }
+  const std::vector<Marked>& focuses() const { return focuses_; }
 
   // Answers, in the order the boxes and dialogs open. An empty queue answers kIdOk for a box
   // and "cancelled" for a dialog. A path longer than the request's max_path allows is refused,
@@ -109,6 +119,8 @@ class RecordingPage final : public Page {
   std::vector<CheckChange> checks_;
   std::vector<MessageBoxShown> boxes_;
   std::vector<FileDialogShown> dialogs_;
+  std::vector<Marked> selections_;
+  std::vector<Marked> focuses_;
   mutable std::vector<int> unknown_ids_;
   int open_modals_ = 0;
 };

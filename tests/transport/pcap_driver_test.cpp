@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "transport/adapter_set.h"
@@ -173,6 +174,34 @@ TEST(PcapDriverWire, InNamespaceChild) {
   EXPECT_TRUE(Collect(driver, a, 100).empty());
   driver.CloseAdapter(a);
   driver.CloseAdapter(b);
+
+  // A closed capture is parked; the next opening takes it back with what came meanwhile dropped,
+  // as a fresh capture would have it, under a new handle.
+  const auto b2 = driver.OpenAdapter("swb");
+  ASSERT_NE(b2, PacketDriver::kInvalidHandle) << driver.Diagnostic();
+  EXPECT_NE(b2, b);
+  ASSERT_TRUE(driver.SetBpfProgram(b2, FrameFilterProgram));
+  ASSERT_TRUE(driver.SetPacketFilter(b2, kPacketFilterPromiscuous));
+  ASSERT_TRUE(driver.SendPacket(b2, broadcast.data(), broadcast.size()));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto a2 = driver.OpenAdapter("swa");
+  ASSERT_NE(a2, PacketDriver::kInvalidHandle) << driver.Diagnostic();
+  ASSERT_TRUE(driver.SetBpfProgram(a2, FrameFilterProgram));
+  ASSERT_TRUE(driver.SetPacketFilter(a2, kPacketFilterPromiscuous));
+  EXPECT_TRUE(Collect(driver, a2, 100).empty()) << "a frame from before the opening";
+
+  // One wait over both: nothing comes, it lasts its time; a frame on either ends it.
+  const std::vector<PacketDriver::Handle> both = {b2, a2};
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(driver.WaitReadableAny(both, 100));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(95));
+  ASSERT_TRUE(driver.SendPacket(b2, other.data(), other.size()));
+  start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(driver.WaitReadableAny(both, 5000));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
+  EXPECT_EQ(Collect(driver, a2, 50), std::vector<std::vector<uint8_t>>{other});
+  driver.CloseAdapter(a2);
+  driver.CloseAdapter(b2);
 }
 
 TEST(PcapDriverWire, FilterDirectionAndAddressesOverAVethPair) {

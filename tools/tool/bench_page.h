@@ -27,6 +27,9 @@ class BenchPage final : public Page {
   int MessageBox(std::string_view text, std::string_view caption, uint32_t type) override;
   // No dialog on a bench: cancelled.
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  // Selection and focus mean nothing without a window.
+  void SelectText(int) override {}
+  void SetFocus(int) override {}
 
   std::string Text(int id) const { return GetText(id, std::string::npos - 1); }
   // The text of the last message box (UTF-8), or empty.

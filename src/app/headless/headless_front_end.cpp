@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <unistd.h>
@@ -74,6 +75,8 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
                   environment.preferences,
                   environment.settings);
   running = &station;
+  // Commands and the close are read during device operations too; they are queued by the station.
+  station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
 
   OnPageCreated(station);
   diagnostics.Check();

@@ -31,6 +31,9 @@ class HeadlessPage final : public Page {
   bool IsChecked(int id) const override;
   int MessageBox(std::string_view text, std::string_view caption, uint32_t type) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  // No window, so nothing to select or focus; no event either.
+  void SelectText(int) override {}
+  void SetFocus(int) override {}
 
   // What the operator does. Each returns why it cannot be done, or nothing when it was done.
   // Typing replaces the text of an enabled, writable edit control (hidden ones included).

@@ -180,9 +180,12 @@ void HeadlessSession::Close() {
   hold_timer_.stop();
   if (notifier_) notifier_->setEnabled(false);
   queue_.clear();
-  OnPageDeactivated(station_);
-  OnPageDestroyed(station_);
-  if (on_closed_) on_closed_();
+  // A close read while a device operation runs (its waits run the event loop) waits for its end.
+  OnCloseRequested(station_, [this] {
+    OnPageDeactivated(station_);
+    OnPageDestroyed(station_);
+    if (on_closed_) on_closed_();
+  });
 }
 
 void HeadlessSession::Error(const std::string& text) {

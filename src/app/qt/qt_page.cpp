@@ -29,14 +29,21 @@ QString Latin1(std::string_view text) {
 }  // namespace
 
 void SheetDialog::closeEvent(QCloseEvent* event) {
-  if (on_close) on_close();
+  // During a device operation the page closes, and hides the sheet, once the operation has ended.
+  if (on_close && !on_close()) {
+    event->ignore();
+    return;
+  }
   event->accept();
 }
 
 QtPage::QtPage() : sheet_(std::make_unique<SheetDialog>()) {
   sheet_->setWindowTitle(Latin1(kSheetCaption));
   sheet_->setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-  sheet_->on_close = [this] { Close(); };
+  sheet_->on_close = [this] {
+    Close();
+    return closed_;
+  };
   BuildPage();
   BuildButtons();
 
@@ -112,6 +119,16 @@ void QtPage::BuildButtons() {
 void QtPage::Attach(Station& station) { station_ = &station; }
 
 void QtPage::Close() {
+  if (closed_ || closing_) return;
+  if (station_ != nullptr) {
+    closing_ = true;
+    OnCloseRequested(*station_, [this] { FinishClose(); });
+    return;
+  }
+  FinishClose();
+}
+
+void QtPage::FinishClose() {
   if (closed_) return;
   closed_ = true;
   if (station_ != nullptr) {
@@ -131,7 +148,12 @@ void QtPage::NewMacEntered() {
   // A barcode scanner ends its input with Enter: that presses Burn when Burn may be pressed and
   // never closes the sheet.
   auto* burn = qobject_cast<QAbstractButton*>(Control(kBurnButton));
-  if (burn != nullptr && burn->isEnabled()) burn->click();
+  if (burn != nullptr && burn->isEnabled()) {
+    burn->click();
+  } else {
+    // No burn without a unit read: the next scan still replaces this one.
+    SelectText(kNewMacEdit);
+  }
 }
 
 QWidget* QtPage::Control(int id) const {
@@ -189,6 +211,14 @@ bool QtPage::IsChecked(int id) const {
 
 int QtPage::MessageBox(std::string_view text, std::string_view caption, uint32_t type) {
   return ShowMessageBox(text, caption, type);
+}
+
+void QtPage::SelectText(int id) {
+  if (auto* edit = qobject_cast<QLineEdit*>(Control(id))) edit->selectAll();
+}
+
+void QtPage::SetFocus(int id) {
+  if (QWidget* widget = Control(id)) widget->setFocus(Qt::OtherFocusReason);
 }
 
 QString NameFilterFor(const FileDialogFilter& filter) {

@@ -29,7 +29,8 @@ struct Station;
 // sheet's Cancel is disabled.
 class SheetDialog final : public QDialog {
  public:
-  std::function<void()> on_close;
+  // The page's close; true when the page is closed by now (not held back by an operation).
+  std::function<bool()> on_close;
   void reject() override {}
 
  protected:
@@ -51,7 +52,8 @@ class QtPage final : public Page {
   // Runs after the page has been closed; the front end leaves its event loop there.
   void SetCloseHandler(std::function<void()> handler) { close_handler_ = std::move(handler); }
   // The sheet's close: page deactivation, page destruction (each writes the state file), the
-  // sheet hidden, then the close handler. Runs once; later calls do nothing.
+  // sheet hidden, then the close handler; during a device operation, once it has ended. Runs
+  // once; later calls do nothing.
   void Close();
   bool closed() const { return closed_; }
 
@@ -75,6 +77,8 @@ class QtPage final : public Page {
   bool IsChecked(int id) const override;
   int MessageBox(std::string_view text, std::string_view caption, uint32_t type) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  void SelectText(int id) override;
+  void SetFocus(int id) override;
 
  private:
   // The bytes last written to a control and the text shown for them: reading the control back
@@ -87,6 +91,7 @@ class QtPage final : public Page {
   void BuildPage();
   void BuildButtons();
   void Command(int id);
+  void FinishClose();
   void NewMacEntered();
 
   std::unique_ptr<SheetDialog> sheet_;
@@ -102,6 +107,7 @@ class QtPage final : public Page {
   Station* station_ = nullptr;
   std::function<void()> close_handler_;
   bool closed_ = false;
+  bool closing_ = false;
 };
 
 // The file dialog's name filters: each filter's display text with its patterns as the toolkit

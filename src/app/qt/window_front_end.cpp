@@ -1,6 +1,7 @@
 // The window front end: the page as widgets, the scan timer as a QTimer, the station between.
 
 #include <QApplication>
+#include <QEventLoop>
 #include <memory>
 
 #include "app/front_end.h"
@@ -39,6 +40,9 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
                   environment.preferences,
                   environment.settings);
   page.Attach(station);
+  // The window repaints and takes typing during every wait; clicks and the close are queued by
+  // the station until the operation has ended.
+  station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
   timer.SetExpiryHandler([&station] { OnScanTimer(station); });
   page.SetCloseHandler([&timer] {
     // Nothing may tick between the close and the end of the event loop.

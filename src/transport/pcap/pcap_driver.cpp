@@ -22,6 +22,8 @@ namespace {
 
 constexpr int kSnapLength = 1518;  // a whole Ethernet frame, with room for a VLAN tag
 constexpr int kDrainLimit = 4096;  // frames dropped per call while reception is switched off
+constexpr int kUnparkDrainLimit = 65536;  // frames dropped when a parked capture is taken back
+constexpr size_t kMaxPolled = 64;
 
 // Capture sources that libpcap lists but that are no Ethernet adapter.
 constexpr std::array<std::string_view, 8> kPseudoDevicePrefixes = {
@@ -100,6 +102,30 @@ void PcapDriver::Report(std::string text, bool permission) {
   permission_reported_ = permission_reported_ || permission;
 }
 
+void PcapDriver::SetReuseHandles(bool reuse) {
+  reuse_handles_ = reuse;
+  if (!reuse) parked_.clear();
+}
+
+std::optional<PcapDriver::Open> PcapDriver::Unpark(const std::string& name) {
+  auto it = parked_.find(name);
+  if (it == parked_.end()) return std::nullopt;
+  Open open = std::move(it->second);
+  parked_.erase(it);
+  // An interface unplugged and plugged in again under the same name is another interface.
+  const unsigned index = ::if_nametoindex(name.c_str());
+  if (index == 0 || index != open.interface_index) return std::nullopt;
+  for (int frames = 0; frames < kUnparkDrainLimit; ++frames) {
+    pcap_pkthdr* header = nullptr;
+    const u_char* data = nullptr;
+    const int status = pcap_next_ex(open.capture.get(), &header, &data);
+    if (status == 0) break;
+    if (status < 0) return std::nullopt;  // the capture broke while parked: open a fresh one
+  }
+  open.accepting = true;
+  return open;
+}
+
 PcapDriver::Open* PcapDriver::Find(Handle handle) {
   auto it = open_.find(handle);
   return it == open_.end() ? nullptr : &it->second;
@@ -129,10 +155,18 @@ std::optional<std::vector<std::string>> PcapDriver::EnumerateAdapters() {
     names.push_back(name);
   }
   pcap_freealldevs(devices);
+  std::erase_if(parked_, [&names](const auto& entry) {
+    return std::find(names.begin(), names.end(), entry.first) == names.end();
+  });
   return names;
 }
 
 PacketDriver::Handle PcapDriver::OpenAdapter(const std::string& name) {
+  if (std::optional<Open> parked = Unpark(name)) {
+    const Handle handle = next_handle_++;
+    open_.emplace(handle, std::move(*parked));
+    return handle;
+  }
   char error[PCAP_ERRBUF_SIZE] = {};
   PcapHandle capture(pcap_create(name.c_str(), error));
   if (!capture) {
@@ -172,11 +206,19 @@ PacketDriver::Handle PcapDriver::OpenAdapter(const std::string& name) {
     return kInvalidHandle;
   }
   const Handle handle = next_handle_++;
-  open_.emplace(handle, Open{name, std::move(capture), fd, true});
+  open_.emplace(handle, Open{name, std::move(capture), fd, true, ::if_nametoindex(name.c_str()), {}});
   return handle;
 }
 
-void PcapDriver::CloseAdapter(Handle handle) { open_.erase(handle); }
+void PcapDriver::CloseAdapter(Handle handle) {
+  auto it = open_.find(handle);
+  if (it == open_.end()) return;
+  if (reuse_handles_ && it->second.interface_index != 0) {
+    it->second.accepting = false;
+    parked_.insert_or_assign(it->second.name, std::move(it->second));
+  }
+  open_.erase(it);
+}
 
 bool PcapDriver::QueryCurrentAddress(Handle handle, MacAddress* address) {
   const Open* open = Find(handle);
@@ -197,6 +239,13 @@ bool PcapDriver::SetPacketFilter(Handle handle, uint32_t filter) {
 bool PcapDriver::SetBpfProgram(Handle handle, std::span<const BpfInstruction> program) {
   Open* open = Find(handle);
   if (open == nullptr || program.empty()) return false;
+  const bool same = open->program.size() == program.size() &&
+                    std::equal(program.begin(), program.end(), open->program.begin(),
+                               [](const BpfInstruction& a, const BpfInstruction& b) {
+                                 return a.code == b.code && a.jt == b.jt && a.jf == b.jf &&
+                                        a.k == b.k;
+                               });
+  if (same) return true;
   std::vector<bpf_insn> instructions;
   instructions.reserve(program.size());
   for (const BpfInstruction& instruction : program) {
@@ -205,8 +254,10 @@ bool PcapDriver::SetBpfProgram(Handle handle, std::span<const BpfInstruction> pr
   bpf_program compiled{static_cast<u_int>(instructions.size()), instructions.data()};
   if (pcap_setfilter(open->capture.get(), &compiled) != 0) {
     Report(open->name + ": cannot install the frame filter (" + pcap_geterr(open->capture.get()) + ")");
+    open->program.clear();
     return false;
   }
+  open->program.assign(program.begin(), program.end());
   return true;
 }
 
@@ -253,6 +304,19 @@ bool PcapDriver::WaitReadable(Handle handle, uint32_t timeout_ms) {
   const int timeout = static_cast<int>(std::min<uint32_t>(timeout_ms, INT_MAX));
   const int ready = ::poll(&descriptor, 1, timeout);
   return ready > 0;
+}
+
+bool PcapDriver::WaitReadableAny(std::span<const Handle> handles, uint32_t timeout_ms) {
+  std::array<pollfd, kMaxPolled> descriptors{};
+  size_t count = 0;
+  for (const Handle handle : handles) {
+    const Open* open = Find(handle);
+    if (open == nullptr || count == descriptors.size()) continue;
+    descriptors[count++] = pollfd{open->fd, POLLIN, 0};
+  }
+  if (count == 0) return false;
+  const int timeout = static_cast<int>(std::min<uint32_t>(timeout_ms, INT_MAX));
+  return ::poll(descriptors.data(), count, timeout) > 0;
 }
 
 }  // namespace stampwright

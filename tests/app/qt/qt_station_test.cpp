@@ -131,6 +131,31 @@ TEST_F(QtStationTest, BurnClickReachesTheStation) {
   EXPECT_EQ(page_.GetText(kStatusLine, 78), "START");
 }
 
+TEST_F(QtStationTest, NewMacIsSelectedAfterAFailedBurnAndTheCloseWaitsForTheOperation) {
+  page_.Enable(kBurnButton, true);
+  page_.SetText(kNewMacEdit, "02:a0:c5:11:22:33");
+  QString caption, text;
+  ModalAnswerer answerer(PressOkOn(&caption, &text));
+  QTest::mouseClick(Button(kBurnButton), Qt::LeftButton);
+  ASSERT_EQ(answerer.answered(), 1);
+  EXPECT_EQ(text, "Error opening DB");
+  // Shown as the lookup compared it, and all selected: a scan now replaces it.
+  EXPECT_EQ(NewMac()->text(), "02A0C5112233");
+  EXPECT_EQ(NewMac()->selectedText(), "02A0C5112233");
+  QTest::keyClicks(NewMac(), "02A0C5445566");
+  EXPECT_EQ(NewMac()->text(), "02A0C5445566");
+
+  {
+    DeviceOperation operation(station_);
+    EXPECT_FALSE(page_.sheet().close());  // the close box during an operation
+    EXPECT_TRUE(page_.sheet().isVisible());
+    EXPECT_EQ(closes_, 0);
+  }
+  EXPECT_TRUE(page_.closed());
+  EXPECT_FALSE(page_.sheet().isVisible());
+  EXPECT_EQ(closes_, 1);
+}
+
 TEST_F(QtStationTest, HiddenButtonsCommandsReachTheStation) {
   // Scan: the scan field leaves its template text for the preference's word.
   Button(kScanButton)->click();

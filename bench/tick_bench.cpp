@@ -1,0 +1,222 @@
+// A scan tick with no unit on 1, 2, 4 and 8 real adapters: how long the tick blocks the UI
+// thread, and the longest the event loop stalls meanwhile, measured with a 1 ms heartbeat
+// QTimer. Each count is run as the station runs now (all adapters at once, captures kept open,
+// the event loop run during the waits) and with --classic (adapters in turn, reopened each tick,
+// plain waits). Then the same heartbeat during one burn (the Burn command to "Waiting...", the
+// 200 ms settling sleep after it included) of the demo's simulated unit on a virtual adapter on
+// the system clock, now and classic. A plain program, not Google Benchmark.
+//
+//   tick_bench                (STAMPWRIGHT_BENCH_INTERFACES=a,b,... at least 8 names;
+//                              TICK_BENCH_TICKS ticks per figure, 7 by default)
+// tick_bench.sh makes the veth pairs and runs it.
+
+#include <benchmark/benchmark.h>  // linked by bench/CMakeLists.txt; unused here
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/demo.h"
+#include "programming/mac_database.h"
+#include "resources/controls.h"
+#include "station/page_procedure.h"
+#include "station/scan_cycle.h"
+#include "station/station.h"
+#include "support/recording_arp_flush.h"
+#include "support/recording_page.h"
+#include "transport/pcap/pcap_driver.h"
+
+namespace stampwright {
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+double Ms(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+class IdleTimer final : public Timer {
+ public:
+  void Start(uint32_t) override { active_ = true; }
+  void Stop() override { active_ = false; }
+  bool IsActive() const override { return active_; }
+
+ private:
+  bool active_ = false;
+};
+
+// Every 1 ms; the gap between two beats (or a tick's start or end and the nearest beat) is how
+// long the event loop could not run.
+class Heartbeat {
+ public:
+  Heartbeat() {
+    timer_.setTimerType(Qt::PreciseTimer);
+    timer_.setInterval(1);
+    QObject::connect(&timer_, &QTimer::timeout, [this] { Beat(); });
+    timer_.start();
+  }
+  void Reset() {
+    last_ = Steady::now();
+    longest_ = {};
+  }
+  void Beat() {
+    const Steady::time_point now = Steady::now();
+    longest_ = std::max(longest_, now - last_);
+    last_ = now;
+  }
+  Steady::duration longest() const { return longest_; }
+
+ private:
+  QTimer timer_;
+  Steady::time_point last_ = Steady::now();
+  Steady::duration longest_{};
+};
+
+struct Figures {
+  double median_block_ms;
+  double max_block_ms;
+  double max_stall_ms;
+};
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+Figures MeasureTicks(const std::vector<std::string>& interfaces, bool classic, int ticks) {
+  PcapDriver driver(interfaces);
+  driver.SetReuseHandles(!classic);
+  SystemClock clock;
+  IdleTimer timer;
+  RecordingPage page;
+  RecordingArpFlush arp_flush;
+  StationSettings settings;
+  settings.classic = classic;
+  Station station(page, driver, clock, timer, arp_flush, DefaultPreferences(), settings);
+  station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+  OnPageCreated(station);
+  OnPageActivated(station);
+  if (!driver.Diagnostic().empty()) std::fprintf(stderr, "tick_bench: %s\n", driver.Diagnostic().c_str());
+
+  Heartbeat heartbeat;
+  std::vector<double> blocks;
+  double max_stall = 0;
+  for (int i = 0; i < ticks + 1; ++i) {
+    // Let the loop settle between ticks, as the 3000 ms between them would.
+    const Steady::time_point settle = Steady::now() + std::chrono::milliseconds(30);
+    while (Steady::now() < settle) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    heartbeat.Reset();
+    const Steady::time_point start = Steady::now();
+    OnScanTimer(station);
+    const Steady::time_point end = Steady::now();
+    heartbeat.Beat();
+    if (i == 0) continue;  // the first tick after start-up warms the caches
+    blocks.push_back(Ms(end - start));
+    max_stall = std::max(max_stall, Ms(heartbeat.longest()));
+    page.Clear();
+  }
+  if (station.adapters.AdapterCount != 0 || page.GetText(1105, 80) != "No Device") {
+    std::fprintf(stderr, "tick_bench: expected \"No Device\" with no unit\n");
+  }
+  return {Median(blocks), *std::max_element(blocks.begin(), blocks.end()), max_stall};
+}
+
+struct BurnFigures {
+  double block_ms;
+  double max_stall_ms;
+  std::string status;
+};
+
+// In the current directory, which holds the demo database.
+BurnFigures MeasureBurn(bool classic) {
+  SystemClock clock;
+  DemoBench demo(clock, kDefaultMacPrefix);
+  IdleTimer timer;
+  RecordingPage page;
+  RecordingArpFlush arp_flush;
+  StationSettings settings;
+  settings.classic = classic;
+  Station station(page, demo.driver(), clock, timer, arp_flush, DefaultPreferences(), settings);
+  station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+  OnPageCreated(station);
+  page.SetText(kNewMacEdit, DemoRecords(kDefaultMacPrefix).front().mac_text);
+  Heartbeat heartbeat;
+  const Steady::time_point settle = Steady::now() + std::chrono::milliseconds(30);
+  while (Steady::now() < settle) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  heartbeat.Reset();
+  const Steady::time_point start = Steady::now();
+  OnPageCommand(station, kBurnButton);
+  const Steady::time_point end = Steady::now();
+  heartbeat.Beat();
+  return {Ms(end - start), Ms(heartbeat.longest()), page.GetText(kStatusLine, 80)};
+}
+
+int RunBurns() {
+  char pattern[] = "/tmp/tick-bench-XXXXXX";
+  if (::mkdtemp(pattern) == nullptr || ::chdir(pattern) != 0) return 1;
+  const std::string dir = pattern;
+  if (SeedDemoDatabase(dir + "/cam.dbr", kDefaultMacPrefix) != SeedResult::kWritten) return 1;
+  std::printf("\n%8s | %12s %12s | %s\n", "burn", "block", "stall max", "status after");
+  for (const bool classic : {false, true}) {
+    for (int run = 0; run < 3; ++run) {
+      const BurnFigures figures = MeasureBurn(classic);
+      std::printf("%8s | %10.1fms %10.1fms | %s\n", classic ? "classic" : "now", figures.block_ms,
+                  figures.max_stall_ms, figures.status.c_str());
+      std::fflush(stdout);
+    }
+  }
+  for (const char* name : {"/cam.dbr", "/Linewave Utility.data"}) std::remove((dir + name).c_str());
+  ::rmdir(dir.c_str());
+  return 0;
+}
+
+std::vector<std::string> Split(const std::string& text) {
+  std::vector<std::string> names;
+  std::stringstream in(text);
+  for (std::string name; std::getline(in, name, ',');) {
+    if (!name.empty()) names.push_back(name);
+  }
+  return names;
+}
+
+int Run(int argc, char** argv) {
+  QCoreApplication application(argc, argv);
+  if (std::getenv("TICK_BENCH_BURN_ONLY") != nullptr) return RunBurns();
+  const char* list = std::getenv("STAMPWRIGHT_BENCH_INTERFACES");
+  const std::vector<std::string> all = Split(list != nullptr ? list : "");
+  if (all.size() < 8) {
+    std::fprintf(stderr, "tick_bench: STAMPWRIGHT_BENCH_INTERFACES needs 8 interface names\n");
+    return 2;
+  }
+  const char* ticks_text = std::getenv("TICK_BENCH_TICKS");
+  const int ticks = ticks_text != nullptr ? std::max(1, std::atoi(ticks_text)) : 7;
+
+  std::printf("%8s | %12s %12s %12s | %12s %12s %12s | %8s\n", "adapters", "block med", "block max",
+              "stall max", "classic med", "classic max", "cl. stall", "med/1");
+  double one_adapter = 0;
+  for (const size_t count : {1u, 2u, 4u, 8u}) {
+    const std::vector<std::string> used(all.begin(), all.begin() + static_cast<long>(count));
+    const Figures now = MeasureTicks(used, false, ticks);
+    const Figures classic = MeasureTicks(used, true, ticks);
+    if (count == 1) one_adapter = now.median_block_ms;
+    std::printf("%8zu | %10.1fms %10.1fms %10.1fms | %10.1fms %10.1fms %10.1fms | %7.3fx\n", count,
+                now.median_block_ms, now.max_block_ms, now.max_stall_ms, classic.median_block_ms,
+                classic.max_block_ms, classic.max_stall_ms, now.median_block_ms / one_adapter);
+    std::fflush(stdout);
+  }
+  return RunBurns();
+}
+
+}  // namespace
+}  // namespace stampwright
+
+int main(int argc, char** argv) { return stampwright::Run(argc, argv); }
