@@ -106,15 +106,9 @@ void OpenMissingStandardDescriptors() {
   }
 }
 
-int Run(int argc, char** argv) {
-  OpenMissingStandardDescriptors();
-  auto parsed = ParseOptions(argc, argv);
-  if (const auto* error = std::get_if<OptionsError>(&parsed)) {
-    PrintError(error->message);
-    std::fputs("Try 'stampwright --help'.\n", stderr);
-    return kBadOptionsExitCode;
-  }
-  const Options& options = std::get<Options>(parsed);
+// --help, --version and a front end this build or this session cannot show: the exit code, or
+// nothing when the station is to start.
+std::optional<int> AnswerWithoutStation(const Options& options) {
   if (options.help) {
     std::fputs(UsageText().c_str(), stdout);
     return 0;
@@ -134,12 +128,17 @@ int Run(int argc, char** argv) {
     return 1;
   }
 #endif
+  return std::nullopt;
+}
 
+// Changes into --workdir, or into a fresh temporary directory for a demo without one; the exit
+// code when that fails.
+std::optional<int> EnterWorkingDirectory(const Options& options,
+                                         std::optional<TemporaryDirectory>& demo_directory) {
   if (options.workdir && ::chdir(options.workdir->c_str()) != 0) {
     PrintError("cannot change into --workdir '" + *options.workdir + "': " + std::strerror(errno));
     return kBadOptionsExitCode;
   }
-  std::optional<TemporaryDirectory> demo_directory;
   if (options.demo && !options.workdir) {
     demo_directory = TemporaryDirectory::Create("stampwright-demo-");
     if (!demo_directory || ::chdir(demo_directory->path().c_str()) != 0) {
@@ -147,59 +146,107 @@ int Run(int argc, char** argv) {
       return 1;
     }
   }
+  return std::nullopt;
+}
 
-  const Preferences preferences = LoadPreferences();
-  const InstanceGuard instance = InstanceGuard::Acquire();
-  if (!instance.IsFirst()) {
-    const std::string text = InstanceRefusalText(preferences.ProductNameText());
-    if (options.headless) {
-      ShowHeadlessRefusal(text);
-    } else {
+// A second copy says so through the front end it was asked for.
+void ShowRefusal(int argc, char** argv, const Options& options, const Preferences& preferences) {
+  const std::string text = InstanceRefusalText(preferences.ProductNameText());
+  if (options.headless) {
+    ShowHeadlessRefusal(text);
+  } else {
 #ifdef STAMPWRIGHT_WITH_WINDOW
-      ShowWindowRefusal(argc, argv, text);
+    ShowWindowRefusal(argc, argv, text);
+#else
+    (void)argc;
+    (void)argv;
 #endif
-    }
-    return 0;
   }
+}
 
+StationSettings SettingsFrom(const Options& options) {
   StationSettings settings;
   settings.full_waits = options.full_waits;
   if (options.oui) settings.oui = *options.oui;
   settings.mac_prefix = options.mac_prefix;
-  const std::string mac_prefix =
-      options.mac_prefix.empty() ? std::string(kDefaultMacPrefix) : options.mac_prefix;
+  return settings;
+}
 
-  SystemClock clock;
+// Where frames come from: the demo's simulated unit or the real adapters.
+struct PacketSource {
   std::unique_ptr<DemoBench> bench;
   std::unique_ptr<PcapDriver> pcap;
   PacketDriver* driver = nullptr;
-  if (options.demo) {
-    const std::filesystem::path workdir = std::filesystem::current_path();
-    if (demo_directory) RemoveOnInterrupt(workdir, StateFileName(preferences.ProductNameText()));
-    const SeedResult seed = SeedDemoDatabase(workdir / std::string(kDefaultMacDatabasePath), mac_prefix);
-    std::fputs(DemoIntroduction(workdir, mac_prefix, seed).c_str(), stderr);
-    bench = std::make_unique<DemoBench>(clock, mac_prefix, settings.oui);
-    driver = &bench->driver();
-  } else {
-    pcap = std::make_unique<PcapDriver>(options.interfaces);
-    driver = pcap.get();
-    const std::string diagnostic = ProbeAdapters(*pcap, options.interfaces);
-    if (!diagnostic.empty()) {
-      PrintError(diagnostic);
-#ifdef STAMPWRIGHT_WITH_WINDOW
-      if (!options.headless) ShowWindowRefusal(argc, argv, diagnostic);
-#endif
-    }
-  }
+};
 
-  RtnetlinkArpFlush arp_flush;
-  FrontEndEnvironment environment{*driver, clock, arp_flush, preferences, settings};
+PacketSource OpenDemoBench(const Options& options, const Preferences& preferences,
+                           const StationSettings& settings, bool temporary_directory, Clock& clock) {
+  const std::string mac_prefix =
+      options.mac_prefix.empty() ? std::string(kDefaultMacPrefix) : options.mac_prefix;
+  const std::filesystem::path workdir = std::filesystem::current_path();
+  if (temporary_directory) RemoveOnInterrupt(workdir, StateFileName(preferences.ProductNameText()));
+  const SeedResult seed = SeedDemoDatabase(workdir / std::string(kDefaultMacDatabasePath), mac_prefix);
+  std::fputs(DemoIntroduction(workdir, mac_prefix, seed).c_str(), stderr);
+  PacketSource source;
+  source.bench = std::make_unique<DemoBench>(clock, mac_prefix, settings.oui);
+  source.driver = &source.bench->driver();
+  return source;
+}
+
+PacketSource OpenRealAdapters(int argc, char** argv, const Options& options) {
+  PacketSource source;
+  source.pcap = std::make_unique<PcapDriver>(options.interfaces);
+  source.driver = source.pcap.get();
+  const std::string diagnostic = ProbeAdapters(*source.pcap, options.interfaces);
+  if (!diagnostic.empty()) {
+    PrintError(diagnostic);
+#ifdef STAMPWRIGHT_WITH_WINDOW
+    if (!options.headless) ShowWindowRefusal(argc, argv, diagnostic);
+#else
+    (void)argc;
+    (void)argv;
+#endif
+  }
+  return source;
+}
+
+int RunFrontEnd(int argc, char** argv, const Options& options, FrontEndEnvironment& environment) {
   if (options.headless) return RunHeadlessFrontEnd(argc, argv, environment);
 #ifdef STAMPWRIGHT_WITH_WINDOW
   return RunWindowFrontEnd(argc, argv, environment);
 #else
   return 0;
 #endif
+}
+
+int Run(int argc, char** argv) {
+  OpenMissingStandardDescriptors();
+  auto parsed = ParseOptions(argc, argv);
+  if (const auto* error = std::get_if<OptionsError>(&parsed)) {
+    PrintError(error->message);
+    std::fputs("Try 'stampwright --help'.\n", stderr);
+    return kBadOptionsExitCode;
+  }
+  const Options& options = std::get<Options>(parsed);
+  if (const std::optional<int> code = AnswerWithoutStation(options)) return *code;
+  std::optional<TemporaryDirectory> demo_directory;
+  if (const std::optional<int> code = EnterWorkingDirectory(options, demo_directory)) return *code;
+
+  const Preferences preferences = LoadPreferences();
+  const InstanceGuard instance = InstanceGuard::Acquire();
+  if (!instance.IsFirst()) {
+    ShowRefusal(argc, argv, options, preferences);
+    return 0;
+  }
+
+  const StationSettings settings = SettingsFrom(options);
+  SystemClock clock;
+  PacketSource source = options.demo ? OpenDemoBench(options, preferences, settings,
+                                                     demo_directory.has_value(), clock)
+                                     : OpenRealAdapters(argc, argv, options);
+  RtnetlinkArpFlush arp_flush;
+  FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings};
+  return RunFrontEnd(argc, argv, options, environment);
 }
 
 }  // namespace
