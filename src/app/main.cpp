@@ -21,6 +21,7 @@
 #include "app/front_end.h"
 #include "app/options.h"
 #include "app/single_instance.h"
+#include "journal/journal.h"
 #include "programming/mac_database.h"
 #include "settings/preferences.h"
 #include "settings/state_file.h"
@@ -34,7 +35,7 @@ void PrintError(const std::string& text) { std::fprintf(stderr, "stampwright: %s
 // The demo's temporary directory also goes when the program is interrupted: the files it can
 // hold are known, and unlink and rmdir are safe in a signal handler.
 struct InterruptCleanup {
-  std::array<std::array<char, 4096>, 2> files{};
+  std::array<std::array<char, 4096>, 5> files{};
   std::array<char, 4096> directory{};
 };
 InterruptCleanup g_cleanup;
@@ -55,11 +56,19 @@ bool CopyPath(const std::filesystem::path& path, std::array<char, 4096>& into) {
   return true;
 }
 
-void RemoveOnInterrupt(const std::filesystem::path& directory, const std::string& state_file) {
+// journal_file: the journal's file when it lies in the directory (with its -wal and -shm).
+void RemoveOnInterrupt(const std::filesystem::path& directory, const std::string& state_file,
+                       const std::string& journal_file) {
   if (!CopyPath(directory, g_cleanup.directory) ||
       !CopyPath(directory / std::string(kDefaultMacDatabasePath), g_cleanup.files[0]) ||
       !CopyPath(directory / state_file, g_cleanup.files[1])) {
     return;
+  }
+  if (!journal_file.empty()) {
+    const char* suffixes[] = {"", "-wal", "-shm"};
+    for (size_t i = 0; i < 3; ++i) {
+      if (!CopyPath(directory / (journal_file + suffixes[i]), g_cleanup.files[2 + i])) return;
+    }
   }
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     std::signal(signal_number, RemoveDemoDirectoryAndExit);
@@ -184,7 +193,12 @@ PacketSource OpenDemoBench(const Options& options, const Preferences& preference
   const std::string mac_prefix =
       options.mac_prefix.empty() ? std::string(kDefaultMacPrefix) : options.mac_prefix;
   const std::filesystem::path workdir = std::filesystem::current_path();
-  if (temporary_directory) RemoveOnInterrupt(workdir, StateFileName(preferences.ProductNameText()));
+  if (temporary_directory) {
+    const bool journal_here = options.journal != kNoJournalTarget &&
+                              options.journal.find('/') == std::string::npos;
+    RemoveOnInterrupt(workdir, StateFileName(preferences.ProductNameText()),
+                      journal_here ? options.journal : std::string());
+  }
   const SeedResult seed = SeedDemoDatabase(workdir / std::string(kDefaultMacDatabasePath), mac_prefix);
   std::fputs(DemoIntroduction(workdir, mac_prefix, seed).c_str(), stderr);
   PacketSource source;
@@ -208,6 +222,40 @@ PacketSource OpenRealAdapters(int argc, char** argv, const Options& options) {
 #endif
   }
   return source;
+}
+
+std::string HostName() {
+  std::array<char, 256> name{};
+  if (::gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') return "station";
+  return name.data();
+}
+
+// Opens the journal --journal names and closes this station's attempts that a kill or a power
+// cut left open. A journal that cannot be opened is said here and refuses every Burn later.
+JournalLink OpenStationJournal(const Options& options, std::unique_ptr<Journal>& owner) {
+  JournalLink link;
+  link.station_name = options.station.empty() ? HostName() : options.station;
+  if (options.journal == kNoJournalTarget) {
+    PrintError("--journal none: no production journal and no duplicate guard");
+    return link;
+  }
+  link.enabled = true;
+  OpenedJournal opened = OpenJournal(options.journal);
+  int closed = 0;
+  if (opened.journal) {
+    opened.status = opened.journal->CloseInterrupted(link.station_name, UtcNowMs(), &closed);
+  }
+  if (!opened.status.ok()) {
+    link.open_error = opened.status.error;
+    PrintError("journal error: " + link.open_error + "; Burn and Browse are refused");
+    return link;
+  }
+  if (closed > 0) {
+    PrintError("journal: " + std::to_string(closed) + " attempt(s) left open were closed as interrupted");
+  }
+  owner = std::move(opened.journal);
+  link.journal = owner.get();
+  return link;
 }
 
 int RunFrontEnd(int argc, char** argv, const Options& options, FrontEndEnvironment& environment) {
@@ -244,8 +292,11 @@ int Run(int argc, char** argv) {
   PacketSource source = options.demo ? OpenDemoBench(options, preferences, settings,
                                                      demo_directory.has_value(), clock)
                                      : OpenRealAdapters(argc, argv, options);
+  std::unique_ptr<Journal> journal;
+  JournalLink link = OpenStationJournal(options, journal);
   RtnetlinkArpFlush arp_flush;
-  FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings};
+  FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings,
+                                  std::move(link)};
   return RunFrontEnd(argc, argv, options, environment);
 }
 
