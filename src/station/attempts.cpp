@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "crypto/sha256.h"
+#include "journal/guard.h"
 #include "programming/carrier_table.h"
 #include "programming/mac_database.h"
 #include "resources/controls.h"
@@ -171,21 +172,17 @@ bool GuardRefuses(Station& station) {
   link.current = Draft(station, RecordKind::kBurn);
   const std::string mac = station.page.GetText(kMacField, 12);
   link.current->mac = mac;
-  // Rework: the unit on the wire already carries this MAC. A unit's MAC before a burn proves
-  // nothing else: units fresh from their maker share one default MAC.
-  if (link.current->unit_mac_before == mac) return false;
   std::optional<BurnedMac> burned;
-  if (const JournalStatus status = link.journal->FindBurned(mac, &burned); !status.ok()) {
+  const JournalStatus status =
+      CheckBurnGuard(*link.journal, mac, link.current->unit_mac_before, &burned);
+  if (!status.ok()) {
     link.current.reset();
     ShowJournalError(station, status.error);
     return true;
   }
   if (!burned) return false;
   RecordAtOnce(station, Outcome::kDuplicateRefused);
-  // Built whole, not in an 80-byte buffer: a long station name must not cut the time off.
-  station.page.MessageBox("MAC " + mac + " was already burned by station " + burned->station +
-                              " at " + FormatUtcSeconds(burned->committed) + " UTC.",
-                          kCaption, kMbIconWarning);
+  station.page.MessageBox(AlreadyBurnedText(mac, *burned), kCaption, kMbIconWarning);
   return true;
 }
 
