@@ -121,6 +121,7 @@ void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
   link.current.reset();
   link.current_written = false;
   link.awaiting_return = false;
+  link.commit_unconfirmed = false;
   record.outcome = outcome;
   record.finished = link.now();
   record.burn_ms = burn_ms;
@@ -129,6 +130,11 @@ void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
   if (link.journal == nullptr) return;
   const JournalStatus status = FlushUnwritten(link);
   if (!status.ok()) ShowJournalError(station, status.error);
+}
+
+// How a return watch ends when the unit did not come back under the burned MAC.
+Outcome NotReturned(const JournalLink& link, Outcome outcome) {
+  return link.commit_unconfirmed ? Outcome::kCommitUnconfirmed : outcome;
 }
 
 // A record begun and finished at once (refusals, rejected lookups).
@@ -144,7 +150,9 @@ void RecordAtOnce(Station& station, Outcome outcome) {
 bool RefuseWithoutJournal(Station& station) {
   JournalLink& link = station.journal;
   if (!link.enabled) return false;
-  if (link.awaiting_return) Finish(station, Outcome::kNoReturn, std::nullopt, std::nullopt);
+  if (link.awaiting_return) {
+    Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
+  }
   link.current.reset();
   if (link.journal == nullptr) {
     ShowJournalError(station, link.open_error);
@@ -211,10 +219,17 @@ void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed
   if (!link.current) return;
   const int64_t burn_ms = Elapsed(station, link.pressed_tick);
   if (!all_confirmed) return Finish(station, Outcome::kWriteFailed, burn_ms, std::nullopt);
-  if (!commit_confirmed) return Finish(station, Outcome::kCommitUnconfirmed, burn_ms, std::nullopt);
   link.current->burn_ms = burn_ms;
-  link.current->committed = link.now();
   link.commit_tick = station.clock.TickCount();
+  if (!commit_confirmed) {
+    if (station.CommitConfirmed != 1) {
+      return Finish(station, Outcome::kCommitUnconfirmed, burn_ms, std::nullopt);
+    }
+    link.commit_unconfirmed = true;
+    link.awaiting_return = true;
+    return;
+  }
+  link.current->committed = link.now();
   if (const JournalStatus status = link.journal->NoteCommit(link.current->id, *link.current->committed);
       !status.ok()) {
     // The unit holds the MAC now whatever the journal says: keep the attempt, and say so.
@@ -228,25 +243,33 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
   if (!link.awaiting_return || !link.current) return;
   const std::optional<int64_t> burn_ms = link.current->burn_ms;
   if (source == station.BurnedMac) {
-    if (success_due) {
-      Finish(station, Outcome::kSuccess, burn_ms, Elapsed(station, link.commit_tick));
+    if (!success_due) return;
+    if (link.commit_unconfirmed) {
+      // Back under the burned MAC: the commit took, its confirmation was lost on the way.
+      link.current->committed = link.now();
+      if (const JournalStatus status = link.journal->NoteCommit(link.current->id, *link.current->committed);
+          !status.ok()) {
+        ShowJournalError(station, status.error);
+      }
     }
+    Finish(station, Outcome::kSuccess, burn_ms, Elapsed(station, link.commit_tick));
     return;
   }
   const bool old_mac = MacDigits(source) == link.current->unit_mac_before;
-  Finish(station, old_mac ? Outcome::kWrongReturn : Outcome::kNoReturn, burn_ms, std::nullopt);
+  Finish(station, NotReturned(link, old_mac ? Outcome::kWrongReturn : Outcome::kNoReturn), burn_ms,
+         std::nullopt);
 }
 
 void CheckReturnDeadline(Station& station) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || Elapsed(station, link.commit_tick) < kReturnWatchMs) return;
-  Finish(station, Outcome::kNoReturn, link.current->burn_ms, std::nullopt);
+  Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
 }
 
 void EndReturnWatchOnClose(Station& station) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return) return;
-  Finish(station, Outcome::kNoReturn, link.current->burn_ms, std::nullopt);
+  Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
 }
 
 bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8_t* image,
