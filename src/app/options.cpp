@@ -27,6 +27,8 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--capture", Kind::kValue, "FILE", "append every 0x88E1 frame sent or received to FILE (pcapng)"},
     {"--classic", Kind::kFlag, "", "the original timings, for comparison (implies --full-waits)"},
     {"--mac-prefix", Kind::kValue, "XXXXXX", "first three MAC octets of the database, six hex digits"},
+    {"--journal", Kind::kValue, "TARGET", "production journal file (default journal.db; none: off)"},
+    {"--station", Kind::kValue, "NAME", "this station's name in the journal (default: host name)"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
     {"--help", Kind::kFlag, "", "print this help and exit"},
@@ -70,6 +72,12 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
   } else if (name == "--capture") {
     if (value.empty()) return "--capture needs a file name";
     options.capture = std::string(value);
+  } else if (name == "--journal") {
+    if (value.empty()) return "--journal needs a file path, or none";
+    options.journal = std::string(value);
+  } else if (name == "--station") {
+    if (value.empty()) return "--station needs a name";
+    options.station = std::string(value);
   } else if (name == "--full-waits") {
     options.full_waits = true;
   } else if (name == "--classic") {

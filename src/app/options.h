@@ -20,6 +20,8 @@ struct Options {
   std::optional<std::string> capture;   // --capture FILE: every management frame appended, pcapng
   bool classic = false;                 // --classic
   std::string mac_prefix;               // --mac-prefix, six hex digits in upper case; empty: default
+  std::string journal = "journal.db";   // --journal TARGET; "none": no journal, no guard
+  std::string station;                  // --station NAME; empty: the host name
   bool demo = false;                    // --demo
   bool headless = false;                // --headless
   bool help = false;                    // --help

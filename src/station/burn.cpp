@@ -6,6 +6,7 @@
 #include "base/hex.h"
 #include "base/text.h"
 #include "programming/carrier_table.h"
+#include "station/attempts.h"
 #include "station/chunk_loop.h"
 #include "protocol/requests.h"
 #include "station/station_wait.h"
@@ -58,6 +59,8 @@ void BurnDevice(Station& station) {
   page.SetText(kDakField, HexBytes(keys.dak.data(), keys.dak.size(), ""));
   station.BurnedMac = keys.mac;
   page.SetText(kStatusLine, FormatText("checksum: %08x", keys.checksum));
+  // Never burn unrecorded: the attempt is in the journal before the first module frame leaves.
+  if (!BeginBurnAttempt(station, keys.checksum)) return;
 
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
@@ -65,10 +68,14 @@ void BurnDevice(Station& station) {
 
   page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
                                        static_cast<int>(registers.WriteTransferOffset)));
-  if (registers.WriteTransferOffset == kTotal) {
+  const bool all_confirmed = registers.WriteTransferOffset == kTotal;
+  if (all_confirmed) {
     page.SetText(kStatusLine, "Write Module - OK");
     CommitModule(station, kModuleIdParameter);
   }
+  // CommitConfirmed may still be set by an earlier burn; "Waiting..." is this commit's answer.
+  EndBurnTransfer(station, all_confirmed,
+                  all_confirmed && page.GetText(kStatusLine, kControlTextChars) == "Waiting...");
   StationSleep(station, kBurnSettleMs);
 }
 

@@ -7,6 +7,7 @@
 #include "station/station.h"
 #include "base/text.h"
 #include "programming/firmware_file.h"
+#include "station/attempts.h"
 #include "station/burn.h"
 #include "station/chunk_loop.h"
 #include "protocol/requests.h"
@@ -48,16 +49,24 @@ bool UpgradeFirmware(Station& station) {
     return false;
   }
   page.SetText(kStatusLine, FormatText("File bytes: %d", static_cast<int>(length)));
+  if (!BeginFirmwareAttempt(station, *path, image.get(), length)) return true;
   // Committing an empty firmware would leave the unit without one.
-  if (length == 0) return true;
+  if (length == 0) {
+    EndFirmwareTransfer(station, false, false);
+    return true;
+  }
 
   const bool written = WriteFirmwareImage(station, image.get(), length);
   image.reset();
 
-  if (written) {
+  const bool all_confirmed = written;
+  if (all_confirmed) {
     page.SetText(kStatusLine, "FW Write Module - OK");
     CommitModule(station, kModuleIdFirmware);
   }
+  // As for the burn: "Waiting..." is this commit's answer, CommitConfirmed may be older.
+  EndFirmwareTransfer(station, all_confirmed,
+                      all_confirmed && page.GetText(kStatusLine, 79) == "Waiting...");
   return true;
 }
 

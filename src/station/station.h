@@ -17,6 +17,7 @@
 #include "transport/arp_flush.h"
 #include "transport/clock.h"
 #include "transport/packet_driver.h"
+#include "station/journal_link.h"
 #include "station/timer.h"
 
 namespace stampwright {
@@ -110,6 +111,9 @@ struct Station {
   // Given by the front end: lets its event loop run for a moment (repaint, typing, clicks), at
   // least every kEventSliceMs of a wait. None in tests.
   std::function<void()> yield_to_events;
+
+  // The production journal (off unless the front end links one).
+  JournalLink journal;
 };
 
 // True when more than one unit answered on the adapter in the last query pass: nothing is read

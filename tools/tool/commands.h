@@ -47,5 +47,7 @@ int RunDb(int argc, char** argv);
 
 // unit_commands.cpp: "unit find|read|write|firmware|burn" on one adapter.
 int RunUnit(int argc, char** argv);
+// journal_commands.cpp
+int RunJournal(int argc, char** argv);
 
 }  // namespace stampwright::tool

@@ -27,6 +27,10 @@ constexpr std::array kCommands = {
     ToolCommand{"unit", "find|read|write|firmware|burn --interface NAME ... (unit SUBCOMMAND --help)",
                 "a unit on one adapter, on the station's own core: find, read, write, firmware, burn",
                 RunUnit},
+    ToolCommand{"journal",
+                "list|report|reconcile CAMDBR|scrap MAC|release MAC [--journal TARGET] ...",
+                "the production journal: list, report, reconcile with a cam.dbr, scrap, release",
+                RunJournal},
 };
 
 const ToolCommand* FindCommand(const char* name) {

@@ -2,9 +2,12 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <memory>
 
 #include "app/front_end.h"
+#include "app/journal_counts.h"
 #include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
@@ -43,6 +46,15 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   // The window repaints and takes typing during every wait; clicks and the close are queued by
   // the station until the operation has ended.
   station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
+  // Today's counts below the page, outside the template.
+  auto* counts = new QLabel(&page.sheet());
+  if (auto* layout = qobject_cast<QVBoxLayout*>(page.sheet().layout())) layout->insertWidget(1, counts);
+  station.journal = environment.journal;
+  const auto show_counts = [counts, &station] {
+    counts->setText(QString::fromStdString(TodayCountsText(station.journal)));
+  };
+  station.journal.on_outcome = [show_counts](const JournalRecord&) { show_counts(); };
+  show_counts();
   timer.SetExpiryHandler([&station] { OnScanTimer(station); });
   page.SetCloseHandler([&timer] {
     // Nothing may tick between the close and the end of the event loop.
