@@ -9,6 +9,7 @@ packages=(
   libpcap-dev nlohmann-json3-dev
   clang libclang-rt-14-dev valgrind
   iproute2 libcap2-bin
+  libpq-dev postgresql
   xvfb xauth x11-utils
 )
 
