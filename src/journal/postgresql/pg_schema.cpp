@@ -19,6 +19,12 @@ CREATE TABLE stampwright.schema_version (
 );
 INSERT INTO stampwright.schema_version (version) VALUES (0);
 
+-- The program speaks UTC milliseconds since 1970; the tables keep timestamptz.
+CREATE FUNCTION stampwright.from_ms(bigint) RETURNS timestamptz LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT timestamptz 'epoch' + $1 * interval '1 millisecond' $$;
+CREATE FUNCTION stampwright.to_ms(timestamptz) RETURNS bigint LANGUAGE sql IMMUTABLE STRICT
+  AS $$ SELECT (extract(epoch FROM $1) * 1000)::bigint $$;
+
 -- Refuses any change to a table that is only ever appended to, whoever asks.
 CREATE FUNCTION stampwright.refuse_change() RETURNS trigger LANGUAGE plpgsql AS $$
 BEGIN
@@ -32,7 +38,7 @@ CREATE TABLE stampwright.records (
   station text NOT NULL,
   adapter text,
   kind text NOT NULL CHECK (kind IN ('burn', 'firmware', 'scrap', 'release')),
-  mac text CHECK (mac ~ '^[0-9A-F]{12}$'),
+  mac text NOT NULL,
   unit_mac_before text,
   chip text,
   module_class text,
@@ -41,7 +47,7 @@ CREATE TABLE stampwright.records (
   started timestamptz NOT NULL,
   attempt integer,
   config text,
-  firmware_file text,
+  firmware_name text,
   firmware_size bigint,
   firmware_sha256 text,
   reason text,
@@ -68,16 +74,25 @@ CREATE TRIGGER records_append_only BEFORE UPDATE OR DELETE ON stampwright.record
 CREATE TRIGGER records_no_truncate BEFORE TRUNCATE ON stampwright.records
   FOR EACH STATEMENT EXECUTE FUNCTION stampwright.refuse_change();
 
--- An attempt's outcome, added to it once.
+-- What an attempt learns once: its commit was confirmed (from then on its MAC counts as burned),
+-- and its outcome.
+CREATE TABLE stampwright.commits (
+  record_id uuid PRIMARY KEY REFERENCES stampwright.records (id),
+  committed timestamptz NOT NULL,
+  received timestamptz NOT NULL DEFAULT now()
+);
 CREATE TABLE stampwright.outcomes (
   record_id uuid PRIMARY KEY REFERENCES stampwright.records (id),
   outcome text NOT NULL,
   finished timestamptz NOT NULL,
-  burn_ms integer,
-  return_ms integer,
-  committed timestamptz,
+  burn_ms bigint,
+  return_ms bigint,
   received timestamptz NOT NULL DEFAULT now()
 );
+CREATE TRIGGER commits_append_only BEFORE UPDATE OR DELETE ON stampwright.commits
+  FOR EACH ROW EXECUTE FUNCTION stampwright.refuse_change();
+CREATE TRIGGER commits_no_truncate BEFORE TRUNCATE ON stampwright.commits
+  FOR EACH STATEMENT EXECUTE FUNCTION stampwright.refuse_change();
 CREATE TRIGGER outcomes_append_only BEFORE UPDATE OR DELETE ON stampwright.outcomes
   FOR EACH ROW EXECUTE FUNCTION stampwright.refuse_change();
 CREATE TRIGGER outcomes_no_truncate BEFORE TRUNCATE ON stampwright.outcomes
@@ -153,8 +168,8 @@ GRANT stampwright_station TO stampwright_supervisor;
 GRANT USAGE ON SCHEMA stampwright TO stampwright_station;
 GRANT SELECT ON ALL TABLES IN SCHEMA stampwright TO stampwright_station;
 GRANT USAGE ON ALL SEQUENCES IN SCHEMA stampwright TO stampwright_station;
-GRANT INSERT ON stampwright.records, stampwright.outcomes, stampwright.claims
-  TO stampwright_station;
+GRANT INSERT ON stampwright.records, stampwright.commits, stampwright.outcomes,
+  stampwright.claims TO stampwright_station;
 -- Ending a claim with its outcome; the trigger keeps every other column as it was.
 GRANT UPDATE (ended, outcome) ON stampwright.claims TO stampwright_station;
 GRANT INSERT, UPDATE (revoked) ON stampwright.leases TO stampwright_supervisor;

@@ -57,7 +57,7 @@ TEST_F(PgSchemaTest, RecordsAreAppendOnlyForEveryRole) {
   EXPECT_TRUE(Run(supervisor, kInsertBurn, {kUuidB, "line-1", "scrap", "02A0C5100001"}).Ok());
   for (const char* change : {"UPDATE stampwright.records SET station = 'x'",
                              "DELETE FROM stampwright.records", "TRUNCATE stampwright.records CASCADE",
-                             "TRUNCATE stampwright.outcomes"}) {
+                             "TRUNCATE stampwright.outcomes", "TRUNCATE stampwright.commits"}) {
     PgResult refused = owner_.Exec(change);
     EXPECT_EQ(refused.SqlState(), kSqlStateRaiseException) << change << ": " << refused.Error();
   }
