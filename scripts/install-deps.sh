@@ -6,7 +6,7 @@ packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   qt6-base-dev libgl-dev fonts-liberation2 fonts-wqy-microhei
-  libpcap-dev nlohmann-json3-dev
+  libpcap-dev nlohmann-json3-dev libsqlite3-dev chromium
   clang libclang-rt-14-dev valgrind
   iproute2 libcap2-bin
   libpq-dev postgresql

@@ -17,6 +17,9 @@ struct FrontEndEnvironment {
   ArpFlush& arp_flush;
   Preferences preferences;
   StationSettings settings;
+  // The journal the station records into: off, open, or failed to open (then the station
+  // refuses Burn and Browse). The front end adds its own on_outcome.
+  JournalLink journal;
 };
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);

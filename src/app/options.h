@@ -18,6 +18,8 @@ struct Options {
   std::optional<Oui> oui;               // --oui XX:XX:XX
   bool full_waits = false;              // --full-waits
   std::string mac_prefix;               // --mac-prefix, six hex digits in upper case; empty: default
+  std::string journal = "journal.db";   // --journal TARGET; "none": no journal, no guard
+  std::string station;                  // --station NAME; empty: the host name
   bool demo = false;                    // --demo
   bool headless = false;                // --headless
   bool help = false;                    // --help

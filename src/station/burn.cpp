@@ -6,6 +6,7 @@
 #include "base/hex.h"
 #include "base/text.h"
 #include "programming/carrier_table.h"
+#include "station/attempts.h"
 #include "station/chunk_loop.h"
 #include "protocol/requests.h"
 #include "station/station_wait.h"
@@ -45,6 +46,8 @@ void BurnDevice(Station& station) {
   page.SetText(kDakField, HexBytes(keys.dak.data(), keys.dak.size(), ""));
   station.BurnedMac = keys.mac;
   page.SetText(kStatusLine, FormatText("checksum: %08x", keys.checksum));
+  // Never burn unrecorded: the attempt is in the journal before the first module frame leaves.
+  if (!BeginBurnAttempt(station, keys.checksum)) return;
 
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
@@ -56,10 +59,14 @@ void BurnDevice(Station& station) {
 
   page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
                                        static_cast<int>(registers.WriteTransferOffset)));
-  if (registers.WriteTransferOffset == kTotal) {
+  const bool all_confirmed = registers.WriteTransferOffset == kTotal;
+  if (all_confirmed) {
     page.SetText(kStatusLine, "Write Module - OK");
+    // A confirmation left over from an earlier burn must not count for this commit.
+    station.CommitConfirmed = 0;
     CommitModule(station, kModuleIdParameter);
   }
+  EndBurnTransfer(station, all_confirmed, station.CommitConfirmed == 1);
   station.clock.Sleep(kBurnSettleMs);
 }
 

@@ -5,6 +5,7 @@
 #include <optional>
 #include <span>
 
+#include "station/attempts.h"
 #include "station/scan_cycle.h"
 #include "station/station.h"
 #include "base/text.h"
@@ -61,7 +62,11 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   std::memcpy(record.FirmwareVersion, version.data(), version.size());
   station.page.SetText(kFirmwareVersionField, version);
 
-  if (station.CommitConfirmed == 1 && station.AutoReadDone != 0 && source == station.BurnedMac) {
+  const bool success = station.CommitConfirmed == 1 && station.AutoReadDone != 0 &&
+                       source == station.BurnedMac;
+  // The journal has the outcome before the operator sees the verdict.
+  NoteUnitAnswered(station, source, success);
+  if (success) {
     station.page.SetText(kStatusLine, "Success");
     station.CommitConfirmed = 0;
   }

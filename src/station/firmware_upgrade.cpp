@@ -7,6 +7,7 @@
 #include "station/station.h"
 #include "base/text.h"
 #include "programming/firmware_file.h"
+#include "station/attempts.h"
 #include "station/burn.h"
 #include "station/chunk_loop.h"
 #include "protocol/requests.h"
@@ -36,8 +37,12 @@ bool UpgradeFirmware(Station& station) {
     return false;
   }
   page.SetText(kStatusLine, FormatText("File bytes: %d", static_cast<int>(length)));
+  if (!BeginFirmwareAttempt(station, *path, image.get(), length)) return true;
   // Committing an empty firmware would leave the unit without one.
-  if (length == 0) return true;
+  if (length == 0) {
+    EndFirmwareTransfer(station, false, false);
+    return true;
+  }
 
   TransferRegisters& registers = station.registers;
   const auto total = static_cast<uint32_t>(length);
@@ -50,10 +55,13 @@ bool UpgradeFirmware(Station& station) {
                });
   image.reset();
 
-  if (registers.WriteTransferOffset == total) {
+  const bool all_confirmed = registers.WriteTransferOffset == total;
+  if (all_confirmed) {
     page.SetText(kStatusLine, "FW Write Module - OK");
+    station.CommitConfirmed = 0;
     CommitModule(station, kModuleIdFirmware);
   }
+  EndFirmwareTransfer(station, all_confirmed, station.CommitConfirmed == 1);
   return true;
 }
 

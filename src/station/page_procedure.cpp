@@ -4,6 +4,7 @@
 
 #include "station/scan_cycle.h"
 #include "station/station.h"
+#include "station/attempts.h"
 #include "station/burn.h"
 #include "station/firmware_upgrade.h"
 #include "station/mac_lookup.h"
@@ -34,7 +35,10 @@ void OnPageActivated(Station& station) {
 
 void OnPageDeactivated(Station& station) { SaveState(station); }
 
-void OnPageDestroyed(Station& station) { SaveState(station); }
+void OnPageDestroyed(Station& station) {
+  EndReturnWatchOnClose(station);
+  SaveState(station);
+}
 
 void SaveState(Station& station) {
   WriteStateFile(station.preferences.ProductNameText(), station.adapters.CurrentAdapter,
@@ -53,7 +57,9 @@ void BurnCommand(Station& station) {
   MacLookupOptions options;
   if (!station.settings.mac_prefix.empty()) options.mac_prefix = station.settings.mac_prefix;
   options.database_path = station.settings.database_file;
-  if (!LookupMacRecord(station.page, options)) return;
+  if (RefuseWithoutJournal(station)) return;
+  if (!LookupMacRecord(station.page, options)) return RecordLookupFailed(station);
+  if (GuardRefuses(station)) return;
   station.arp_flush.Flush();
   station.page.SetText(kStatusLine, "Burning...");
   BurnDevice(station);
@@ -73,7 +79,7 @@ void OnPageCommand(Station& station, int id) {
       ScanNow(station);
       break;
     case kBrowseButton:
-      UpgradeFirmware(station);
+      if (!RefuseWithoutJournal(station)) UpgradeFirmware(station);
       break;
     case kBurnButton:
       // Only a read that identified the chip enables Burn: never burn an image not read.

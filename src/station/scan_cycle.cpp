@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "station/attempts.h"
 #include "station/station.h"
 #include "station/module_read.h"
 #include "station/discovery.h"
@@ -43,6 +44,7 @@ void SetConnectionText(Station& station, std::string_view text) {
 }
 
 void ScanTick(Station& station) {
+  CheckReturnDeadline(station);
   if (station.AutoScanSuspended == 0) {
     long ticks = ParseTickCounter(station.page.GetText(kTickCounter, 78));
     if (ticks < LONG_MAX) ++ticks;

@@ -15,6 +15,7 @@
 #include "transport/arp_flush.h"
 #include "transport/clock.h"
 #include "transport/packet_driver.h"
+#include "station/journal_link.h"
 #include "station/timer.h"
 
 namespace stampwright {
@@ -77,6 +78,9 @@ struct Station {
   // Device operations in progress on the UI thread, and a scan tick held back meanwhile.
   int operation_depth = 0;
   bool tick_pending = false;
+
+  // The production journal (off unless the front end links one).
+  JournalLink journal;
 };
 
 // Marks the awaited confirmation of the innermost wait as accepted.

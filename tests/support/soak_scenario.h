@@ -195,6 +195,9 @@ class Soak {
 
   Soak(int burns, uint64_t seed) : burns_(burns), seed_(seed) {}
 
+  // The station under test, for what a test links to it before Run (a journal).
+  Station& station() { return h_.station; }
+
   SoakReport Run(const std::function<void(int)>& on_burn = {}) {
     WriteDatabase();
     h_.AddAdapter("eth0", station_test::kAdapter0);

@@ -45,4 +45,7 @@ int RunImageCommand(int argc, char** argv);
 // db_commands.cpp
 int RunDb(int argc, char** argv);
 
+// journal_commands.cpp
+int RunJournal(int argc, char** argv);
+
 }  // namespace stampwright::tool

@@ -24,6 +24,10 @@ constexpr std::array kCommands = {
     ToolCommand{"state", "FILE", "a state file decoded", RunState},
     ToolCommand{"db", "lookup MAC [FILE] | encode MAC PASSWORD [--mac-prefix XXXXXX]",
                 "MAC database: look a MAC up as the station does, or make a record line", RunDb},
+    ToolCommand{"journal",
+                "list|report|reconcile CAMDBR|scrap MAC|release MAC [--journal TARGET] ...",
+                "the production journal: list, report, reconcile with a cam.dbr, scrap, release",
+                RunJournal},
 };
 
 const ToolCommand* FindCommand(const char* name) {

@@ -12,6 +12,7 @@
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
 #include "app/headless/headless_session.h"
+#include "journal/export.h"
 #include "station/page_procedure.h"
 #include "station/scan_cycle.h"
 #include "app/single_instance.h"
@@ -74,6 +75,20 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
                   environment.preferences,
                   environment.settings);
   running = &station;
+  station.journal = environment.journal;
+  station.journal.on_outcome = [&events](const JournalRecord& record) {
+    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+    for (const auto& [name, value] : ExportFields(record)) {
+      if (const auto* text = std::get_if<std::string>(&value)) {
+        fields[std::string(name)] = *text;
+      } else if (const auto* number = std::get_if<int64_t>(&value)) {
+        fields[std::string(name)] = *number;
+      } else {
+        fields[std::string(name)] = nullptr;
+      }
+    }
+    events.Write({{"event", "journal"}, {"record", std::move(fields)}});
+  };
 
   OnPageCreated(station);
   diagnostics.Check();

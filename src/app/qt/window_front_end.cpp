@@ -1,9 +1,12 @@
 // The window front end: the page as widgets, the scan timer as a QTimer, the station between.
 
 #include <QApplication>
+#include <QLabel>
+#include <QVBoxLayout>
 #include <memory>
 
 #include "app/front_end.h"
+#include "app/journal_counts.h"
 #include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
@@ -39,6 +42,15 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
                   environment.preferences,
                   environment.settings);
   page.Attach(station);
+  // Today's counts below the page, outside the template.
+  auto* counts = new QLabel(&page.sheet());
+  if (auto* layout = qobject_cast<QVBoxLayout*>(page.sheet().layout())) layout->insertWidget(1, counts);
+  station.journal = environment.journal;
+  const auto show_counts = [counts, &station] {
+    counts->setText(QString::fromStdString(TodayCountsText(station.journal)));
+  };
+  station.journal.on_outcome = [show_counts](const JournalRecord&) { show_counts(); };
+  show_counts();
   timer.SetExpiryHandler([&station] { OnScanTimer(station); });
   page.SetCloseHandler([&timer] {
     // Nothing may tick between the close and the end of the event loop.

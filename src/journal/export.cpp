@@ -1,0 +1,121 @@
+#include "journal/export.h"
+
+#include <cstdio>
+#include <optional>
+
+namespace stampwright {
+namespace {
+
+FieldValue Text(const std::string& text) {
+  if (text.empty()) return std::monostate{};
+  return text;
+}
+FieldValue Time(std::optional<int64_t> utc_ms) {
+  if (!utc_ms) return std::monostate{};
+  return FormatIso8601(*utc_ms);
+}
+FieldValue Number(std::optional<int64_t> value) {
+  if (!value) return std::monostate{};
+  return *value;
+}
+
+std::string CsvCell(const FieldValue& value) {
+  if (std::holds_alternative<std::monostate>(value)) return "";
+  if (const auto* number = std::get_if<int64_t>(&value)) return std::to_string(*number);
+  const std::string& text = std::get<std::string>(value);
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (const char c : text) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+}  // namespace
+
+RecordFields ExportFields(const JournalRecord& r) {
+  const bool attempt = r.kind == RecordKind::kBurn || r.kind == RecordKind::kFirmware;
+  return {
+      {"id", Text(r.id)},
+      {"station", Text(r.station)},
+      {"adapter", Text(r.adapter)},
+      {"kind", std::string(RecordKindName(r.kind))},
+      {"mac", Text(r.mac)},
+      {"unit_mac_before", Text(r.unit_mac_before)},
+      {"chip", Text(r.chip)},
+      {"module_class", Text(r.module_class)},
+      {"firmware_version", Text(r.firmware_version)},
+      {"image_checksum", Text(r.image_checksum)},
+      {"outcome", r.outcome ? FieldValue(std::string(OutcomeName(*r.outcome))) : FieldValue()},
+      {"started", Time(r.started)},
+      {"finished", Time(r.finished)},
+      {"committed", Time(r.committed)},
+      {"burn_ms", Number(r.burn_ms)},
+      {"return_ms", Number(r.return_ms)},
+      {"attempt", attempt ? FieldValue(r.attempt) : FieldValue()},
+      {"config", Text(r.config)},
+      {"firmware_name", Text(r.firmware_name)},
+      {"firmware_size", Number(r.firmware_size)},
+      {"firmware_sha256", Text(r.firmware_sha256)},
+      {"reason", Text(r.reason)},
+  };
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (byte < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string RecordJson(const JournalRecord& record) {
+  std::string out = "{";
+  bool first = true;
+  for (const auto& [name, value] : ExportFields(record)) {
+    if (!first) out += ",";
+    first = false;
+    out += JsonString(name) + ":";
+    if (std::holds_alternative<std::monostate>(value)) {
+      out += "null";
+    } else if (const auto* number = std::get_if<int64_t>(&value)) {
+      out += std::to_string(*number);
+    } else {
+      out += JsonString(std::get<std::string>(value));
+    }
+  }
+  return out + "}";
+}
+
+std::string RecordCsvHeader() {
+  std::string out;
+  for (const auto& [name, value] : ExportFields(JournalRecord{})) {
+    if (!out.empty()) out += ",";
+    out += name;
+  }
+  return out;
+}
+
+std::string RecordCsvLine(const JournalRecord& record) {
+  std::string out;
+  bool first = true;
+  for (const auto& [name, value] : ExportFields(record)) {
+    if (!first) out += ",";
+    first = false;
+    out += CsvCell(value);
+  }
+  return out;
+}
+
+}  // namespace stampwright

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "journal/outcome.h"
+#include "journal/record.h"
+
+namespace stampwright {
+
+// Empty when a journal operation went through; else the reason, with the database's own words.
+struct JournalStatus {
+  std::string error;
+  bool ok() const { return error.empty(); }
+};
+
+// Which records to read, oldest first. Empty fields do not filter.
+struct RecordFilter {
+  std::string mac;
+  std::optional<int64_t> since;  // started at or after
+  std::optional<int64_t> until;  // started before
+  std::string station;
+};
+
+// The last confirmed commit of a MAC that no later release allows again.
+struct BurnedMac {
+  std::string station;
+  int64_t committed = 0;
+};
+
+// The production journal: every burn and firmware attempt, appended and closed once with its
+// outcome; scrap and release records beside them. Nothing recorded is ever changed or deleted
+// but for what an attempt learns once (its confirmed commit, its outcome).
+//
+// One interface for every backend (a file on one station; a database server for a line later,
+// where claims and leases are decided by the database). Each call is durable when it returns ok.
+class Journal {
+ public:
+  virtual ~Journal() = default;
+
+  // Appends record. Fills its id (when empty) and its attempt number for burn and firmware
+  // records (1 + the attempts of the same kind and MAC already there). A record may carry its
+  // outcome already (a refusal, a record written late).
+  virtual JournalStatus Append(JournalRecord& record) = 0;
+  // The attempt's commit was confirmed at utc_ms: from now on its MAC counts as burned.
+  virtual JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) = 0;
+  // Adds the attempt's outcome. Refused when it has one already.
+  virtual JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
+                               std::optional<int64_t> burn_ms,
+                               std::optional<int64_t> return_ms) = 0;
+  // Closes as "interrupted" the attempts of station left without an outcome; how many.
+  virtual JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) = 0;
+  // The guard's question: has mac been burned, and not released since?
+  virtual JournalStatus FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) = 0;
+  // Reads the records filter selects, oldest first.
+  virtual JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) = 0;
+  // Reads one record by id.
+  virtual JournalStatus ReadOne(const std::string& id, std::optional<JournalRecord>* record) = 0;
+};
+
+// Opens the journal a target names: "none" (no journal: null and ok), or a file path for the
+// one-station backend (created with its directory's permissions, schema migrated forward).
+struct OpenedJournal {
+  std::unique_ptr<Journal> journal;  // null for "none" or on error
+  JournalStatus status;
+};
+inline constexpr const char* kNoJournalTarget = "none";
+inline constexpr const char* kDefaultJournalTarget = "journal.db";
+OpenedJournal OpenJournal(const std::string& target);
+
+}  // namespace stampwright

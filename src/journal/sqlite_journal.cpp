@@ -1,0 +1,345 @@
+#include "journal/sqlite_journal.h"
+
+#include <array>
+
+namespace stampwright {
+namespace {
+
+// The schema, one step per version, applied in order inside one transaction on open.
+constexpr std::array<const char*, kJournalSchemaVersion> kMigrations = {
+    R"sql(
+CREATE TABLE records (
+  seq INTEGER PRIMARY KEY,
+  id TEXT NOT NULL UNIQUE,
+  station TEXT NOT NULL,
+  adapter TEXT,
+  kind TEXT NOT NULL CHECK (kind IN ('burn', 'firmware', 'scrap', 'release')),
+  mac TEXT NOT NULL,
+  unit_mac_before TEXT,
+  chip TEXT,
+  module_class TEXT,
+  firmware_version TEXT,
+  image_checksum TEXT,
+  outcome TEXT,
+  started INTEGER NOT NULL,
+  finished INTEGER,
+  committed INTEGER,
+  burn_ms INTEGER,
+  return_ms INTEGER,
+  attempt INTEGER,
+  config TEXT,
+  firmware_name TEXT,
+  firmware_size INTEGER,
+  firmware_sha256 TEXT,
+  reason TEXT
+);
+CREATE INDEX records_by_mac ON records (mac, kind, committed);
+CREATE INDEX records_by_start ON records (started);
+CREATE INDEX records_open ON records (station) WHERE outcome IS NULL;
+CREATE TRIGGER records_never_deleted BEFORE DELETE ON records
+BEGIN SELECT RAISE(ABORT, 'journal records are never deleted'); END;
+CREATE TRIGGER records_never_changed BEFORE UPDATE ON records
+WHEN OLD.outcome IS NOT NULL
+  OR (OLD.committed IS NOT NULL AND NEW.committed IS NOT OLD.committed)
+  OR NEW.seq IS NOT OLD.seq OR NEW.id IS NOT OLD.id OR NEW.station IS NOT OLD.station
+  OR NEW.adapter IS NOT OLD.adapter OR NEW.kind IS NOT OLD.kind OR NEW.mac IS NOT OLD.mac
+  OR NEW.unit_mac_before IS NOT OLD.unit_mac_before OR NEW.chip IS NOT OLD.chip
+  OR NEW.module_class IS NOT OLD.module_class OR NEW.firmware_version IS NOT OLD.firmware_version
+  OR NEW.image_checksum IS NOT OLD.image_checksum OR NEW.started IS NOT OLD.started
+  OR NEW.attempt IS NOT OLD.attempt OR NEW.config IS NOT OLD.config
+  OR NEW.firmware_name IS NOT OLD.firmware_name OR NEW.firmware_size IS NOT OLD.firmware_size
+  OR NEW.firmware_sha256 IS NOT OLD.firmware_sha256 OR NEW.reason IS NOT OLD.reason
+BEGIN SELECT RAISE(ABORT, 'journal records are never changed'); END;
+)sql",
+};
+
+constexpr const char* kColumns =
+    "id, station, adapter, kind, mac, unit_mac_before, chip, module_class, firmware_version, "
+    "image_checksum, outcome, started, finished, committed, burn_ms, return_ms, attempt, config, "
+    "firmware_name, firmware_size, firmware_sha256, reason";
+
+JournalRecord RowToRecord(const SqliteStatement& s) {
+  JournalRecord r;
+  r.id = s.Text(0);
+  r.station = s.Text(1);
+  r.adapter = s.Text(2);
+  r.kind = ParseRecordKind(s.Text(3)).value_or(RecordKind::kBurn);
+  r.mac = s.Text(4);
+  r.unit_mac_before = s.Text(5);
+  r.chip = s.Text(6);
+  r.module_class = s.Text(7);
+  r.firmware_version = s.Text(8);
+  r.image_checksum = s.Text(9);
+  const std::string outcome = s.Text(10);
+  if (!outcome.empty()) r.outcome = ParseOutcome(outcome);
+  r.started = s.Int(11);
+  r.finished = s.OptionalInt(12);
+  r.committed = s.OptionalInt(13);
+  r.burn_ms = s.OptionalInt(14);
+  r.return_ms = s.OptionalInt(15);
+  r.attempt = s.OptionalInt(16).value_or(0);
+  r.config = s.Text(17);
+  r.firmware_name = s.Text(18);
+  r.firmware_size = s.OptionalInt(19);
+  r.firmware_sha256 = s.Text(20);
+  r.reason = s.Text(21);
+  return r;
+}
+
+bool IsAttempt(RecordKind kind) { return kind == RecordKind::kBurn || kind == RecordKind::kFirmware; }
+
+// Rolls back an open transaction unless it was committed.
+class Transaction {
+ public:
+  explicit Transaction(SqliteDatabase& db) : db_(db) {}
+  ~Transaction() {
+    if (open_) db_.Execute("ROLLBACK");
+  }
+  std::optional<std::string> Begin() {
+    auto error = db_.Execute("BEGIN IMMEDIATE");
+    open_ = !error;
+    return error;
+  }
+  std::optional<std::string> Commit() {
+    auto error = db_.Execute("COMMIT");
+    if (!error) open_ = false;
+    return error;
+  }
+
+ private:
+  SqliteDatabase& db_;
+  bool open_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, JournalStatus* status) {
+  sqlite3* raw = nullptr;
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  SqliteDatabase db(raw);
+  if (opened != SQLITE_OK) {
+    *status = {"cannot open journal '" + path + "': " + db.Message()};
+    return nullptr;
+  }
+  sqlite3_extended_result_codes(db.get(), 1);
+  // Another station program or the tool may hold the lock for a moment; a lock held longer is
+  // an error, not a hang.
+  sqlite3_busy_timeout(db.get(), 2000);
+  for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
+    if (auto error = db.Execute(pragma)) {
+      *status = {"journal '" + path + "': " + *error};
+      return nullptr;
+    }
+  }
+  // The write lock taken here also proves, at start, that the journal can be written.
+  Transaction transaction(db);
+  if (auto error = transaction.Begin()) {
+    *status = {"journal '" + path + "': " + *error};
+    return nullptr;
+  }
+  int version = 0;
+  {
+    SqliteStatement query;
+    if (!query.Prepare(db.get(), "PRAGMA user_version") || query.Step() != SQLITE_ROW) {
+      *status = {"journal '" + path + "': " + db.Message()};
+      return nullptr;
+    }
+    version = static_cast<int>(query.Int(0));
+  }
+  if (version > kJournalSchemaVersion) {
+    *status = {"journal '" + path + "' has schema version " + std::to_string(version) +
+               ", newer than this program's " + std::to_string(kJournalSchemaVersion) +
+               "; use a newer program"};
+    return nullptr;
+  }
+  for (int step = version; step < kJournalSchemaVersion; ++step) {
+    if (auto error = db.Execute(kMigrations[static_cast<size_t>(step)])) {
+      *status = {"journal '" + path + "': migrating to version " + std::to_string(step + 1) +
+                 ": " + *error};
+      return nullptr;
+    }
+  }
+  if (version != kJournalSchemaVersion) {
+    const std::string set = "PRAGMA user_version=" + std::to_string(kJournalSchemaVersion);
+    if (auto error = db.Execute(set.c_str())) {
+      *status = {"journal '" + path + "': " + *error};
+      return nullptr;
+    }
+  }
+  if (auto error = transaction.Commit()) {
+    *status = {"journal '" + path + "': " + *error};
+    return nullptr;
+  }
+  std::unique_ptr<SqliteJournal> journal(new SqliteJournal(std::move(db)));
+  *status = journal->Prepare();
+  if (!status->ok()) return nullptr;
+  return journal;
+}
+
+JournalStatus SqliteJournal::Failed(const char* what) const {
+  return {std::string(what) + ": " + db_.Message()};
+}
+
+JournalStatus SqliteJournal::Prepare() {
+  const std::string insert = std::string("INSERT INTO records (") + kColumns +
+                             ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
+                             "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)";
+  const std::string select = std::string("SELECT ") + kColumns +
+                             " FROM records WHERE (?1 IS NULL OR mac = ?1) AND (?2 IS NULL OR "
+                             "started >= ?2) AND (?3 IS NULL OR started < ?3) AND (?4 IS NULL OR "
+                             "station = ?4) ORDER BY started, seq";
+  const std::string select_one = std::string("SELECT ") + kColumns + " FROM records WHERE id = ?1";
+  const bool prepared =
+      count_attempts_.Prepare(db_.get(), "SELECT COUNT(*) FROM records WHERE mac = ?1 AND kind = ?2") &&
+      insert_.Prepare(db_.get(), insert.c_str()) &&
+      note_commit_.Prepare(db_.get(),
+                           "UPDATE records SET committed = ?2 WHERE id = ?1 AND committed IS NULL "
+                           "AND outcome IS NULL") &&
+      finish_.Prepare(db_.get(),
+                      "UPDATE records SET outcome = ?2, finished = ?3, burn_ms = ?4, return_ms = ?5 "
+                      "WHERE id = ?1 AND outcome IS NULL") &&
+      close_interrupted_.Prepare(db_.get(),
+                                 "UPDATE records SET outcome = 'interrupted', finished = ?2 WHERE "
+                                 "station = ?1 AND outcome IS NULL AND kind IN ('burn', 'firmware')") &&
+      last_commit_.Prepare(db_.get(),
+                           "SELECT station, committed FROM records WHERE mac = ?1 AND kind = 'burn' "
+                           "AND committed IS NOT NULL ORDER BY committed DESC LIMIT 1") &&
+      release_after_.Prepare(db_.get(),
+                             "SELECT 1 FROM records WHERE mac = ?1 AND kind = 'release' AND started "
+                             "> ?2 LIMIT 1") &&
+      select_.Prepare(db_.get(), select.c_str()) && select_one_.Prepare(db_.get(), select_one.c_str());
+  return prepared ? JournalStatus{} : Failed("preparing the journal's statements");
+}
+
+JournalStatus SqliteJournal::Append(JournalRecord& record) {
+  if (record.id.empty()) record.id = NewRecordId();
+  Transaction transaction(db_);
+  if (auto error = transaction.Begin()) return {"writing the journal: " + *error};
+  const std::string kind(RecordKindName(record.kind));
+  if (IsAttempt(record.kind)) {
+    count_attempts_.BindText(1, record.mac);
+    count_attempts_.BindText(2, kind);
+    const int step = count_attempts_.Step();
+    const int64_t before = count_attempts_.Int(0);
+    count_attempts_.Reset();
+    if (step != SQLITE_ROW) return Failed("writing the journal");
+    record.attempt = before + 1;
+  }
+  SqliteStatement& s = insert_;
+  s.BindText(1, record.id);
+  s.BindText(2, record.station.empty() ? std::string("?") : record.station);
+  s.BindText(3, record.adapter);
+  s.BindText(4, kind);
+  s.BindText(5, record.mac);
+  s.BindText(6, record.unit_mac_before);
+  s.BindText(7, record.chip);
+  s.BindText(8, record.module_class);
+  s.BindText(9, record.firmware_version);
+  s.BindText(10, record.image_checksum);
+  s.BindText(11, record.outcome ? OutcomeName(*record.outcome) : std::string_view());
+  s.BindInt(12, record.started);
+  s.BindInt(13, record.finished);
+  s.BindInt(14, record.committed);
+  s.BindInt(15, record.burn_ms);
+  s.BindInt(16, record.return_ms);
+  s.BindInt(17, IsAttempt(record.kind) ? std::optional<int64_t>(record.attempt) : std::nullopt);
+  s.BindText(18, record.config);
+  s.BindText(19, record.firmware_name);
+  s.BindInt(20, record.firmware_size);
+  s.BindText(21, record.firmware_sha256);
+  s.BindText(22, record.reason);
+  const int step = s.Step();
+  s.Reset();
+  if (step != SQLITE_DONE) return Failed("writing the journal");
+  if (auto error = transaction.Commit()) return {"writing the journal: " + *error};
+  return {};
+}
+
+JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
+  note_commit_.BindText(1, id);
+  note_commit_.BindInt(2, utc_ms);
+  const int step = note_commit_.Step();
+  note_commit_.Reset();
+  if (step != SQLITE_DONE) return Failed("writing the journal");
+  if (sqlite3_changes(db_.get()) != 1) return {"writing the journal: no open attempt " + id};
+  return {};
+}
+
+JournalStatus SqliteJournal::Finish(const std::string& id, Outcome outcome, int64_t finished,
+                                    std::optional<int64_t> burn_ms,
+                                    std::optional<int64_t> return_ms) {
+  finish_.BindText(1, id);
+  finish_.BindText(2, OutcomeName(outcome));
+  finish_.BindInt(3, finished);
+  finish_.BindInt(4, burn_ms);
+  finish_.BindInt(5, return_ms);
+  const int step = finish_.Step();
+  finish_.Reset();
+  if (step != SQLITE_DONE) return Failed("writing the journal");
+  if (sqlite3_changes(db_.get()) != 1) return {"writing the journal: no open attempt " + id};
+  return {};
+}
+
+JournalStatus SqliteJournal::CloseInterrupted(const std::string& station, int64_t now, int* closed) {
+  close_interrupted_.BindText(1, station);
+  close_interrupted_.BindInt(2, now);
+  const int step = close_interrupted_.Step();
+  close_interrupted_.Reset();
+  if (step != SQLITE_DONE) return Failed("writing the journal");
+  if (closed != nullptr) *closed = sqlite3_changes(db_.get());
+  return {};
+}
+
+JournalStatus SqliteJournal::FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) {
+  burned->reset();
+  last_commit_.BindText(1, mac);
+  const int step = last_commit_.Step();
+  if (step == SQLITE_ROW) *burned = BurnedMac{last_commit_.Text(0), last_commit_.Int(1)};
+  last_commit_.Reset();
+  if (step != SQLITE_ROW && step != SQLITE_DONE) return Failed("reading the journal");
+  if (!*burned) return {};
+  release_after_.BindText(1, mac);
+  release_after_.BindInt(2, (*burned)->committed);
+  const int released = release_after_.Step();
+  release_after_.Reset();
+  if (released == SQLITE_ROW) burned->reset();
+  if (released != SQLITE_ROW && released != SQLITE_DONE) return Failed("reading the journal");
+  return {};
+}
+
+JournalStatus SqliteJournal::ReadRows(SqliteStatement& statement, std::vector<JournalRecord>* records) {
+  int step;
+  while ((step = statement.Step()) == SQLITE_ROW) records->push_back(RowToRecord(statement));
+  statement.Reset();
+  return step == SQLITE_DONE ? JournalStatus{} : Failed("reading the journal");
+}
+
+JournalStatus SqliteJournal::Read(const RecordFilter& filter, std::vector<JournalRecord>* records) {
+  select_.BindText(1, filter.mac);
+  select_.BindInt(2, filter.since);
+  select_.BindInt(3, filter.until);
+  select_.BindText(4, filter.station);
+  return ReadRows(select_, records);
+}
+
+JournalStatus SqliteJournal::ReadOne(const std::string& id, std::optional<JournalRecord>* record) {
+  std::vector<JournalRecord> rows;
+  select_one_.BindText(1, id);
+  JournalStatus status = ReadRows(select_one_, &rows);
+  record->reset();
+  if (!rows.empty()) *record = std::move(rows.front());
+  return status;
+}
+
+OpenedJournal OpenJournal(const std::string& target) {
+  OpenedJournal opened;
+  if (target == kNoJournalTarget) return opened;
+  if (target.starts_with("postgresql://") || target.starts_with("postgres://")) {
+    opened.status = {"journal '" + target + "': this build keeps its journal in a file only"};
+    return opened;
+  }
+  opened.journal = SqliteJournal::Open(target, &opened.status);
+  return opened;
+}
+
+}  // namespace stampwright

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "journal/journal.h"
+#include "journal/sqlite_handle.h"
+
+namespace stampwright {
+
+// The schema version this program writes; a journal of a newer one is refused.
+inline constexpr int kJournalSchemaVersion = 1;
+
+// The journal of one station in one SQLite file: WAL with synchronous=FULL, so a record is on
+// the disk when a call returns; append-only enforced by triggers in the file itself.
+class SqliteJournal final : public Journal {
+ public:
+  // Opens (creating it if missing) and migrates the file at path; null with the reason else.
+  static std::unique_ptr<SqliteJournal> Open(const std::string& path, JournalStatus* status);
+
+  JournalStatus Append(JournalRecord& record) override;
+  JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override;
+  JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
+                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms) override;
+  JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override;
+  JournalStatus FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) override;
+  JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) override;
+  JournalStatus ReadOne(const std::string& id, std::optional<JournalRecord>* record) override;
+
+  sqlite3* database() const { return db_.get(); }
+
+ private:
+  explicit SqliteJournal(SqliteDatabase db) : db_(std::move(db)) {}
+  JournalStatus Prepare();
+  JournalStatus Failed(const char* what) const;
+  JournalStatus ReadRows(SqliteStatement& statement, std::vector<JournalRecord>* records);
+
+  SqliteDatabase db_;
+  SqliteStatement count_attempts_, insert_, note_commit_, finish_, close_interrupted_;
+  SqliteStatement last_commit_, release_after_, select_, select_one_;
+};
+
+}  // namespace stampwright

@@ -1,0 +1,293 @@
+#include "station/attempts.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "base/text.h"
+#include "crypto/sha256.h"
+#include "programming/carrier_table.h"
+#include "programming/mac_database.h"
+#include "resources/controls.h"
+#include "station/station.h"
+
+namespace stampwright {
+namespace {
+
+constexpr const char* kCaption = "Mac Burn";
+
+std::string MacDigits(const MacAddress& mac) {
+  char text[13];
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac.octets[0], mac.octets[1],
+                mac.octets[2], mac.octets[3], mac.octets[4], mac.octets[5]);
+  return text;
+}
+
+std::string HexDigest(const uint8_t* data, size_t length, size_t chars) {
+  Sha256Context context;
+  Sha256Reset(context);
+  // Sha256Update takes 32-bit lengths; firmware files are far smaller, but stay exact anyway.
+  while (length > 0) {
+    const auto piece = static_cast<uint32_t>(length > 0x40000000 ? 0x40000000 : length);
+    Sha256Update(context, data, piece);
+    data += piece;
+    length -= piece;
+  }
+  Sha256Final(context);
+  std::string text;
+  for (const uint8_t byte : context.digest) text += FormatText("%02x", byte);
+  return text.substr(0, chars);
+}
+
+const char* ModuleClass(ChipModel model) {
+  switch (model) {
+    case ChipModel::kPx300:
+      return "PX300 Class B";
+    case ChipModel::kPx100:
+      return "PX100 Class B";
+    case ChipModel::kNone:
+      break;
+  }
+  return "Other";
+}
+
+// What shapes the image besides the unit and its record: the MAC prefix, the OUI, the chip
+// table chosen and the database file (size and modification time), hashed short.
+std::string ConfigHash(const Station& station) {
+  std::string text = station.settings.mac_prefix.empty() ? std::string(kDefaultMacPrefix)
+                                                         : station.settings.mac_prefix;
+  text += FormatText("|%02X%02X%02X|", station.settings.oui[0], station.settings.oui[1],
+                     station.settings.oui[2]);
+  text += station.page.IsChecked(kPx300Radio) ? "PX300" : station.page.IsChecked(kPx100Radio) ? "PX100" : "-";
+  struct stat info {};
+  if (::stat(station.settings.database_file.c_str(), &info) == 0) {
+    text += "|" + std::to_string(info.st_size) + "|" + std::to_string(info.st_mtim.tv_sec) + "." +
+            std::to_string(info.st_mtim.tv_nsec);
+  }
+  return HexDigest(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 12);
+}
+
+void ShowJournalError(Station& station, const std::string& reason) {
+  station.page.MessageBox("Journal error: " + reason, kCaption, kMbIconError);
+}
+
+int64_t Elapsed(Station& station, uint32_t since) {
+  return static_cast<int64_t>(static_cast<uint32_t>(station.clock.TickCount() - since));
+}
+
+// Writes what waits in memory; the first error, if any.
+JournalStatus FlushUnwritten(JournalLink& link) {
+  while (!link.unwritten.empty()) {
+    auto& [record, opened] = link.unwritten.front();
+    JournalStatus status =
+        opened ? link.journal->Finish(record.id, *record.outcome, *record.finished, record.burn_ms,
+                                      record.return_ms)
+               : link.journal->Append(record);
+    if (!status.ok()) return status;
+    if (link.on_outcome) link.on_outcome(record);
+    link.unwritten.erase(link.unwritten.begin());
+  }
+  return {};
+}
+
+// The record of the current attempt as far as the page and the adapter set know it now.
+JournalRecord Draft(Station& station, RecordKind kind) {
+  const JournalLink& link = station.journal;
+  const AdapterRecord& adapter = station.adapters.records[static_cast<size_t>(station.adapters.CurrentAdapter)];
+  JournalRecord record;
+  record.id = NewRecordId();
+  record.station = link.station_name;
+  record.adapter = std::string(adapter.AdapterName, strnlen(adapter.AdapterName, sizeof adapter.AdapterName));
+  record.kind = kind;
+  record.unit_mac_before = MacDigits(adapter.DeviceMac);
+  record.chip = station.page.GetText(kChipModelField, 79);
+  record.module_class = ModuleClass(IdentifyCarrierTable(station.module));
+  record.firmware_version = station.page.GetText(kFirmwareVersionField, 79);
+  record.started = link.now();
+  return record;
+}
+
+// Closes the current attempt with outcome. The record goes to the journal before the caller
+// shows any verdict; one the journal cannot take waits in memory and the operator is told.
+void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
+            std::optional<int64_t> return_ms) {
+  JournalLink& link = station.journal;
+  if (!link.current) return;
+  JournalRecord record = std::move(*link.current);
+  const bool opened = link.current_written;
+  link.current.reset();
+  link.current_written = false;
+  link.awaiting_return = false;
+  record.outcome = outcome;
+  record.finished = link.now();
+  record.burn_ms = burn_ms;
+  record.return_ms = return_ms;
+  link.unwritten.emplace_back(std::move(record), opened);
+  if (link.journal == nullptr) return;
+  const JournalStatus status = FlushUnwritten(link);
+  if (!status.ok()) ShowJournalError(station, status.error);
+}
+
+// A record begun and finished at once (refusals, rejected lookups).
+void RecordAtOnce(Station& station, Outcome outcome) {
+  JournalLink& link = station.journal;
+  if (!link.current) return;
+  link.current_written = false;
+  Finish(station, outcome, Elapsed(station, link.pressed_tick), std::nullopt);
+}
+
+}  // namespace
+
+bool RefuseWithoutJournal(Station& station) {
+  JournalLink& link = station.journal;
+  if (!link.enabled) return false;
+  if (link.awaiting_return) Finish(station, Outcome::kNoReturn, std::nullopt, std::nullopt);
+  link.current.reset();
+  if (link.journal == nullptr) {
+    ShowJournalError(station, link.open_error);
+    return true;
+  }
+  if (const JournalStatus status = FlushUnwritten(link); !status.ok()) {
+    ShowJournalError(station, status.error);
+    return true;
+  }
+  link.pressed_tick = station.clock.TickCount();
+  return false;
+}
+
+void RecordLookupFailed(Station& station) {
+  JournalLink& link = station.journal;
+  if (!link.enabled || link.journal == nullptr) return;
+  link.current = Draft(station, RecordKind::kBurn);
+  link.current->mac = station.page.GetText(kNewMacEdit, 12);
+  RecordAtOnce(station, Outcome::kLookupFailed);
+}
+
+bool GuardRefuses(Station& station) {
+  JournalLink& link = station.journal;
+  if (!link.enabled || link.journal == nullptr) return false;
+  link.current = Draft(station, RecordKind::kBurn);
+  const std::string mac = station.page.GetText(kMacField, 12);
+  link.current->mac = mac;
+  // Rework: the unit on the wire already carries this MAC. A unit's MAC before a burn proves
+  // nothing else: units fresh from their maker share one default MAC.
+  if (link.current->unit_mac_before == mac) return false;
+  std::optional<BurnedMac> burned;
+  if (const JournalStatus status = link.journal->FindBurned(mac, &burned); !status.ok()) {
+    link.current.reset();
+    ShowJournalError(station, status.error);
+    return true;
+  }
+  if (!burned) return false;
+  RecordAtOnce(station, Outcome::kDuplicateRefused);
+  // Built whole, not in an 80-byte buffer: a long station name must not cut the time off.
+  station.page.MessageBox("MAC " + mac + " was already burned by station " + burned->station +
+                              " at " + FormatUtcSeconds(burned->committed) + " UTC.",
+                          kCaption, kMbIconWarning);
+  return true;
+}
+
+bool BeginBurnAttempt(Station& station, uint32_t image_checksum) {
+  JournalLink& link = station.journal;
+  if (!link.enabled || link.journal == nullptr || !link.current) return true;
+  JournalRecord& record = *link.current;
+  record.image_checksum = FormatText("%08x", image_checksum);
+  record.config = ConfigHash(station);
+  if (const JournalStatus status = link.journal->Append(record); !status.ok()) {
+    // Refused: nothing is sent. The refusal itself is recorded as soon as the journal can be.
+    record.outcome = Outcome::kJournalError;
+    record.finished = link.now();
+    record.burn_ms = Elapsed(station, link.pressed_tick);
+    link.unwritten.emplace_back(std::move(record), false);
+    link.current.reset();
+    ShowJournalError(station, status.error);
+    return false;
+  }
+  link.current_written = true;
+  return true;
+}
+
+void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed) {
+  JournalLink& link = station.journal;
+  if (!link.current) return;
+  const int64_t burn_ms = Elapsed(station, link.pressed_tick);
+  if (!all_confirmed) return Finish(station, Outcome::kWriteFailed, burn_ms, std::nullopt);
+  if (!commit_confirmed) return Finish(station, Outcome::kCommitUnconfirmed, burn_ms, std::nullopt);
+  link.current->burn_ms = burn_ms;
+  link.current->committed = link.now();
+  link.commit_tick = station.clock.TickCount();
+  if (const JournalStatus status = link.journal->NoteCommit(link.current->id, *link.current->committed);
+      !status.ok()) {
+    // The unit holds the MAC now whatever the journal says: keep the attempt, and say so.
+    ShowJournalError(station, status.error);
+  }
+  link.awaiting_return = true;
+}
+
+void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_due) {
+  JournalLink& link = station.journal;
+  if (!link.awaiting_return || !link.current) return;
+  const std::optional<int64_t> burn_ms = link.current->burn_ms;
+  if (source == station.BurnedMac) {
+    if (success_due) {
+      Finish(station, Outcome::kSuccess, burn_ms, Elapsed(station, link.commit_tick));
+    }
+    return;
+  }
+  const bool old_mac = MacDigits(source) == link.current->unit_mac_before;
+  Finish(station, old_mac ? Outcome::kWrongReturn : Outcome::kNoReturn, burn_ms, std::nullopt);
+}
+
+void CheckReturnDeadline(Station& station) {
+  JournalLink& link = station.journal;
+  if (!link.awaiting_return || Elapsed(station, link.commit_tick) < kReturnWatchMs) return;
+  Finish(station, Outcome::kNoReturn, link.current->burn_ms, std::nullopt);
+}
+
+void EndReturnWatchOnClose(Station& station) {
+  JournalLink& link = station.journal;
+  if (!link.awaiting_return) return;
+  Finish(station, Outcome::kNoReturn, link.current->burn_ms, std::nullopt);
+}
+
+bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8_t* image,
+                          size_t length) {
+  JournalLink& link = station.journal;
+  if (!link.enabled || link.journal == nullptr) return true;
+  link.current = Draft(station, RecordKind::kFirmware);
+  JournalRecord& record = *link.current;
+  const AdapterRecord& adapter = station.adapters.records[static_cast<size_t>(station.adapters.CurrentAdapter)];
+  record.mac = MacDigits(adapter.DeviceMac);
+  const size_t slash = path.find_last_of('/');
+  record.firmware_name = slash == std::string::npos ? path : path.substr(slash + 1);
+  record.firmware_size = static_cast<int64_t>(length);
+  record.firmware_sha256 = HexDigest(image, length, 64);
+  record.config = ConfigHash(station);
+  if (const JournalStatus status = link.journal->Append(record); !status.ok()) {
+    record.outcome = Outcome::kJournalError;
+    record.finished = link.now();
+    link.unwritten.emplace_back(std::move(record), false);
+    link.current.reset();
+    ShowJournalError(station, status.error);
+    return false;
+  }
+  link.current_written = true;
+  return true;
+}
+
+void EndFirmwareTransfer(Station& station, bool all_confirmed, bool commit_confirmed) {
+  JournalLink& link = station.journal;
+  if (!link.current) return;
+  const int64_t burn_ms = Elapsed(station, link.pressed_tick);
+  Outcome outcome = Outcome::kFirmwareOk;
+  if (!all_confirmed) {
+    outcome = Outcome::kWriteFailed;
+  } else if (!commit_confirmed) {
+    outcome = Outcome::kCommitUnconfirmed;
+  }
+  Finish(station, outcome, burn_ms, std::nullopt);
+}
+
+}  // namespace stampwright

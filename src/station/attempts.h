@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "base/mac_address.h"
+
+namespace stampwright {
+
+struct Station;
+
+// The station's steps of the production journal. Each does nothing when the journal is off.
+// A journal that cannot be written refuses the command (fail closed): a box captioned
+// "Mac Burn", text "Journal error: " and the reason, and nothing is sent.
+
+// At the start of Burn and Browse: ends a return watch still open ("no-return": another
+// command came) and refuses when the journal is unusable. True: refused, stop.
+bool RefuseWithoutJournal(Station& station);
+// Burn, lookup rejected: an attempt "lookup-failed".
+void RecordLookupFailed(Station& station);
+// Burn, after the lookup and before anything is sent: true when the MAC in the MAC field was
+// burned before and is not allowed again (box, record "duplicate-refused"), or the journal
+// cannot answer.
+bool GuardRefuses(Station& station);
+// Burn, before the first module frame: the attempt's opening record. False: refused, send nothing.
+bool BeginBurnAttempt(Station& station, uint32_t image_checksum);
+// Burn, after the commit step: "write-failed", "commit-unconfirmed", or a confirmed commit
+// noted and the return watch started.
+void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed);
+// A fully handled version confirmation from source; success_due when "Success" is about to be
+// shown: the outcome is written first.
+void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_due);
+// Scan tick: a unit that has not come back within kReturnWatchMs: "no-return".
+void CheckReturnDeadline(Station& station);
+// The station closes: a return watch still open ends as "no-return".
+void EndReturnWatchOnClose(Station& station);
+// Firmware upgrade, before the first chunk; false: refused.
+bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8_t* image,
+                          size_t length);
+void EndFirmwareTransfer(Station& station, bool all_confirmed, bool commit_confirmed);
+
+}  // namespace stampwright

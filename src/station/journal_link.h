@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "journal/journal.h"
+
+namespace stampwright {
+
+// The station's tie to the production journal: which journal (or none), and the attempt under
+// way or waiting for the unit's return.
+struct JournalLink {
+  bool enabled = false;      // off with "--journal none": no records, no guard
+  Journal* journal = nullptr;  // not owned; null while enabled means it could not be opened
+  std::string open_error;    // why it could not be opened
+  std::string station_name;
+  // Told every record whose outcome has just been written.
+  std::function<void(const JournalRecord&)> on_outcome;
+  std::function<int64_t()> now = UtcNowMs;
+
+  std::optional<JournalRecord> current;  // begun, no outcome yet
+  bool current_written = false;          // current's opening record is in the journal
+  bool awaiting_return = false;          // current's commit was confirmed
+  uint32_t pressed_tick = 0;             // the command that started current
+  uint32_t commit_tick = 0;
+  // Records with an outcome that the journal could not take yet, oldest first; the flag tells
+  // whether the opening record is in the journal already (then only the outcome is missing).
+  std::vector<std::pair<JournalRecord, bool>> unwritten;
+};
+
+// How long a unit may take to come back under the burned MAC before "no-return".
+inline constexpr uint32_t kReturnWatchMs = 120000;
+
+}  // namespace stampwright

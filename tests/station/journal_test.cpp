@@ -1,0 +1,205 @@
+// The station with its production journal: what a burn records and when, the duplicate guard
+// and its exceptions, and the refusals of a journal that cannot be used.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "journal/sqlite_journal.h"
+#include "programming/mac_database.h"
+#include "station/page_procedure.h"
+#include "support/station_harness.h"
+#include "support/temp_dir.h"
+
+namespace stampwright::station_test {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr char kLabel[] = "02A0C5123456";
+constexpr char kPassword[] = "K7QM2XWP9RTB4HZD";
+const MacAddress kSecondUnit = Mac(0x02, 0xA0, 0xC5, 0x00, 0x00, 0x02);
+
+class JournalStationTest : public InTempDir {
+ protected:
+  void SetUp() override {
+    InTempDir::SetUp();
+    std::ofstream("cam.dbr") << EncodeMacRecord(kLabel, kPassword) << "\n";
+    JournalStatus status;
+    journal = SqliteJournal::Open("journal.db", &status);
+    ASSERT_TRUE(journal) << status.error;
+    h.AddAdapter("eth0", kAdapter0);
+    JournalLink& link = h.station.journal;
+    link.enabled = true;
+    link.journal = journal.get();
+    link.station_name = "line-1";
+    link.on_outcome = [this](const JournalRecord& record) {
+      // Written before any verdict: the status line must not show it yet.
+      verdict_already_shown.push_back(h.page.GetText(kStatusLine, 79) == "Success");
+      outcomes.push_back(record);
+    };
+  }
+
+  void PlugUnit(const MacAddress& mac) {
+    h.Unplug("eth0");
+    SimulatedUnitConfig config;
+    config.mac = mac;
+    unit = &h.Plug("eth0", std::move(config));
+    ScanNow(h.station);
+    ScanNow(h.station);
+    ASSERT_TRUE(h.page.IsEnabled(kBurnButton));
+  }
+
+  void Burn() {
+    h.page.SetText(kNewMacEdit, kLabel);
+    h.page.Clear();
+    OnPageCommand(h.station, kBurnButton);
+  }
+
+  bool TickUntilSuccess() {
+    for (int i = 0; i < 6; ++i) {
+      h.Tick();
+      const auto texts = h.page.StatusTexts();
+      if (std::find(texts.begin(), texts.end(), "Success") != texts.end()) return true;
+    }
+    return false;
+  }
+
+  std::vector<JournalRecord> All() {
+    std::vector<JournalRecord> records;
+    EXPECT_TRUE(journal->Read({}, &records).ok());
+    return records;
+  }
+
+  StationHarness h;
+  std::unique_ptr<SqliteJournal> journal;
+  SimulatedUnit* unit = nullptr;
+  std::vector<JournalRecord> outcomes;
+  std::vector<bool> verdict_already_shown;
+};
+
+TEST_F(JournalStationTest, BurnRecordsSuccessAndTheGuardRefusesTheLabelOnAnotherUnit) {
+  PlugUnit(kUnitMac);
+  Burn();
+  // The opening record was in the journal before the first module frame: it is there now,
+  // without an outcome, committed.
+  std::vector<JournalRecord> records = All();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_FALSE(records[0].outcome);
+  EXPECT_TRUE(records[0].committed);
+  ASSERT_TRUE(TickUntilSuccess());
+
+  records = All();
+  ASSERT_EQ(records.size(), 1u);
+  const JournalRecord& burn = records[0];
+  EXPECT_EQ(burn.outcome, Outcome::kSuccess);
+  EXPECT_EQ(burn.mac, kLabel);
+  EXPECT_EQ(burn.unit_mac_before, "02A0C5000001");
+  EXPECT_EQ(burn.station, "line-1");
+  EXPECT_EQ(burn.adapter, "eth0");
+  EXPECT_EQ(burn.module_class, "PX300 Class B");
+  EXPECT_EQ(burn.attempt, 1);
+  char checksum[16];
+  std::snprintf(checksum, sizeof checksum, "%08x", unit->Flash().ImageChecksum());
+  EXPECT_EQ(burn.image_checksum, checksum);
+  EXPECT_TRUE(burn.burn_ms && burn.return_ms && burn.finished);
+  EXPECT_THAT(verdict_already_shown, ElementsAre(false));
+
+  // The same label scanned for a second unit: refused before anything is sent.
+  PlugUnit(kSecondUnit);
+  const size_t frames_before = h.driver.FramesSent("eth0");
+  const std::string status_before = h.page.GetText(kStatusLine, 79);
+  Burn();
+  EXPECT_EQ(h.driver.FramesSent("eth0"), frames_before);
+  EXPECT_EQ(h.arp_flush.flushes, 1);
+  EXPECT_EQ(h.page.GetText(kStatusLine, 79), status_before);
+  ASSERT_EQ(h.page.message_boxes().size(), 1u);
+  const auto& box = h.page.message_boxes()[0];
+  EXPECT_EQ(box.caption, "Mac Burn");
+  EXPECT_EQ(box.type, kMbIconWarning);
+  EXPECT_EQ(box.text, "MAC 02A0C5123456 was already burned by station line-1 at " +
+                          FormatUtcSeconds(*burn.committed) + " UTC.");
+  records = All();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].outcome, Outcome::kDuplicateRefused);
+  EXPECT_EQ(records[1].attempt, 2);
+  EXPECT_EQ(records[1].unit_mac_before, "02A0C5000002");
+}
+
+TEST_F(JournalStationTest, ReworkOfTheSameUnitAndAReleaseAllowOneMoreBurn) {
+  PlugUnit(kUnitMac);
+  Burn();
+  ASSERT_TRUE(TickUntilSuccess());
+  // Rework: the unit on the wire answers under the label's MAC.
+  Burn();
+  ASSERT_TRUE(h.page.message_boxes().empty());
+  ASSERT_TRUE(TickUntilSuccess());
+
+  // A supervisor releases the MAC: a second unit may take it once, then never again.
+  JournalRecord release;
+  release.kind = RecordKind::kRelease;
+  release.mac = kLabel;
+  release.station = "supervisor";
+  release.reason = "label reprinted";
+  release.started = UtcNowMs() + 1;
+  ASSERT_TRUE(journal->Append(release).ok());
+  h.station.journal.now = [] { return UtcNowMs() + 10; };
+  PlugUnit(kSecondUnit);
+  Burn();
+  EXPECT_THAT(h.page.message_boxes(), IsEmpty());
+  ASSERT_TRUE(TickUntilSuccess());
+  PlugUnit(Mac(0x02, 0xA0, 0xC5, 0x00, 0x00, 0x03));
+  Burn();
+  ASSERT_EQ(h.page.message_boxes().size(), 1u);
+
+  std::vector<Outcome> seen;
+  for (const JournalRecord& r : All()) {
+    if (r.outcome) seen.push_back(*r.outcome);
+  }
+  EXPECT_THAT(seen, ElementsAre(Outcome::kSuccess, Outcome::kSuccess, Outcome::kSuccess,
+                                Outcome::kDuplicateRefused));
+}
+
+TEST_F(JournalStationTest, UnusableJournalRefusesBurnAndBrowseAndSendsNothing) {
+  PlugUnit(kUnitMac);
+  h.station.journal.journal = nullptr;
+  h.station.journal.open_error = "cannot open journal 'x/journal.db': unable to open database file";
+  const size_t frames_before = h.driver.FramesSent("eth0");
+  Burn();
+  h.page.QueueFileDialogAnswer(std::string("fw.nvm"));
+  OnPageCommand(h.station, kBrowseButton);
+  EXPECT_EQ(h.driver.FramesSent("eth0"), frames_before);
+  EXPECT_EQ(h.arp_flush.flushes, 0);
+  ASSERT_EQ(h.page.message_boxes().size(), 2u);
+  for (const auto& box : h.page.message_boxes()) {
+    EXPECT_EQ(box.caption, "Mac Burn");
+    EXPECT_EQ(box.text, "Journal error: " + h.station.journal.open_error);
+  }
+
+  // A journal that stops taking writes: refused at the attempt's opening record, nothing sent;
+  // the refusal is recorded as "journal-error" once the journal takes writes again.
+  h.station.journal.journal = journal.get();
+  ASSERT_FALSE(journal->database() == nullptr);
+  sqlite3_exec(journal->database(), "PRAGMA query_only=1", nullptr, nullptr, nullptr);
+  h.page.Clear();
+  Burn();
+  EXPECT_EQ(unit->RequestCount(kVsWrModReq), 0u);
+  ASSERT_EQ(h.page.message_boxes().size(), 1u);
+  EXPECT_THAT(h.page.message_boxes()[0].text, ::testing::StartsWith("Journal error: "));
+  sqlite3_exec(journal->database(), "PRAGMA query_only=0", nullptr, nullptr, nullptr);
+  Burn();
+  ASSERT_TRUE(TickUntilSuccess());
+  std::vector<Outcome> seen;
+  for (const JournalRecord& r : All()) seen.push_back(r.outcome.value_or(Outcome::kCount));
+  EXPECT_THAT(seen, Contains(Outcome::kJournalError));
+  EXPECT_THAT(seen, Contains(Outcome::kSuccess));
+}
+
+}  // namespace
+}  // namespace stampwright::station_test

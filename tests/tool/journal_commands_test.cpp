@@ -1,0 +1,140 @@
+// stampwright-tool journal: reconcile after a fault soak, scrap and release, list, and the html
+// report rendered by a real browser.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "journal/sqlite_journal.h"
+#include "support/soak_scenario.h"
+#include "support/tool_runner.h"
+
+namespace stampwright {
+namespace {
+
+using ::testing::HasSubstr;
+using tool_test::ToolResult;
+
+class JournalCommandTest : public tool_test::ToolDirectoryTest {
+ protected:
+  std::vector<std::string> Journal(std::vector<std::string> arguments) {
+    arguments.insert(arguments.begin(), "journal");
+    return arguments;
+  }
+};
+
+TEST_F(JournalCommandTest, SoakOfFaultyBurnsReconcilesWithoutDifference) {
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir_);
+  int soak_successes = 0;
+  {
+    JournalStatus status;
+    auto journal = SqliteJournal::Open("journal.db", &status);
+    ASSERT_TRUE(journal) << status.error;
+    soak::Soak soak(200, 20261208);
+    JournalLink& link = soak.station().journal;
+    link.enabled = true;
+    link.journal = journal.get();
+    link.station_name = "soak";
+    const soak::SoakReport report = soak.Run();
+    EXPECT_THAT(report.violations, ::testing::IsEmpty());
+    soak_successes = report.Count(soak::Outcome::kSuccess);
+    std::vector<JournalRecord> records;
+    ASSERT_TRUE(journal->Read({}, &records).ok());
+    int successes = 0;
+    for (const JournalRecord& r : records) successes += r.outcome == Outcome::kSuccess;
+    EXPECT_EQ(successes, soak_successes) << "every \"Success\" shown is a \"success\" recorded";
+    EXPECT_EQ(records.size(), 200u);
+  }
+  std::filesystem::current_path(previous);
+
+  ToolResult result = Run(Journal({"reconcile", "cam.dbr"}));
+  EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_TRUE(tool_test::Has(result.out, "records: 200"));
+  EXPECT_TRUE(tool_test::Has(result.out, "difference: 0")) << result.out;
+
+  // A MAC burned that the database file does not hold is an anomaly.
+  Write("short.dbr", "");
+  result = Run(Journal({"reconcile", "short.dbr", "--format", "json"}));
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_THAT(result.out, HasSubstr("\"records\":0,\"burned\":0"));
+  EXPECT_THAT(result.out, HasSubstr("burned but not in the database file"));
+}
+
+TEST_F(JournalCommandTest, ScrapAndReleaseAppendRecordsThatListShows) {
+  Write("cam.dbr", EncodeMacRecord("02A0C5000001", "AAAABBBBCCCCDDDD") + "\n" +
+                       EncodeMacRecord("02A0C5000002", "AAAABBBBCCCCDDDE") + "\n");
+  EXPECT_EQ(Run(Journal({"scrap", "02a0c5000001", "--reason", "label torn"})).exit_code, 0);
+  EXPECT_EQ(Run(Journal({"release", "02A0C5000002", "--reason", "rework, \"B\""})).exit_code, 0);
+  EXPECT_EQ(Run(Journal({"release", "02A0C5000002"})).exit_code, 2) << "a reason is required";
+  EXPECT_EQ(Run(Journal({"scrap", "02A0C50000"})).exit_code, 2);
+
+  ToolResult list = Run(Journal({"list", "--format", "csv"}));
+  ASSERT_EQ(list.exit_code, 0) << list.err;
+  EXPECT_THAT(list.out, HasSubstr("id,station,adapter,kind,mac,unit_mac_before,chip,module_class,"
+                                  "firmware_version,image_checksum,outcome,started,finished"));
+  EXPECT_THAT(list.out, HasSubstr(",scrap,02A0C5000001,"));
+  EXPECT_THAT(list.out, HasSubstr(",\"rework, \"\"B\"\"\""));
+  list = Run(Journal({"list", "--mac", "02A0C5000002"}));
+  EXPECT_THAT(list.out, HasSubstr("\"kind\":\"release\",\"mac\":\"02A0C5000002\""));
+  EXPECT_THAT(list.out, ::testing::Not(HasSubstr("02A0C5000001")));
+
+  const ToolResult reconcile = Run(Journal({"reconcile", "cam.dbr", "--format", "json"}));
+  EXPECT_EQ(reconcile.out,
+            "{\"records\":2,\"burned\":0,\"scrapped\":1,\"released\":1,\"unused\":1,\"anomalies\":[]}\n");
+}
+
+TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
+  {
+    JournalStatus status;
+    auto journal = SqliteJournal::Open((dir_ / "journal.db").string(), &status);
+    ASSERT_TRUE(journal) << status.error;
+    const Outcome outcomes[] = {Outcome::kSuccess, Outcome::kSuccess, Outcome::kWriteFailed,
+                                Outcome::kSuccess, Outcome::kDuplicateRefused};
+    int64_t t = 1765180800000;  // 2025-12-08 08:00 UTC
+    for (int i = 0; i < 5; ++i, t += 1500000) {
+      JournalRecord r;
+      r.station = "s1";
+      r.mac = "02A0C500000" + std::to_string(i % 3);
+      r.started = t;
+      ASSERT_TRUE(journal->Append(r).ok());
+      ASSERT_TRUE(journal->Finish(r.id, outcomes[i], t + 4000, 2500, 1500).ok());
+    }
+  }
+  const ToolResult text = Run(Journal({"report"}));
+  EXPECT_THAT(text.out, HasSubstr("burn_ms: median 2500, p95 2500"));
+  const ToolResult html = Run(Journal({"report", "--format", "html", "--by", "shift"}));
+  ASSERT_EQ(html.exit_code, 0) << html.err;
+  Write("report.html", html.out);
+
+  const char* chromium = "/usr/bin/chromium";
+  if (::access(chromium, X_OK) != 0) GTEST_SKIP() << "Debian's chromium is not installed";
+  // The flags this machine needs: no sandbox as root, nothing fetched from outside.
+  const std::string profile = (dir_ / "profile").string();
+  const std::string command =
+      std::string(chromium) +
+      " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+      " --disable-background-networking --disable-component-update --disable-sync"
+      " --user-data-dir=" + tool_test::ShellQuote(profile) +
+      " --dump-dom " + tool_test::ShellQuote("file://" + (dir_ / "report.html").string()) +
+      " 2>/dev/null";
+  std::FILE* pipe = ::popen(("timeout 60 " + command).c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string dom;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) dom.append(buffer, n);
+  ASSERT_EQ(::pclose(pipe), 0);
+  // The browser parsed the page into both charts with their bars.
+  EXPECT_THAT(dom, HasSubstr("<svg id=\"pareto\""));
+  EXPECT_THAT(dom, HasSubstr("<svg id=\"units-per-hour\""));
+  EXPECT_THAT(dom, HasSubstr(">success</text><rect class=\"bar\""));
+  EXPECT_THAT(dom, HasSubstr(">2025-12-08 08:00</text><rect class=\"bar\""));
+}
+
+}  // namespace
+}  // namespace stampwright

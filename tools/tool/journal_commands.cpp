@@ -1,0 +1,248 @@
+// "journal list|report|reconcile|scrap|release": the production journal read and added to.
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "journal/export.h"
+#include "journal/journal.h"
+#include "journal_common.h"
+#include "programming/mac_database.h"
+
+namespace stampwright::tool {
+namespace {
+
+constexpr const char* kCommand = "journal";
+
+bool IsMacText(const std::string& text) {
+  if (text.size() != 12) return false;
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
+std::string UpperMac(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+int RunList(const JournalArguments& arguments) {
+  RecordFilter filter;
+  std::string error;
+  if (!TakeTimeWindow(arguments, &filter, &error)) return UsageError(kCommand, error.c_str());
+  filter.mac = UpperMac(arguments.Get("--mac"));
+  const std::string format = arguments.Get("--format", "jsonl");
+  if (format != "jsonl" && format != "csv") return UsageError(kCommand, "--format is jsonl or csv");
+  auto journal = OpenToolJournal(arguments);
+  if (!journal) return kExitFailure;
+  std::vector<JournalRecord> records;
+  if (const JournalStatus status = journal->Read(filter, &records); !status.ok()) {
+    return Failure(kCommand, status.error.c_str());
+  }
+  if (format == "csv") std::printf("%s\n", RecordCsvHeader().c_str());
+  for (const JournalRecord& record : records) {
+    std::printf("%s\n", (format == "csv" ? RecordCsvLine(record) : RecordJson(record)).c_str());
+  }
+  return kExitOk;
+}
+
+// scrap and release: one record of their own, never a change to another.
+int RunMark(const JournalArguments& arguments, RecordKind kind) {
+  if (arguments.operands.size() != 2) return UsageError(kCommand, "expects one MAC");
+  const std::string mac = UpperMac(arguments.operands[1]);
+  if (!IsMacText(mac)) return UsageError(kCommand, "the MAC is 12 hex digits");
+  const std::string reason = arguments.Get("--reason");
+  if (reason.empty()) return UsageError(kCommand, "--reason TEXT is required");
+  auto journal = OpenToolJournal(arguments);
+  if (!journal) return kExitFailure;
+  JournalRecord record;
+  record.station = arguments.Get("--station", "stampwright-tool");
+  record.kind = kind;
+  record.mac = mac;
+  record.reason = reason;
+  record.started = UtcNowMs();
+  if (const JournalStatus status = journal->Append(record); !status.ok()) {
+    return Failure(kCommand, status.error.c_str());
+  }
+  std::printf("%s\n", RecordJson(record).c_str());
+  return kExitOk;
+}
+
+// The MACs a cam.dbr holds, read as the station reads it.
+bool ReadDatabaseMacs(const std::string& path, const std::string& prefix, std::set<std::string>* macs) {
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return false;
+  char line[kMacDatabaseReadSize + 1];
+  while (std::fgets(line, sizeof line, file) != nullptr) {
+    if (auto record = DecodeMacRecord(std::string_view(line, std::strlen(line)), prefix)) {
+      macs->insert(record->mac_text);
+    }
+  }
+  std::fclose(file);
+  return true;
+}
+
+struct Reconciliation {
+  size_t records = 0, burned = 0, scrapped = 0, released = 0, unused = 0;
+  std::vector<std::string> anomalies;
+};
+
+Reconciliation Reconcile(const std::set<std::string>& file_macs, const std::vector<JournalRecord>& records) {
+  struct MacHistory {
+    bool burned = false, scrapped = false, released = false;
+    bool released_since_commit = true;  // nothing burned yet
+    std::string last_unit;
+  };
+  std::map<std::string, MacHistory> history;
+  std::vector<std::string> anomalies;
+  // Oldest first; a commit counts at its confirmation, a release at its time.
+  std::vector<const JournalRecord*> events;
+  for (const JournalRecord& r : records) events.push_back(&r);
+  std::stable_sort(events.begin(), events.end(), [](const JournalRecord* a, const JournalRecord* b) {
+    return a->committed.value_or(a->started) < b->committed.value_or(b->started);
+  });
+  for (const JournalRecord* r : events) {
+    MacHistory& h = history[r->mac];
+    if (r->kind == RecordKind::kScrap) h.scrapped = true;
+    if (r->kind == RecordKind::kRelease) {
+      h.released = true;
+      h.released_since_commit = true;
+    }
+    if (r->kind != RecordKind::kBurn || !r->committed) continue;
+    // A second commit into another unit (not the rework of the unit that carries the MAC).
+    if (h.burned && !h.released_since_commit && r->unit_mac_before != r->mac) {
+      anomalies.push_back("MAC " + r->mac + " committed twice without a release between (attempt " +
+                          r->id + " by station " + r->station + ")");
+    }
+    h.burned = true;
+    h.released_since_commit = false;
+  }
+  Reconciliation result;
+  result.records = file_macs.size();
+  for (const auto& [mac, h] : history) {
+    if (h.burned && file_macs.count(mac) == 0) {
+      anomalies.insert(anomalies.begin(), "MAC " + mac + " burned but not in the database file");
+    }
+  }
+  for (const std::string& mac : file_macs) {
+    const auto found = history.find(mac);
+    const MacHistory h = found == history.end() ? MacHistory{} : found->second;
+    result.burned += h.burned;
+    result.scrapped += h.scrapped;
+    result.released += h.released;
+    result.unused += !h.burned && !h.scrapped;
+  }
+  result.anomalies = std::move(anomalies);
+  return result;
+}
+
+int RunReconcile(const JournalArguments& arguments) {
+  if (arguments.operands.size() != 2) return UsageError(kCommand, "expects the CAMDBR file");
+  const std::string format = arguments.Get("--format", "text");
+  if (format != "text" && format != "json") return UsageError(kCommand, "--format is text or json");
+  std::set<std::string> macs;
+  const std::string prefix = UpperMac(arguments.Get("--mac-prefix", std::string(kDefaultMacPrefix)));
+  if (!ReadDatabaseMacs(arguments.operands[1], prefix, &macs)) {
+    return Failure(kCommand, ("cannot read " + arguments.operands[1]).c_str());
+  }
+  auto journal = OpenToolJournal(arguments);
+  if (!journal) return kExitFailure;
+  std::vector<JournalRecord> records;
+  if (const JournalStatus status = journal->Read({}, &records); !status.ok()) {
+    return Failure(kCommand, status.error.c_str());
+  }
+  const Reconciliation r = Reconcile(macs, records);
+  if (format == "json") {
+    std::string anomalies;
+    for (const std::string& a : r.anomalies) anomalies += (anomalies.empty() ? "" : ",") + JsonString(a);
+    std::printf("{\"records\":%zu,\"burned\":%zu,\"scrapped\":%zu,\"released\":%zu,\"unused\":%zu,"
+                "\"anomalies\":[%s]}\n",
+                r.records, r.burned, r.scrapped, r.released, r.unused, anomalies.c_str());
+  } else {
+    std::printf("records: %zu\nburned: %zu\nscrapped: %zu\nreleased: %zu\nunused: %zu\n", r.records,
+                r.burned, r.scrapped, r.released, r.unused);
+    for (const std::string& a : r.anomalies) std::printf("anomaly: %s\n", a.c_str());
+    std::printf("difference: %zu\n", r.anomalies.size());
+  }
+  return r.anomalies.empty() ? kExitOk : kExitFailure;
+}
+
+}  // namespace
+
+JournalArguments ParseJournalArguments(int argc, char** argv, int first,
+                                       const std::set<std::string>& allowed) {
+  JournalArguments arguments;
+  for (int i = first; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.starts_with("--")) {
+      if (allowed.count(argument) == 0) {
+        arguments.error = "unknown option " + argument;
+        return arguments;
+      }
+      if (i + 1 >= argc) {
+        arguments.error = argument + " needs a value";
+        return arguments;
+      }
+      arguments.options[argument] = argv[++i];
+    } else {
+      arguments.operands.push_back(argument);
+    }
+  }
+  return arguments;
+}
+
+bool TakeTimeWindow(const JournalArguments& arguments, RecordFilter* filter, std::string* error) {
+  for (const char* name : {"--since", "--until"}) {
+    const std::string text = arguments.Get(name);
+    if (text.empty()) continue;
+    const std::optional<int64_t> time = ParseUtcTime(text);
+    if (!time) {
+      *error = std::string(name) + " expects YYYY-MM-DD[THH:MM[:SS]] (UTC), not '" + text + "'";
+      return false;
+    }
+    (std::strcmp(name, "--since") == 0 ? filter->since : filter->until) = *time;
+  }
+  return true;
+}
+
+std::unique_ptr<Journal> OpenToolJournal(const JournalArguments& arguments) {
+  const std::string target = arguments.Get("--journal", kDefaultJournalTarget);
+  if (target == kNoJournalTarget) {
+    Failure(kCommand, "--journal none has no records");
+    return nullptr;
+  }
+  OpenedJournal opened = OpenJournal(target);
+  if (!opened.status.ok()) Failure(kCommand, opened.status.error.c_str());
+  return std::move(opened.journal);
+}
+
+int RunJournal(int argc, char** argv) {
+  if (argc < 2) return UsageError(kCommand, "expects list, report, reconcile, scrap or release");
+  const std::string sub = argv[1];
+  const std::map<std::string, std::set<std::string>> allowed = {
+      {"list", {"--journal", "--mac", "--since", "--until", "--format"}},
+      {"report", {"--journal", "--since", "--until", "--by", "--format"}},
+      {"reconcile", {"--journal", "--format", "--mac-prefix"}},
+      {"scrap", {"--journal", "--reason", "--station"}},
+      {"release", {"--journal", "--reason", "--station"}},
+  };
+  const auto found = allowed.find(sub);
+  if (found == allowed.end()) return UsageError(kCommand, ("unknown subcommand " + sub).c_str());
+  const JournalArguments arguments = ParseJournalArguments(argc, argv, 1, found->second);
+  if (!arguments.error.empty()) return UsageError(kCommand, arguments.error.c_str());
+  if (sub == "list" || sub == "report") {
+    if (arguments.operands.size() != 1) return UsageError(kCommand, "too many arguments");
+    return sub == "list" ? RunList(arguments) : RunJournalReport(arguments);
+  }
+  if (sub == "reconcile") return RunReconcile(arguments);
+  return RunMark(arguments, sub == "scrap" ? RecordKind::kScrap : RecordKind::kRelease);
+}
+
+}  // namespace stampwright::tool
