@@ -38,6 +38,7 @@ int RunList(const JournalArguments& arguments) {
   std::string error;
   if (!TakeTimeWindow(arguments, &filter, &error)) return UsageError(kCommand, error.c_str());
   filter.mac = UpperMac(arguments.Get("--mac"));
+  filter.station = arguments.Get("--station");
   const std::string format = arguments.Get("--format", "jsonl");
   if (format != "jsonl" && format != "csv") return UsageError(kCommand, "--format is jsonl or csv");
   auto journal = OpenToolJournal(arguments);
@@ -219,15 +220,22 @@ std::unique_ptr<Journal> OpenToolJournal(const JournalArguments& arguments) {
     return nullptr;
   }
   OpenedJournal opened = OpenJournal(target);
-  if (!opened.status.ok()) Failure(kCommand, opened.status.error.c_str());
+  if (!opened.status.ok()) {
+    Failure(kCommand, ((opened.status.unavailable ? "Journal unavailable: " : "") +
+                       opened.status.error).c_str());
+  }
   return std::move(opened.journal);
 }
 
 int RunJournal(int argc, char** argv) {
-  if (argc < 2) return UsageError(kCommand, "expects list, report, reconcile, scrap or release");
+  if (argc < 2) {
+    return UsageError(kCommand, "expects list, report, reconcile, scrap, release, init or lease");
+  }
   const std::string sub = argv[1];
+  if (sub == "init") return RunJournalInit(argc - 1, argv + 1);
+  if (sub == "lease") return RunJournalLease(argc - 1, argv + 1);
   const std::map<std::string, std::set<std::string>> allowed = {
-      {"list", {"--journal", "--mac", "--since", "--until", "--format"}},
+      {"list", {"--journal", "--mac", "--since", "--until", "--format", "--station"}},
       {"report", {"--journal", "--since", "--until", "--by", "--format"}},
       {"reconcile", {"--journal", "--format", "--mac-prefix"}},
       {"scrap", {"--journal", "--reason", "--station"}},

@@ -25,8 +25,9 @@ constexpr std::array kCommands = {
     ToolCommand{"db", "lookup MAC [FILE] | encode MAC PASSWORD [--mac-prefix XXXXXX]",
                 "MAC database: look a MAC up as the station does, or make a record line", RunDb},
     ToolCommand{"journal",
-                "list|report|reconcile CAMDBR|scrap MAC|release MAC [--journal TARGET] ...",
-                "the production journal: list, report, reconcile with a cam.dbr, scrap, release",
+                "list|report|reconcile CAMDBR|scrap MAC|release MAC|init|lease [--journal TARGET] ...",
+                "the production journal: list, report, reconcile with a cam.dbr, scrap, release; "
+                "a line's database: init, lease",
                 RunJournal},
 };
 
