@@ -160,15 +160,41 @@ int RunReconcile(const JournalArguments& arguments) {
     return Failure(kCommand, status.error.c_str());
   }
   const Reconciliation r = Reconcile(macs, records);
+  // A line's journal: the MACs each station burned (by the last confirmed commit of each MAC).
+  std::map<std::string, std::string> last_burner;
+  std::map<std::string, int64_t> last_commit;
+  std::set<std::string> stations;
+  for (const JournalRecord& record : records) {
+    if (record.kind != RecordKind::kBurn) continue;
+    stations.insert(record.station);
+    if (record.committed && *record.committed >= last_commit[record.mac]) {
+      last_commit[record.mac] = *record.committed;
+      last_burner[record.mac] = record.station;
+    }
+  }
+  std::map<std::string, size_t> burned_by;
+  if (stations.size() > 1) {
+    for (const std::string& station : stations) burned_by[station] = 0;
+    for (const auto& [mac, station] : last_burner) ++burned_by[station];
+  }
   if (format == "json") {
     std::string anomalies;
     for (const std::string& a : r.anomalies) anomalies += (anomalies.empty() ? "" : ",") + JsonString(a);
+    std::string per_station;
+    for (const auto& [station, count] : burned_by) {
+      per_station += std::string(per_station.empty() ? "" : ",") + "{\"station\":" +
+                     JsonString(station) + ",\"burned\":" + std::to_string(count) + "}";
+    }
     std::printf("{\"records\":%zu,\"burned\":%zu,\"scrapped\":%zu,\"released\":%zu,\"unused\":%zu,"
-                "\"anomalies\":[%s]}\n",
-                r.records, r.burned, r.scrapped, r.released, r.unused, anomalies.c_str());
+                "\"anomalies\":[%s]%s}\n",
+                r.records, r.burned, r.scrapped, r.released, r.unused, anomalies.c_str(),
+                burned_by.empty() ? "" : (",\"stations\":[" + per_station + "]").c_str());
   } else {
     std::printf("records: %zu\nburned: %zu\nscrapped: %zu\nreleased: %zu\nunused: %zu\n", r.records,
                 r.burned, r.scrapped, r.released, r.unused);
+    for (const auto& [station, count] : burned_by) {
+      std::printf("station %s: burned %zu\n", station.c_str(), count);
+    }
     for (const std::string& a : r.anomalies) std::printf("anomaly: %s\n", a.c_str());
     std::printf("difference: %zu\n", r.anomalies.size());
   }

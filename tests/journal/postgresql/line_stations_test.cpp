@@ -277,6 +277,22 @@ TEST_F(LineStationsTest, EveryMacIsBurnedOnceAcrossTheLine) {
   EXPECT_EQ(successes.size(), static_cast<size_t>(kMacs));
   ExpectCentralHoldsEveryAttemptOnce();
   CloseAll();
+
+  // The tool over the line's journal: every station's records, per-station rows.
+  std::ofstream(scratch_ / "cam.dbr") << camdbr_;
+  const std::string target = Target(supervisor_login_);
+  const auto reconciled = tool_test::RunTool(scratch_, {"journal", "reconcile", "cam.dbr", "--journal", target});
+  EXPECT_EQ(reconciled.exit_code, 0) << reconciled.out << reconciled.err;
+  EXPECT_NE(reconciled.out.find("burned: 20\n"), std::string::npos) << reconciled.out;
+  EXPECT_TRUE(reconciled.out.ends_with("difference: 0\n")) << reconciled.out;
+  const auto report = tool_test::RunTool(scratch_, {"journal", "report", "--journal", target});
+  EXPECT_NE(report.out.find("by station:\n  line-a  attempts "), std::string::npos) << report.out;
+  for (const LineStation& s : stations_) {
+    EXPECT_NE(reconciled.out.find("station " + s.name + ": burned "), std::string::npos);
+    const auto listed = tool_test::RunTool(scratch_, {"journal", "list", "--station", s.name, "--journal", target});
+    EXPECT_EQ(static_cast<size_t>(std::count(listed.out.begin(), listed.out.end(), '\n')),
+              s.reported_ids.size()) << listed.err;
+  }
 }
 
 TEST_F(LineStationsTest, LeasedMacsBurnThroughAnOutageAndNothingIsLostOrDoubled) {
