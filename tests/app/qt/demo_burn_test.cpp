@@ -284,7 +284,7 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   ASSERT_NE(read_image.GetMacAddress(), *new_mac);
   RecordingArpFlush arp_flush;
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
-                                  StationSettings{}};
+                                  StationSettings{}, JournalLink{}};
 
   Operator person(record.mac_text, clock);
   char name[] = "stampwright";

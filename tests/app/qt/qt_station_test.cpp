@@ -290,7 +290,7 @@ TEST_F(FrontEndTest, WindowRunsCreationShowsTheSheetAndEndsAtClose) {
   VirtualClock clock;
   VirtualDriver driver(clock);
   RecordingArpFlush arp_flush;
-  FrontEndEnvironment environment{driver, clock, arp_flush, Loaded(), StationSettings{}};
+  FrontEndEnvironment environment{driver, clock, arp_flush, Loaded(), StationSettings{}, JournalLink{}};
   WriteCounter writes(kStateFile);
   ASSERT_TRUE(writes.ok());
 
