@@ -25,7 +25,8 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--oui", Kind::kValue, "XX:XX:XX", "vendor OUI in the management messages (default 00:B0:52)"},
     {"--full-waits", Kind::kFlag, "", "wait the full time after every request, even once answered"},
     {"--mac-prefix", Kind::kValue, "XXXXXX", "first three MAC octets of the database, six hex digits"},
-    {"--journal", Kind::kValue, "TARGET", "production journal file (default journal.db; none: off)"},
+    {"--journal", Kind::kValue, "TARGET",
+     "production journal file (default journal.db; none: off), or a line's postgresql:// database"},
     {"--station", Kind::kValue, "NAME", "this station's name in the journal (default: host name)"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
@@ -68,7 +69,7 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
     if (!prefix) return "--mac-prefix expects six hex digits, not " + quoted;
     options.mac_prefix = std::move(*prefix);
   } else if (name == "--journal") {
-    if (value.empty()) return "--journal needs a file path, or none";
+    if (value.empty()) return "--journal needs a file path, a postgresql:// database, or none";
     options.journal = std::string(value);
   } else if (name == "--station") {
     if (value.empty()) return "--station needs a name";

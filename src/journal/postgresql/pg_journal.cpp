@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <unordered_set>
 
+#include <nlohmann/json.hpp>
+
 #include "journal/postgresql/pg_schema.h"
 
 namespace stampwright {
@@ -56,8 +58,8 @@ constexpr PgStatement kOpenClaimHolder{
     "open_claim_holder",
     "SELECT station FROM stampwright.claims WHERE mac = $1::bigint AND ended IS NULL"};
 
-// Forwarding: each statement does nothing when its row is there already (the record's UUID), so
-// a batch sent twice, after a lost answer or a restart, changes nothing.
+// One record as it is given: by the claim's transaction, and for a supervisor's scrap or
+// release. The attempt number counts the line's attempts of its MAC.
 constexpr PgStatement kInsertRecord{
     "insert_record",
     "INSERT INTO stampwright.records (id, station, adapter, kind, mac, unit_mac_before, chip,"
@@ -68,25 +70,57 @@ constexpr PgStatement kInsertRecord{
     "   WHERE mac = $5 AND kind = $4) END,"
     " $12, $13, $14::bigint, $15, $16)"
     " ON CONFLICT (id) DO NOTHING"};
-// A claim made in the outbox (a leased MAC while the database was away). Never displaces an open
-// claim of another attempt: that conflict, too, is left alone, and reconcile shows it.
-constexpr PgStatement kForwardClaim{
-    "forward_claim",
-    "INSERT INTO stampwright.claims (record_id, mac, station, claimed)"
-    " VALUES ($1::uuid, $2::bigint, $3, stampwright.from_ms($4)) ON CONFLICT DO NOTHING"};
-constexpr PgStatement kInsertCommit{
-    "insert_commit",
+
+// Forwarding: a batch of records as one JSON array (see BatchJson); each statement does nothing
+// for rows that are there already (the record's UUID), so a batch sent twice, after a lost
+// answer or a restart, changes nothing. A record's attempt number counts the line's attempts of
+// its MAC, those earlier in the same batch included.
+constexpr PgStatement kForwardRecords{
+    "forward_records",
+    "WITH x AS (SELECT * FROM json_to_recordset($1::json) AS x(ord int, id uuid, station text,"
+    "   adapter text, kind text, mac text, unit_mac_before text, chip text, module_class text,"
+    "   firmware_version text, image_checksum text, started bigint, config text,"
+    "   firmware_name text, firmware_size bigint, firmware_sha256 text, reason text)),"
+    " fresh AS (SELECT x.* FROM x WHERE NOT EXISTS"
+    "   (SELECT 1 FROM stampwright.records r WHERE r.id = x.id))"
+    " INSERT INTO stampwright.records (id, station, adapter, kind, mac, unit_mac_before, chip,"
+    "   module_class, firmware_version, image_checksum, started, attempt, config, firmware_name,"
+    "   firmware_size, firmware_sha256, reason)"
+    " SELECT id, station, adapter, kind, mac, unit_mac_before, chip, module_class,"
+    "   firmware_version, image_checksum, stampwright.from_ms(started),"
+    "   CASE WHEN kind IN ('burn', 'firmware') THEN (SELECT count(*) FROM stampwright.records r"
+    "     WHERE r.mac = fresh.mac AND r.kind = fresh.kind)"
+    "     + row_number() OVER (PARTITION BY mac, kind ORDER BY ord) END,"
+    "   config, firmware_name, firmware_size, firmware_sha256, reason"
+    " FROM fresh ORDER BY ord ON CONFLICT (id) DO NOTHING"};
+// Claims of burns made in the outbox (leased MACs while the database was away), ended at once
+// when the outcome is known. Never displaces an open claim of another attempt: that conflict,
+// too, is left alone, and reconcile shows it.
+constexpr PgStatement kForwardClaims{
+    "forward_claims",
+    "INSERT INTO stampwright.claims (record_id, mac, station, claimed, ended, outcome)"
+    " SELECT id, macnum, station, stampwright.from_ms(started), stampwright.from_ms(finished),"
+    "   outcome FROM json_to_recordset($1::json) AS x(ord int, id uuid, macnum bigint,"
+    "   station text, started bigint, finished bigint, outcome text, claim boolean)"
+    " WHERE claim ORDER BY ord ON CONFLICT DO NOTHING"};
+constexpr PgStatement kForwardCommits{
+    "forward_commits",
     "INSERT INTO stampwright.commits (record_id, committed)"
-    " VALUES ($1::uuid, stampwright.from_ms($2)) ON CONFLICT DO NOTHING"};
-constexpr PgStatement kInsertOutcome{
-    "insert_outcome",
+    " SELECT id, stampwright.from_ms(committed)"
+    " FROM json_to_recordset($1::json) AS x(id uuid, committed bigint)"
+    " WHERE committed IS NOT NULL ON CONFLICT DO NOTHING"};
+constexpr PgStatement kForwardOutcomes{
+    "forward_outcomes",
     "INSERT INTO stampwright.outcomes (record_id, outcome, finished, burn_ms, return_ms)"
-    " VALUES ($1::uuid, $2, stampwright.from_ms($3), $4::bigint, $5::bigint)"
-    " ON CONFLICT DO NOTHING"};
-constexpr PgStatement kEndClaim{
-    "end_claim",
-    "UPDATE stampwright.claims SET ended = stampwright.from_ms($2), outcome = $3"
-    " WHERE record_id = $1::uuid AND ended IS NULL"};
+    " SELECT id, outcome, stampwright.from_ms(finished), burn_ms, return_ms"
+    " FROM json_to_recordset($1::json) AS x(id uuid, outcome text, finished bigint,"
+    "   burn_ms bigint, return_ms bigint)"
+    " WHERE outcome IS NOT NULL ON CONFLICT DO NOTHING"};
+constexpr PgStatement kForwardEndClaims{
+    "forward_end_claims",
+    "UPDATE stampwright.claims c SET ended = stampwright.from_ms(x.finished), outcome = x.outcome"
+    " FROM json_to_recordset($1::json) AS x(id uuid, outcome text, finished bigint)"
+    " WHERE c.record_id = x.id AND c.ended IS NULL AND x.outcome IS NOT NULL"};
 
 constexpr PgStatement kLastCommit{
     "last_commit",
@@ -239,6 +273,51 @@ bool ClaimsNothing(const JournalRecord& record) {
   if (record.kind != RecordKind::kBurn) return true;
   return record.outcome == Outcome::kDuplicateRefused || record.outcome == Outcome::kLookupFailed ||
          record.outcome == Outcome::kJournalError;
+}
+
+nlohmann::json JsonText(const std::string& text) {
+  return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
+}
+
+nlohmann::json JsonNumber(std::optional<int64_t> value) {
+  return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
+}
+
+// The records of one forwarding batch, in order, with what each statement reads.
+std::string BatchJson(const std::vector<JournalRecord>& records) {
+  nlohmann::json rows = nlohmann::json::array();
+  int ord = 0;
+  for (const JournalRecord& r : records) {
+    const std::optional<int64_t> mac = MacNumber(r.mac);
+    rows.push_back({
+        {"ord", ord++},
+        {"id", r.id},
+        {"station", r.station},
+        {"adapter", JsonText(r.adapter)},
+        {"kind", std::string(RecordKindName(r.kind))},
+        {"mac", r.mac},
+        {"macnum", JsonNumber(mac)},
+        {"claim", mac.has_value() && !ClaimsNothing(r)},
+        {"unit_mac_before", JsonText(r.unit_mac_before)},
+        {"chip", JsonText(r.chip)},
+        {"module_class", JsonText(r.module_class)},
+        {"firmware_version", JsonText(r.firmware_version)},
+        {"image_checksum", JsonText(r.image_checksum)},
+        {"started", r.started},
+        {"config", JsonText(r.config)},
+        {"firmware_name", JsonText(r.firmware_name)},
+        {"firmware_size", JsonNumber(r.firmware_size)},
+        {"firmware_sha256", JsonText(r.firmware_sha256)},
+        {"reason", JsonText(r.reason)},
+        {"committed", JsonNumber(r.committed)},
+        {"outcome", r.outcome ? nlohmann::json(std::string(OutcomeName(*r.outcome))) : nlohmann::json(nullptr)},
+        {"finished", r.outcome ? nlohmann::json(r.finished.value_or(r.started)) : nlohmann::json(nullptr)},
+        {"burn_ms", JsonNumber(r.burn_ms)},
+        {"return_ms", JsonNumber(r.return_ms)},
+    });
+  }
+  // Invalid UTF-8 in a text (a station name typed on another code page) is replaced, not fatal.
+  return rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 }  // namespace
@@ -511,8 +590,9 @@ JournalStatus PgJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
   if (!outbox_) return {"the tool records no commits"};
   JournalStatus stored = outbox_->NoteCommit(id, utc_ms);
   if (!stored.ok()) return stored;
+  // The commit travels with the outcome: until then the attempt's open claim keeps every other
+  // station off the MAC, and a restart forwards it from the outbox.
   Enqueue(id);
-  ForwardAll();
   return {};
 }
 
@@ -592,27 +672,13 @@ bool PgJournal::ForwardBatch(size_t limit) {
     queue_.erase(queue_.begin(), queue_.begin() + static_cast<std::ptrdiff_t>(taken));
     return true;
   };
-  for (const JournalRecord& r : records) {
-    PgResult inserted = Run(kInsertRecord, RecordParams(r));
-    if (!inserted.Ok()) return failed(inserted);
-    const std::optional<int64_t> mac = MacNumber(r.mac);
-    if (mac && !ClaimsNothing(r)) {
-      PgResult claim = Run(kForwardClaim, {r.id, Text(*mac), r.station, Text(r.started)});
-      if (!claim.Ok()) return failed(claim);
-    }
-    if (r.committed) {
-      PgResult commit = Run(kInsertCommit, {r.id, Text(*r.committed)});
-      if (!commit.Ok()) return failed(commit);
-    }
-    if (r.outcome) {
-      const std::string outcome(OutcomeName(*r.outcome));
-      const std::string finished = Text(r.finished.value_or(r.started));
-      PgResult ended = Run(kInsertOutcome, {r.id, outcome, finished, OptionalText(r.burn_ms),
-                                            OptionalText(r.return_ms)});
-      if (!ended.Ok()) return failed(ended);
-      PgResult claim = Run(kEndClaim, {r.id, finished, outcome});
-      if (!claim.Ok()) return failed(claim);
-    }
+  // The whole batch as one JSON parameter, read by each statement: a few round trips per batch
+  // instead of several per record.
+  const std::string batch = BatchJson(records);
+  for (const PgStatement* statement : {&kForwardRecords, &kForwardClaims, &kForwardCommits,
+                                       &kForwardOutcomes, &kForwardEndClaims}) {
+    PgResult done = Run(*statement, {batch});
+    if (!done.Ok()) return failed(done);
   }
   if (!connection_.Exec("COMMIT").Ok()) {
     if (!connection_.Ok()) Lost(connection_.Error());
