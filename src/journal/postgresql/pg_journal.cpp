@@ -570,7 +570,9 @@ JournalStatus PgJournal::Append(JournalRecord& record) {
       if (!claim.ok() && !claim.unavailable) return claim;
       if (claim.unavailable && !Leased(*mac)) return claim;
       if (claim.ok()) {
-        // In the database already: the outbox keeps its copy, with nothing left to send.
+        // In the database already: the outbox keeps its copy, with nothing left to send, and
+        // need not wait for the disk.
+        LocalSync(false);
         JournalStatus stored = outbox_->Append(record);
         if (stored.ok()) unmarked_.push_back({record.id, false, false});
         return stored;
@@ -579,15 +581,37 @@ JournalStatus PgJournal::Append(JournalRecord& record) {
       return Unavailable();
     }
   }
-  JournalStatus stored = outbox_->Append(record);
+  return StoreAndForward([&] { return outbox_->Append(record); }, record.id);
+}
+
+void PgJournal::LocalSync(bool full) {
+  if (local_full_ == full) return;
+  Execute(outbox_->database(), full ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+  local_full_ = full;
+}
+
+// While the database answers, a record it takes at once is durable there, and the outbox's copy
+// need not wait for the disk; when it did not take it, the outbox is made durable before the
+// call returns (a checkpoint syncs the log). Without the database, every write waits for the
+// disk.
+JournalStatus PgJournal::StoreAndForward(const std::function<JournalStatus()>& write,
+                                         const std::string& id) {
+  LocalSync(!connection_.Ok());
+  JournalStatus stored = write();
   if (!stored.ok()) return stored;
-  Enqueue(record.id);
-  ForwardAll();
+  Enqueue(id);
+  if (!ForwardAll() && !local_full_) {
+    if (auto error = Execute(outbox_->database(), "PRAGMA wal_checkpoint(FULL)")) {
+      return {"writing the outbox: " + *error};
+    }
+  }
   return {};
 }
 
 JournalStatus PgJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
   if (!outbox_) return {"the tool records no commits"};
+  // Durable here: the commit note reaches the database only with the outcome.
+  LocalSync(true);
   JournalStatus stored = outbox_->NoteCommit(id, utc_ms);
   if (!stored.ok()) return stored;
   // The commit travels with the outcome: until then the attempt's open claim keeps every other
@@ -599,11 +623,8 @@ JournalStatus PgJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
 JournalStatus PgJournal::Finish(const std::string& id, Outcome outcome, int64_t finished,
                                 std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms) {
   if (!outbox_) return {"the tool records no outcomes"};
-  JournalStatus stored = outbox_->Finish(id, outcome, finished, burn_ms, return_ms);
-  if (!stored.ok()) return stored;
-  Enqueue(id);
-  ForwardAll();
-  return {};
+  return StoreAndForward([&] { return outbox_->Finish(id, outcome, finished, burn_ms, return_ms); },
+                         id);
 }
 
 JournalStatus PgJournal::CloseInterrupted(const std::string& station, int64_t now_ms, int* closed) {
@@ -614,6 +635,7 @@ JournalStatus PgJournal::CloseInterrupted(const std::string& station, int64_t no
   mine.station = station;
   JournalStatus read = outbox_->Read(mine, &open);
   if (!read.ok()) return read;
+  LocalSync(true);
   JournalStatus status = outbox_->CloseInterrupted(station, now_ms, closed);
   if (!status.ok()) return status;
   for (const JournalRecord& record : open) {

@@ -88,6 +88,8 @@ class PgJournal final : public Journal {
   bool Leased(int64_t mac);
   bool ForwardBatch(size_t limit);
   void PersistMarks();
+  void LocalSync(bool full);
+  JournalStatus StoreAndForward(const std::function<JournalStatus()>& write, const std::string& id);
   JournalStatus LocalFindBurned(const std::string& mac, std::optional<BurnedMac>* burned);
   JournalStatus ReadCentral(const RecordFilter& filter, std::vector<JournalRecord>* records);
   void Enqueue(const std::string& id);
@@ -102,6 +104,7 @@ class PgJournal final : public Journal {
   ConnectionObserver observer_;
 
   std::unique_ptr<SqliteJournal> outbox_;  // null for the tool
+  bool local_full_ = true;                 // the outbox's synchronous setting (opened FULL)
   std::deque<std::string> queue_;          // record ids to forward, oldest first
   struct Mark {
     std::string id;
