@@ -188,9 +188,15 @@ JournalStatus SqliteJournal::Prepare() {
                              ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
                              "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)";
   const std::string select = std::string("SELECT ") + kColumns +
-                             " FROM records WHERE (?1 IS NULL OR mac = ?1) AND (?2 IS NULL OR "
-                             "started >= ?2) AND (?3 IS NULL OR started < ?3) AND (?4 IS NULL OR "
-                             "station = ?4) ORDER BY started, seq";
+                             " FROM records WHERE ?1 IS NULL AND started >= coalesce(?2, "
+                             "-9223372036854775808) AND started < coalesce(?3, 9223372036854775807) "
+                             "AND (?4 IS NULL OR station = ?4) ORDER BY started, seq";
+  // Both go through an index (time window, or one MAC's history): a window's counts or one
+  // label's history never scan millions of records.
+  const std::string select_by_mac = std::string("SELECT ") + kColumns +
+                                    " FROM records WHERE mac = ?1 AND (?2 IS NULL OR started >= ?2) "
+                                    "AND (?3 IS NULL OR started < ?3) AND (?4 IS NULL OR station = "
+                                    "?4) ORDER BY started, seq";
   const std::string select_one = std::string("SELECT ") + kColumns + " FROM records WHERE id = ?1";
   const bool prepared =
       count_attempts_.Prepare(db_.get(), "SELECT COUNT(*) FROM records WHERE mac = ?1 AND kind = ?2") &&
@@ -210,7 +216,8 @@ JournalStatus SqliteJournal::Prepare() {
       release_after_.Prepare(db_.get(),
                              "SELECT 1 FROM records WHERE mac = ?1 AND kind = 'release' AND started "
                              "> ?2 LIMIT 1") &&
-      select_.Prepare(db_.get(), select.c_str()) && select_one_.Prepare(db_.get(), select_one.c_str());
+      select_.Prepare(db_.get(), select.c_str()) &&
+      select_by_mac_.Prepare(db_.get(), select_by_mac.c_str()) && select_one_.Prepare(db_.get(), select_one.c_str());
   return prepared ? JournalStatus{} : Failed("preparing the journal's statements");
 }
 
@@ -318,11 +325,12 @@ JournalStatus SqliteJournal::ReadRows(SqliteStatement& statement, std::vector<Jo
 }
 
 JournalStatus SqliteJournal::Read(const RecordFilter& filter, std::vector<JournalRecord>* records) {
-  select_.BindText(1, filter.mac);
-  select_.BindInt(2, filter.since);
-  select_.BindInt(3, filter.until);
-  select_.BindText(4, filter.station);
-  return ReadRows(select_, records);
+  SqliteStatement& select = filter.mac.empty() ? select_ : select_by_mac_;
+  select.BindText(1, filter.mac);
+  select.BindInt(2, filter.since);
+  select.BindInt(3, filter.until);
+  select.BindText(4, filter.station);
+  return ReadRows(select, records);
 }
 
 JournalStatus SqliteJournal::ReadOne(const std::string& id, std::optional<JournalRecord>* record) {

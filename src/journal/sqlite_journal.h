@@ -37,7 +37,7 @@ class SqliteJournal final : public Journal {
 
   SqliteDatabase db_;
   SqliteStatement count_attempts_, insert_, note_commit_, finish_, close_interrupted_;
-  SqliteStatement last_commit_, release_after_, select_, select_one_;
+  SqliteStatement last_commit_, release_after_, select_, select_by_mac_, select_one_;
 };
 
 }  // namespace stampwright

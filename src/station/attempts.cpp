@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "crypto/sha256.h"
+#include "journal/guard.h"
 #include "programming/carrier_table.h"
 #include "programming/mac_database.h"
 #include "resources/controls.h"
@@ -126,6 +127,7 @@ void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
   link.current.reset();
   link.current_written = false;
   link.awaiting_return = false;
+  link.commit_unconfirmed = false;
   record.outcome = outcome;
   record.finished = link.now();
   record.burn_ms = burn_ms;
@@ -134,6 +136,11 @@ void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
   if (link.journal == nullptr) return;
   const JournalStatus status = FlushUnwritten(link);
   if (!status.ok()) ShowJournalError(station, status.error);
+}
+
+// How a return watch ends when the unit did not come back under the burned MAC.
+Outcome NotReturned(const JournalLink& link, Outcome outcome) {
+  return link.commit_unconfirmed ? Outcome::kCommitUnconfirmed : outcome;
 }
 
 // A record begun and finished at once (refusals, rejected lookups).
@@ -149,7 +156,9 @@ void RecordAtOnce(Station& station, Outcome outcome) {
 bool RefuseWithoutJournal(Station& station) {
   JournalLink& link = station.journal;
   if (!link.enabled) return false;
-  if (link.awaiting_return) Finish(station, Outcome::kNoReturn, std::nullopt, std::nullopt);
+  if (link.awaiting_return) {
+    Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
+  }
   link.current.reset();
   if (link.journal == nullptr) {
     ShowJournalError(station, link.open_error);
@@ -177,21 +186,17 @@ bool GuardRefuses(Station& station) {
   link.current = Draft(station, RecordKind::kBurn);
   const std::string mac = station.page.GetText(kMacField, 12);
   link.current->mac = mac;
-  // Rework: the unit on the wire already carries this MAC. A unit's MAC before a burn proves
-  // nothing else: units fresh from their maker share one default MAC.
-  if (link.current->unit_mac_before == mac) return false;
   std::optional<BurnedMac> burned;
-  if (const JournalStatus status = link.journal->FindBurned(mac, &burned); !status.ok()) {
+  const JournalStatus status =
+      CheckBurnGuard(*link.journal, mac, link.current->unit_mac_before, &burned);
+  if (!status.ok()) {
     link.current.reset();
     ShowJournalError(station, status);
     return true;
   }
   if (!burned) return false;
   RecordAtOnce(station, Outcome::kDuplicateRefused);
-  // Built whole, not in an 80-byte buffer: a long station name must not cut the time off.
-  station.page.MessageBox("MAC " + mac + " was already burned by station " + burned->station +
-                              " at " + FormatUtcSeconds(burned->committed) + " UTC.",
-                          kCaption, kMbIconWarning);
+  station.page.MessageBox(AlreadyBurnedText(mac, *burned), kCaption, kMbIconWarning);
   return true;
 }
 
@@ -226,10 +231,17 @@ void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed
   if (!link.current) return;
   const int64_t burn_ms = Elapsed(station, link.pressed_tick);
   if (!all_confirmed) return Finish(station, Outcome::kWriteFailed, burn_ms, std::nullopt);
-  if (!commit_confirmed) return Finish(station, Outcome::kCommitUnconfirmed, burn_ms, std::nullopt);
   link.current->burn_ms = burn_ms;
-  link.current->committed = link.now();
   link.commit_tick = station.clock.TickCount();
+  if (!commit_confirmed) {
+    if (station.CommitConfirmed != 1) {
+      return Finish(station, Outcome::kCommitUnconfirmed, burn_ms, std::nullopt);
+    }
+    link.commit_unconfirmed = true;
+    link.awaiting_return = true;
+    return;
+  }
+  link.current->committed = link.now();
   if (const JournalStatus status = link.journal->NoteCommit(link.current->id, *link.current->committed);
       !status.ok()) {
     // The unit holds the MAC now whatever the journal says: keep the attempt, and say so.
@@ -243,25 +255,33 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
   if (!link.awaiting_return || !link.current) return;
   const std::optional<int64_t> burn_ms = link.current->burn_ms;
   if (source == station.BurnedMac) {
-    if (success_due) {
-      Finish(station, Outcome::kSuccess, burn_ms, Elapsed(station, link.commit_tick));
+    if (!success_due) return;
+    if (link.commit_unconfirmed) {
+      // Back under the burned MAC: the commit took, its confirmation was lost on the way.
+      link.current->committed = link.now();
+      if (const JournalStatus status = link.journal->NoteCommit(link.current->id, *link.current->committed);
+          !status.ok()) {
+        ShowJournalError(station, status.error);
+      }
     }
+    Finish(station, Outcome::kSuccess, burn_ms, Elapsed(station, link.commit_tick));
     return;
   }
   const bool old_mac = MacDigits(source) == link.current->unit_mac_before;
-  Finish(station, old_mac ? Outcome::kWrongReturn : Outcome::kNoReturn, burn_ms, std::nullopt);
+  Finish(station, NotReturned(link, old_mac ? Outcome::kWrongReturn : Outcome::kNoReturn), burn_ms,
+         std::nullopt);
 }
 
 void CheckReturnDeadline(Station& station) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || Elapsed(station, link.commit_tick) < kReturnWatchMs) return;
-  Finish(station, Outcome::kNoReturn, link.current->burn_ms, std::nullopt);
+  Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
 }
 
 void EndReturnWatchOnClose(Station& station) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return) return;
-  Finish(station, Outcome::kNoReturn, link.current->burn_ms, std::nullopt);
+  Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
 }
 
 bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8_t* image,

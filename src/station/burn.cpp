@@ -62,11 +62,11 @@ void BurnDevice(Station& station) {
   const bool all_confirmed = registers.WriteTransferOffset == kTotal;
   if (all_confirmed) {
     page.SetText(kStatusLine, "Write Module - OK");
-    // A confirmation left over from an earlier burn must not count for this commit.
-    station.CommitConfirmed = 0;
     CommitModule(station, kModuleIdParameter);
   }
-  EndBurnTransfer(station, all_confirmed, station.CommitConfirmed == 1);
+  // CommitConfirmed may still be set by an earlier burn; "Waiting..." is this commit's answer.
+  EndBurnTransfer(station, all_confirmed,
+                  all_confirmed && page.GetText(kStatusLine, kControlTextChars) == "Waiting...");
   station.clock.Sleep(kBurnSettleMs);
 }
 

@@ -58,10 +58,11 @@ bool UpgradeFirmware(Station& station) {
   const bool all_confirmed = registers.WriteTransferOffset == total;
   if (all_confirmed) {
     page.SetText(kStatusLine, "FW Write Module - OK");
-    station.CommitConfirmed = 0;
     CommitModule(station, kModuleIdFirmware);
   }
-  EndFirmwareTransfer(station, all_confirmed, station.CommitConfirmed == 1);
+  // As for the burn: "Waiting..." is this commit's answer, CommitConfirmed may be older.
+  EndFirmwareTransfer(station, all_confirmed,
+                      all_confirmed && page.GetText(kStatusLine, 79) == "Waiting...");
   return true;
 }
 

@@ -23,7 +23,10 @@ struct JournalLink {
 
   std::optional<JournalRecord> current;  // begun, no outcome yet
   bool current_written = false;          // current's opening record is in the journal
-  bool awaiting_return = false;          // current's commit was confirmed
+  bool awaiting_return = false;          // current's commit was sent whole; the unit may return
+  // The commit's confirmation was not seen, but a confirmation of an earlier commit still lets
+  // "Success" show once the unit answers under the burned MAC; else the watch ends unconfirmed.
+  bool commit_unconfirmed = false;
   uint32_t pressed_tick = 0;             // the command that started current
   uint32_t commit_tick = 0;
   // Records with an outcome that the journal could not take yet, oldest first; the flag tells

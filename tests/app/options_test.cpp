@@ -93,6 +93,17 @@ TEST(Options, ArgvFormSkipsTheProgramName) {
   EXPECT_EQ(std::get<Options>(parsed).workdir, "dir");
 }
 
+TEST(Options, JournalDefaultsToAFileInTheWorkingDirectoryAndNoneTurnsItOff) {
+  const Options defaults = ParseOk({});
+  EXPECT_EQ(defaults.journal, "journal.db");
+  EXPECT_EQ(defaults.station, "");
+  const Options given = ParseOk({"--journal=none", "--station", "line 2"});
+  EXPECT_EQ(given.journal, "none");
+  EXPECT_EQ(given.station, "line 2");
+  EXPECT_EQ(ParseError({"--journal", ""}), "--journal needs a file path, or none");
+  EXPECT_EQ(ParseError({"--station"}), "--station needs a value (NAME)");
+}
+
 TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   const std::string usage = UsageText();
   std::istringstream lines(usage);
@@ -101,9 +112,10 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 9u);
+  ASSERT_EQ(option_lines.size(), 11u);
   for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
-                           "--mac-prefix XXXXXX", "--demo", "--headless", "--help", "--version"}) {
+                           "--mac-prefix XXXXXX", "--journal TARGET", "--station NAME", "--demo",
+                           "--headless", "--help", "--version"}) {
     const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
         [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));
     EXPECT_EQ(count, 1) << name;

@@ -25,6 +25,7 @@ using ::testing::IsEmpty;
 constexpr char kLabel[] = "02A0C5123456";
 constexpr char kPassword[] = "K7QM2XWP9RTB4HZD";
 const MacAddress kSecondUnit = Mac(0x02, 0xA0, 0xC5, 0x00, 0x00, 0x02);
+constexpr char kFirmwareSha256[] = "b5811a6d9a2e1ebb62a6ba35355a96eb93c0278966b2cc0990aa240c138ec150";
 
 class JournalStationTest : public InTempDir {
  protected:
@@ -164,6 +165,25 @@ TEST_F(JournalStationTest, ReworkOfTheSameUnitAndAReleaseAllowOneMoreBurn) {
   }
   EXPECT_THAT(seen, ElementsAre(Outcome::kSuccess, Outcome::kSuccess, Outcome::kSuccess,
                                 Outcome::kDuplicateRefused));
+}
+
+TEST_F(JournalStationTest, FirmwareUpgradeRecordsTheFileAndFirmwareOk) {
+  PlugUnit(kUnitMac);
+  std::vector<uint8_t> firmware(1500);
+  for (size_t i = 0; i < firmware.size(); ++i) firmware[i] = static_cast<uint8_t>(i * 7);
+  WriteBytes("fw.nvm", firmware);
+  h.page.QueueFileDialogAnswer((dir_ / "fw.nvm").string());
+  OnPageCommand(h.station, kBrowseButton);
+  ASSERT_EQ(unit->FirmwareCommits(), 1u);
+  const std::vector<JournalRecord> records = All();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].kind, RecordKind::kFirmware);
+  EXPECT_EQ(records[0].outcome, Outcome::kFirmwareOk);
+  EXPECT_EQ(records[0].firmware_name, "fw.nvm");
+  EXPECT_EQ(records[0].firmware_size, 1500);
+  // sha256 of the bytes above, computed apart from the code under test (python hashlib).
+  EXPECT_EQ(records[0].firmware_sha256, kFirmwareSha256);
+  EXPECT_EQ(records[0].mac, "02A0C5000001");
 }
 
 TEST_F(JournalStationTest, UnusableJournalRefusesBurnAndBrowseAndSendsNothing) {

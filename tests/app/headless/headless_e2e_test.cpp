@@ -259,7 +259,7 @@ TEST_F(HeadlessE2e, HelpAndVersionPrintAndExit) {
   StationProcess help({"--help"}, Isolated(false));
   ASSERT_EQ(help.Wait(kExitTimeoutMs), 0);
   EXPECT_EQ(help.stdout_lines().front(), "usage: stampwright [options]");
-  EXPECT_EQ(help.stdout_lines().size(), 10u);
+  EXPECT_EQ(help.stdout_lines().size(), 12u);
 
   StationProcess version({"--version"}, Isolated(false));
   ASSERT_EQ(version.Wait(kExitTimeoutMs), 0);

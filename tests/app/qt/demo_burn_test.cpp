@@ -29,6 +29,7 @@
 #include "app/demo.h"
 #include "app/front_end.h"
 #include "crypto/key_derivation.h"
+#include "journal/sqlite_journal.h"
 #include "programming/mac_database.h"
 #include "support/recording_arp_flush.h"
 #include "programming/parameter_module.h"
@@ -131,6 +132,7 @@ class Operator {
   qint64 success_ms = -1;       // the burn's return to "Success"
   std::string mac_shown;
   std::string password_shown;
+  std::string counts_shown;
 
  private:
   void Guard() {
@@ -183,6 +185,10 @@ class Operator {
       case Step::kAwaitSuccess:
         if (status_->text() != "Success") return;
         success_ms = step_clock_.elapsed();
+        // Below the page, outside the template: the counts, already with this burn.
+        for (QLabel* label : sheet_->findChildren<QLabel*>()) {
+          if (label->text().startsWith("Today, ")) counts_shown = label->text().toStdString();
+        }
         step_ = Step::kDone;
         CloseSheet();
         return;
@@ -283,8 +289,15 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   const ParameterModule read_image = unit.Flash();
   ASSERT_NE(read_image.GetMacAddress(), *new_mac);
   RecordingArpFlush arp_flush;
+  JournalStatus opened;
+  const std::unique_ptr<SqliteJournal> journal = SqliteJournal::Open("journal.db", &opened);
+  ASSERT_TRUE(journal) << opened.error;
+  JournalLink link;
+  link.enabled = true;
+  link.journal = journal.get();
+  link.station_name = "demo-window";
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
-                                  StationSettings{}, JournalLink{}};
+                                  StationSettings{}, link};
 
   Operator person(record.mac_text, clock);
   char name[] = "stampwright";
@@ -302,6 +315,13 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
 
   // The lookup showed the record; the unit holds the burned image under the new MAC.
   EXPECT_EQ(person.mac_shown, record.mac_text);
+  EXPECT_EQ(person.counts_shown,
+            "Today, demo-window: 1 units burned, 0 attempts failed, first-pass yield 100.0 %");
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(journal->Read({}, &records).ok());
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].outcome, Outcome::kSuccess);
+  EXPECT_EQ(records[0].mac, record.mac_text);
   EXPECT_EQ(person.password_shown, Grouped(record.password));
   const ParameterModule& flash = unit.Flash();
   EXPECT_EQ(MacAddress::FromBytes(flash.bytes.data() + kMacAddressOffset), *new_mac);
