@@ -69,7 +69,7 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
     if (!prefix) return "--mac-prefix expects six hex digits, not " + quoted;
     options.mac_prefix = std::move(*prefix);
   } else if (name == "--journal") {
-    if (value.empty()) return "--journal needs a file path, a postgresql:// database, or none";
+    if (value.empty()) return "--journal needs a file path, or none";
     options.journal = std::string(value);
   } else if (name == "--station") {
     if (value.empty()) return "--station needs a name";

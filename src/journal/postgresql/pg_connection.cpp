@@ -91,6 +91,11 @@ PgConnection PgConnection::Connect(const std::string& target) {
   values.push_back(nullptr);
 
   PgConnection connection;
+  // libpq's message for a malformed string may quote a piece of it, the password included.
+  if (!Parse(target)) {
+    connection.unreadable_ = true;
+    return connection;
+  }
   connection.connection_.reset(PQconnectdbParams(keywords.data(), values.data(), 1));
   if (connection.connection_) {
     PQsetNoticeProcessor(connection.connection_.get(), IgnoreNotice, nullptr);
@@ -103,6 +108,7 @@ bool PgConnection::Ok() const {
 }
 
 std::string PgConnection::Error() const {
+  if (unreadable_) return "the journal target is not a connection string libpq can read";
   if (!connection_) return "out of memory";
   return Trimmed(PQerrorMessage(connection_.get()));
 }

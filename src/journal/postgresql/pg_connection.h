@@ -81,6 +81,7 @@ class PgConnection {
   };
   std::unique_ptr<pg_conn, Finisher> connection_;
   std::unordered_set<std::string> prepared_;
+  bool unreadable_ = false;
 };
 
 // The target as people may see it: host, port, database and user, never the password (also not

@@ -146,6 +146,10 @@ TEST(PgConnectionTest, AnUnreachableServerIsAnErrorWithLibpqsMessage) {
   EXPECT_FALSE(connection.Ok());
   EXPECT_NE(connection.Error().find("127.0.0.1"), std::string::npos) << connection.Error();
   EXPECT_FALSE(connection.Exec("SELECT 1").Ok());
+  // A malformed string is refused without libpq's words, which may quote the password.
+  PgConnection malformed = PgConnection::Connect("postgresql://line:s3cr%zzet@db/journal");
+  EXPECT_FALSE(malformed.Ok());
+  EXPECT_EQ(malformed.Error().find("s3cr"), std::string::npos) << malformed.Error();
 }
 
 }  // namespace
