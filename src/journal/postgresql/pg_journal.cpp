@@ -437,6 +437,11 @@ JournalStatus PgJournal::Unavailable() const {
 }
 
 void PgJournal::Poll() {
+  if (connection_.Ok()) {
+    // An idle station notices a lost database on the tick, not only at the next Burn.
+    PgResult alive = connection_.Exec("SELECT 1");
+    if (!alive.Ok() && !connection_.Ok()) Lost(connection_.Error());
+  }
   if (!connection_.Ok()) {
     if (!Reconnect()) return;
   } else if (now() - last_lease_fetch_ >= kLeaseRefreshMs) {
