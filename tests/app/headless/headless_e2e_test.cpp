@@ -5,6 +5,7 @@
 #include <fstream>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -82,7 +83,8 @@ size_t IndexOf(const std::vector<std::string>& texts, const std::string& text, s
 
 TEST_F(HeadlessE2e, DemoReadsTheUnitAndBurnsItToSuccess) {
   const std::string mac = DemoRecords(kDefaultMacPrefix).front().mac_text;
-  StationProcess station({"--headless", "--demo", "--workdir", workdir_.string()}, Isolated(true));
+  StationProcess station({"--headless", "--demo", "--workdir", workdir_.string(), "--station", "e2e"},
+                         Isolated(true));
   station.Write("wait 1105 15000 Read Module OK - PX300 Class B\n"
                 "set 1009 " + mac + "\n"
                 "click 1102\n"
@@ -104,6 +106,23 @@ TEST_F(HeadlessE2e, DemoReadsTheUnitAndBurnsItToSuccess) {
   EXPECT_LT(success, status.size()) << "status texts did not run read, burn, commit, success in order";
   EXPECT_EQ(station.TextsOf(1057).back(), "Hq4v-T9mW-2xKp-7sLd");
   EXPECT_EQ(station.TextsOf(1056).back(), "02:A0:C5:10:00:01");  // the unit came back under it
+
+  // The attempt's record, written before the verdict: its event comes before "Success".
+  const auto& events = station.events();
+  const auto journal = std::find_if(events.begin(), events.end(),
+                                    [](const json& e) { return IsEvent(e, "journal"); });
+  const auto shown = std::find_if(events.begin(), events.end(), [](const json& e) {
+    return IsEvent(e, "text") && e.value("text", "") == "Success";
+  });
+  ASSERT_NE(journal, events.end());
+  EXPECT_LT(journal - events.begin(), shown - events.begin());
+  const json& record = (*journal)["record"];
+  EXPECT_EQ(record.value("mac", ""), mac);
+  EXPECT_EQ(record.value("station", ""), "e2e");
+  EXPECT_EQ(record.value("outcome", ""), "success");
+  EXPECT_EQ(record.value("adapter", ""), "demo0");
+  EXPECT_EQ(station.EventsOfKind("journal").size(), 1u);
+  EXPECT_TRUE(fs::exists(workdir_ / "journal.db"));
 
   // Human text only on stderr: where the demo works and the MACs to try.
   EXPECT_NE(station.stderr_text().find(workdir_.string()), std::string::npos);
