@@ -9,6 +9,7 @@ packages=(
   libpcap-dev nlohmann-json3-dev libsqlite3-dev chromium
   clang libclang-rt-14-dev valgrind
   iproute2 libcap2-bin tshark
+  libpq-dev postgresql
   xvfb xauth x11-utils
 )
 

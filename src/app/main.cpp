@@ -244,7 +244,7 @@ JournalLink OpenStationJournal(const Options& options, std::unique_ptr<Journal>&
     return link;
   }
   link.enabled = true;
-  OpenedJournal opened = OpenJournal(options.journal);
+  OpenedJournal opened = OpenJournal(options.journal, link.station_name);
   int closed = 0;
   if (opened.journal) {
     opened.status = opened.journal->CloseInterrupted(link.station_name, UtcNowMs(), &closed);
@@ -258,6 +258,9 @@ JournalLink OpenStationJournal(const Options& options, std::unique_ptr<Journal>&
     PrintError("journal: " + std::to_string(closed) + " attempt(s) left open were closed as interrupted");
   }
   owner = std::move(opened.journal);
+  owner->SetConnectionObserver([](bool connected, const std::string& text) {
+    PrintError(ConnectionChangeText(connected, text));
+  });
   link.journal = owner.get();
   return link;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -15,8 +16,23 @@ namespace stampwright {
 // Empty when a journal operation went through; else the reason, with the database's own words.
 struct JournalStatus {
   std::string error;
-  bool ok() const { return error.empty(); }
+  // The journal's server could not be reached: the operator sees "Journal unavailable: " and error.
+  bool unavailable = false;
+  // The line refuses the attempt (its MAC is claimed by or leased to another station): the text
+  // of the box the operator sees instead of a journal error.
+  std::string refusal{};
+  bool ok() const { return error.empty() && refusal.empty(); }
 };
+
+// Told when a journal on a server loses it (false, libpq's message) and regains it (true, the
+// server's description without the password).
+using ConnectionObserver = std::function<void(bool connected, const std::string& text)>;
+
+// The line the station prints on stderr for such a change.
+inline std::string ConnectionChangeText(bool connected, const std::string& text) {
+  return connected ? "journal: the database is back: " + text
+                   : "journal: lost the database: " + text;
+}
 
 // Which records to read, oldest first. Empty fields do not filter.
 struct RecordFilter {
@@ -60,16 +76,25 @@ class Journal {
   virtual JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) = 0;
   // Reads one record by id.
   virtual JournalStatus ReadOne(const std::string& id, std::optional<JournalRecord>* record) = 0;
+  // Called on the station's scan tick: a journal on a server reconnects, refreshes the
+  // station's leases and forwards its outbox here. Nothing for a file.
+  virtual void Poll() {}
+  virtual void SetConnectionObserver(ConnectionObserver) {}
 };
 
-// Opens the journal a target names: "none" (no journal: null and ok), or a file path for the
-// one-station backend (created with its directory's permissions, schema migrated forward).
+// Opens the journal a target names: "none" (no journal: null and ok), a file path for the
+// one-station backend (created with its directory's permissions, schema migrated forward), or a
+// line's PostgreSQL database (a postgresql:// or postgres:// URI, or libpq's key=value string).
+// A station names itself: its PostgreSQL journal then keeps its outbox in kPgOutboxFile in the
+// working directory and opens even while the database is away. Without a station (the tool) the
+// database must answer.
 struct OpenedJournal {
   std::unique_ptr<Journal> journal;  // null for "none" or on error
   JournalStatus status;
 };
 inline constexpr const char* kNoJournalTarget = "none";
 inline constexpr const char* kDefaultJournalTarget = "journal.db";
-OpenedJournal OpenJournal(const std::string& target);
+inline constexpr const char* kPgOutboxFile = "journal-outbox.db";
+OpenedJournal OpenJournal(const std::string& target, const std::string& station = {});
 
 }  // namespace stampwright

@@ -2,6 +2,9 @@
 
 #include <array>
 
+#include "journal/postgresql/pg_connection.h"
+#include "journal/postgresql/pg_journal.h"
+
 namespace stampwright {
 namespace {
 
@@ -339,11 +342,15 @@ JournalStatus SqliteJournal::ReadOne(const std::string& id, std::optional<Journa
   return status;
 }
 
-OpenedJournal OpenJournal(const std::string& target) {
+OpenedJournal OpenJournal(const std::string& target, const std::string& station) {
   OpenedJournal opened;
   if (target == kNoJournalTarget) return opened;
-  if (target.starts_with("postgresql://") || target.starts_with("postgres://")) {
-    opened.status = {"journal '" + target + "': this build keeps its journal in a file only"};
+  if (IsPgTarget(target)) {
+    if (station.empty()) {
+      opened.journal = PgJournal::OpenDirect(target, &opened.status);
+    } else {
+      opened.journal = PgJournal::OpenStation(target, station, kPgOutboxFile, &opened.status);
+    }
     return opened;
   }
   opened.journal = SqliteJournal::Open(target, &opened.status);

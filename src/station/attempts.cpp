@@ -74,6 +74,12 @@ void ShowJournalError(Station& station, const std::string& reason) {
   station.page.MessageBox("Journal error: " + reason, kCaption, kMbIconError);
 }
 
+// A line's journal whose server cannot be reached says so in libpq's words.
+void ShowJournalError(Station& station, const JournalStatus& status) {
+  if (!status.unavailable) return ShowJournalError(station, status.error);
+  station.page.MessageBox("Journal unavailable: " + status.error, kCaption, kMbIconError);
+}
+
 int64_t Elapsed(Station& station, uint32_t since) {
   return static_cast<int64_t>(static_cast<uint32_t>(station.clock.TickCount() - since));
 }
@@ -185,7 +191,7 @@ bool GuardRefuses(Station& station) {
       CheckBurnGuard(*link.journal, mac, link.current->unit_mac_before, &burned);
   if (!status.ok()) {
     link.current.reset();
-    ShowJournalError(station, status.error);
+    ShowJournalError(station, status);
     return true;
   }
   if (!burned) return false;
@@ -200,14 +206,20 @@ bool BeginBurnAttempt(Station& station, uint32_t image_checksum) {
   JournalRecord& record = *link.current;
   record.image_checksum = FormatText("%08x", image_checksum);
   record.config = ConfigHash(station);
-  if (const JournalStatus status = link.journal->Append(record); !status.ok()) {
+  if (const JournalStatus status = link.journal->Append(record); !status.refusal.empty()) {
+    // The line refuses: another station's attempt holds the MAC, or its lease does. Nothing is
+    // sent; the try is recorded as a refused duplicate.
+    RecordAtOnce(station, Outcome::kDuplicateRefused);
+    station.page.MessageBox(status.refusal, kCaption, kMbIconWarning);
+    return false;
+  } else if (!status.ok()) {
     // Refused: nothing is sent. The refusal itself is recorded as soon as the journal can be.
     record.outcome = Outcome::kJournalError;
     record.finished = link.now();
     record.burn_ms = Elapsed(station, link.pressed_tick);
     link.unwritten.emplace_back(std::move(record), false);
     link.current.reset();
-    ShowJournalError(station, status.error);
+    ShowJournalError(station, status);
     return false;
   }
   link.current_written = true;

@@ -45,6 +45,8 @@ void SetConnectionText(Station& station, std::string_view text) {
 }
 
 void ScanTick(Station& station) {
+  // A line's journal reconnects, refreshes its leases and forwards its outbox on the tick.
+  if (station.journal.journal != nullptr) station.journal.journal->Poll();
   CheckReturnDeadline(station);
   if (station.AutoScanSuspended == 0) {
     long ticks = ParseTickCounter(station.page.GetText(kTickCounter, 78));

@@ -50,4 +50,8 @@ int RunUnit(int argc, char** argv);
 // journal_commands.cpp
 int RunJournal(int argc, char** argv);
 
+// line_commands.cpp: "journal init" and "journal lease" (argv[0] is the subcommand).
+int RunJournalInit(int argc, char** argv);
+int RunJournalLease(int argc, char** argv);
+
 }  // namespace stampwright::tool

@@ -38,6 +38,7 @@ int RunList(const JournalArguments& arguments) {
   std::string error;
   if (!TakeTimeWindow(arguments, &filter, &error)) return UsageError(kCommand, error.c_str());
   filter.mac = UpperMac(arguments.Get("--mac"));
+  filter.station = arguments.Get("--station");
   const std::string format = arguments.Get("--format", "jsonl");
   if (format != "jsonl" && format != "csv") return UsageError(kCommand, "--format is jsonl or csv");
   auto journal = OpenToolJournal(arguments);
@@ -159,15 +160,41 @@ int RunReconcile(const JournalArguments& arguments) {
     return Failure(kCommand, status.error.c_str());
   }
   const Reconciliation r = Reconcile(macs, records);
+  // A line's journal: the MACs each station burned (by the last confirmed commit of each MAC).
+  std::map<std::string, std::string> last_burner;
+  std::map<std::string, int64_t> last_commit;
+  std::set<std::string> stations;
+  for (const JournalRecord& record : records) {
+    if (record.kind != RecordKind::kBurn) continue;
+    stations.insert(record.station);
+    if (record.committed && *record.committed >= last_commit[record.mac]) {
+      last_commit[record.mac] = *record.committed;
+      last_burner[record.mac] = record.station;
+    }
+  }
+  std::map<std::string, size_t> burned_by;
+  if (stations.size() > 1) {
+    for (const std::string& station : stations) burned_by[station] = 0;
+    for (const auto& [mac, station] : last_burner) ++burned_by[station];
+  }
   if (format == "json") {
     std::string anomalies;
     for (const std::string& a : r.anomalies) anomalies += (anomalies.empty() ? "" : ",") + JsonString(a);
+    std::string per_station;
+    for (const auto& [station, count] : burned_by) {
+      per_station += std::string(per_station.empty() ? "" : ",") + "{\"station\":" +
+                     JsonString(station) + ",\"burned\":" + std::to_string(count) + "}";
+    }
     std::printf("{\"records\":%zu,\"burned\":%zu,\"scrapped\":%zu,\"released\":%zu,\"unused\":%zu,"
-                "\"anomalies\":[%s]}\n",
-                r.records, r.burned, r.scrapped, r.released, r.unused, anomalies.c_str());
+                "\"anomalies\":[%s]%s}\n",
+                r.records, r.burned, r.scrapped, r.released, r.unused, anomalies.c_str(),
+                burned_by.empty() ? "" : (",\"stations\":[" + per_station + "]").c_str());
   } else {
     std::printf("records: %zu\nburned: %zu\nscrapped: %zu\nreleased: %zu\nunused: %zu\n", r.records,
                 r.burned, r.scrapped, r.released, r.unused);
+    for (const auto& [station, count] : burned_by) {
+      std::printf("station %s: burned %zu\n", station.c_str(), count);
+    }
     for (const std::string& a : r.anomalies) std::printf("anomaly: %s\n", a.c_str());
     std::printf("difference: %zu\n", r.anomalies.size());
   }
@@ -219,15 +246,22 @@ std::unique_ptr<Journal> OpenToolJournal(const JournalArguments& arguments) {
     return nullptr;
   }
   OpenedJournal opened = OpenJournal(target);
-  if (!opened.status.ok()) Failure(kCommand, opened.status.error.c_str());
+  if (!opened.status.ok()) {
+    Failure(kCommand, ((opened.status.unavailable ? "Journal unavailable: " : "") +
+                       opened.status.error).c_str());
+  }
   return std::move(opened.journal);
 }
 
 int RunJournal(int argc, char** argv) {
-  if (argc < 2) return UsageError(kCommand, "expects list, report, reconcile, scrap or release");
+  if (argc < 2) {
+    return UsageError(kCommand, "expects list, report, reconcile, scrap, release, init or lease");
+  }
   const std::string sub = argv[1];
+  if (sub == "init") return RunJournalInit(argc - 1, argv + 1);
+  if (sub == "lease") return RunJournalLease(argc - 1, argv + 1);
   const std::map<std::string, std::set<std::string>> allowed = {
-      {"list", {"--journal", "--mac", "--since", "--until", "--format"}},
+      {"list", {"--journal", "--mac", "--since", "--until", "--format", "--station"}},
       {"report", {"--journal", "--since", "--until", "--by", "--format"}},
       {"reconcile", {"--journal", "--format", "--mac-prefix"}},
       {"scrap", {"--journal", "--reason", "--station"}},

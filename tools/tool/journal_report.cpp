@@ -32,6 +32,8 @@ struct Report {
   std::string by;
   std::vector<std::pair<Bucket, YieldFigures>> buckets;
   std::vector<std::pair<int64_t, int>> units_by_hour;  // hour start, units burned
+  // One row per station when the records come from more than one (a line's journal).
+  std::vector<std::pair<std::string, YieldFigures>> stations;
 };
 
 // Shifts are 06-14, 14-22 and 22-06 UTC.
@@ -79,6 +81,11 @@ Report Build(const std::vector<JournalRecord>& records, const std::string& by) {
   report.units_per_hour = attempts.empty() ? 0.0 : report.yield.units_burned / hours_spanned;
   for (auto& [start, bucket] : buckets) report.buckets.emplace_back(bucket, ComputeYield(bucket.records));
   report.units_by_hour.assign(hours.begin(), hours.end());
+  std::map<std::string, std::vector<JournalRecord>> by_station;
+  for (const JournalRecord& r : attempts) by_station[r.station].push_back(r);
+  if (by_station.size() > 1) {
+    for (const auto& [station, rows] : by_station) report.stations.emplace_back(station, ComputeYield(rows));
+  }
   return report;
 }
 
@@ -103,6 +110,12 @@ void PrintText(const Report& r) {
     std::printf("  %s  attempts %d  units burned %d  first-pass yield %s\n",
                 FormatUtcSeconds(bucket.start).c_str(), y.attempts, y.units_burned,
                 Percent(y.FirstPassYield()).c_str());
+  }
+  if (r.stations.empty()) return;
+  std::printf("by station:\n");
+  for (const auto& [station, y] : r.stations) {
+    std::printf("  %s  attempts %d  units burned %d  first-pass yield %s\n", station.c_str(),
+                y.attempts, y.units_burned, Percent(y.FirstPassYield()).c_str());
   }
 }
 
@@ -130,7 +143,19 @@ std::string JsonReport(const Report& r) {
            ",\"attempts\":" + std::to_string(y.attempts) + ",\"units_burned\":" +
            std::to_string(y.units_burned) + ",\"first_pass_yield\":" + number + "}";
   }
-  return out + "]}";
+  out += "]";
+  if (!r.stations.empty()) {
+    out += ",\"stations\":[";
+    for (size_t i = 0; i < r.stations.size(); ++i) {
+      const auto& [station, y] = r.stations[i];
+      std::snprintf(number, sizeof number, "%.4f", y.FirstPassYield());
+      out += (i ? "," : "") + std::string("{\"station\":") + JsonString(station) +
+             ",\"attempts\":" + std::to_string(y.attempts) + ",\"units_burned\":" +
+             std::to_string(y.units_burned) + ",\"first_pass_yield\":" + number + "}";
+    }
+    out += "]";
+  }
+  return out + "}";
 }
 
 std::string Escape(const std::string& text) {

@@ -28,8 +28,9 @@ constexpr std::array kCommands = {
                 "a unit on one adapter, on the station's own core: find, read, write, firmware, burn",
                 RunUnit},
     ToolCommand{"journal",
-                "list|report|reconcile CAMDBR|scrap MAC|release MAC [--journal TARGET] ...",
-                "the production journal: list, report, reconcile with a cam.dbr, scrap, release",
+                "list|report|reconcile CAMDBR|scrap MAC|release MAC|init|lease [--journal TARGET] ...",
+                "the production journal: list, report, reconcile with a cam.dbr, scrap, release; "
+                "a line's database: init, lease",
                 RunJournal},
 };
 

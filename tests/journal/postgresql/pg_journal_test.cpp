@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "journal/postgresql/pg_journal.h"
+#include "journal/postgresql/pg_test_database.h"
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+namespace stampwright {
+namespace {
+
+// Stops or starts the private cluster the wrapper made (the data stay).
+void Cluster(const char* action) {
+  const std::string command = std::string("bash ") + STAMPWRIGHT_SOURCE_DIR +
+                              "/scripts/lib/pg_cluster.sh " + action + " " +
+                              std::getenv("STAMPWRIGHT_PG_CLUSTER");
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+class PgJournalTest : public PgDatabaseTest {
+ protected:
+  void SetUp() override {
+    PgDatabaseTest::SetUp();
+    if (IsSkipped()) return;
+    station_login_ = MakeLogin("line_station", kPgStationRole);
+    supervisor_login_ = MakeLogin("line_supervisor", kPgSupervisorRole);
+    std::string pattern = (std::filesystem::temp_directory_path() / "stampwright-XXXXXX").string();
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    scratch_ = pattern;
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    if (!scratch_.empty()) std::filesystem::remove_all(scratch_, ignored);
+  }
+  std::string Outbox(const std::string& name) const { return (scratch_ / (name + "-outbox.db")).string(); }
+
+  std::unique_ptr<PgJournal> Station(const std::string& name) {
+    JournalStatus status;
+    auto journal = PgJournal::OpenStation(Target(station_login_), name,
+                                          Outbox(name), &status);
+    EXPECT_TRUE(journal) << status.error;
+    return journal;
+  }
+  std::unique_ptr<PgJournal> Supervisor() {
+    JournalStatus status;
+    auto journal = PgJournal::OpenDirect(Target(supervisor_login_), &status);
+    EXPECT_TRUE(journal) << status.error;
+    return journal;
+  }
+
+  static JournalRecord Burn(const std::string& station, const std::string& mac) {
+    JournalRecord record;
+    record.station = station;
+    record.kind = RecordKind::kBurn;
+    record.mac = mac;
+    record.unit_mac_before = "0050C2000001";
+    record.image_checksum = "0badf00d";
+    record.started = UtcNowMs();
+    return record;
+  }
+
+  // A burn from claim to "success", as the station drives it.
+  static void BurnThrough(PgJournal& journal, const std::string& station, const std::string& mac,
+                          std::vector<std::string>* ids = nullptr) {
+    JournalRecord record = Burn(station, mac);
+    ASSERT_TRUE(journal.Append(record).ok()) << mac;
+    ASSERT_TRUE(journal.NoteCommit(record.id, UtcNowMs()).ok());
+    ASSERT_TRUE(journal.Finish(record.id, Outcome::kSuccess, UtcNowMs(), 900, 1500).ok());
+    if (ids) ids->push_back(record.id);
+  }
+
+  std::filesystem::path scratch_;
+  std::string station_login_, supervisor_login_;
+};
+
+TEST_F(PgJournalTest, TheDatabaseDecidesClaimsAndLeasesAcrossStations) {
+  auto one = Station("line-1");
+  auto two = Station("line-2");
+  auto supervisor = Supervisor();
+  ASSERT_TRUE(one && two && supervisor);
+
+  JournalRecord first = Burn("line-1", "02A0C5100001");
+  ASSERT_TRUE(one->Append(first).ok());
+  // While line-1's attempt is under way, line-2 is refused, and nothing of its try is kept.
+  JournalRecord second = Burn("line-2", "02A0C5100001");
+  JournalStatus refused = two->Append(second);
+  EXPECT_EQ(refused.refusal, "MAC 02A0C5100001 is being burned by station line-1.");
+  ASSERT_TRUE(one->NoteCommit(first.id, UtcNowMs()).ok());
+  ASSERT_TRUE(one->Finish(first.id, Outcome::kSuccess, UtcNowMs(), 800, 1400).ok());
+  std::optional<BurnedMac> burned;
+  ASSERT_TRUE(two->FindBurned("02A0C5100001", &burned).ok());
+  ASSERT_TRUE(burned);
+  EXPECT_EQ(burned->station, "line-1");
+
+  // A supervisor's release allows one more burn; the MAC counts as burned again after it.
+  JournalRecord release;
+  release.station = "supervisor";
+  release.kind = RecordKind::kRelease;
+  release.mac = "02A0C5100001";
+  release.reason = "label reprinted";
+  release.started = UtcNowMs() + 1;
+  ASSERT_TRUE(supervisor->Append(release).ok());
+  ASSERT_TRUE(two->FindBurned("02A0C5100001", &burned).ok());
+  EXPECT_FALSE(burned);
+  // A station may not release.
+  JournalRecord forged = release;
+  forged.id.clear();
+  forged.station = "line-2";
+  EXPECT_FALSE(two->Append(forged).ok());
+
+  // Leases: the database refuses an overlap; another station's leased MAC is refused online.
+  MacLease lease;
+  ASSERT_TRUE(supervisor->GrantLease("line-1", 0x02A0C5100010, 10, std::nullopt, &lease).ok());
+  JournalStatus overlap = supervisor->GrantLease("line-2", 0x02A0C5100019, 5, std::nullopt, nullptr);
+  EXPECT_NE(overlap.error.find("overlaps"), std::string::npos) << overlap.error;
+  JournalRecord leased = Burn("line-2", "02A0C5100012");
+  EXPECT_EQ(two->Append(leased).refusal, "MAC 02A0C5100012 is leased to station line-1.");
+  ASSERT_TRUE(supervisor->RevokeLease(lease.id).ok());
+  EXPECT_FALSE(supervisor->RevokeLease(lease.id).ok());
+  JournalRecord after_revoke = Burn("line-2", "02A0C5100012");
+  EXPECT_TRUE(two->Append(after_revoke).ok());
+
+  std::vector<JournalRecord> all;
+  ASSERT_TRUE(supervisor->Read({}, &all).ok());
+  ASSERT_EQ(all.size(), 3u);  // line-1's burn, the release, line-2's burn
+  EXPECT_EQ(all[0].outcome, Outcome::kSuccess);
+  EXPECT_TRUE(all[0].committed);
+  EXPECT_EQ(all[0].attempt, 1);
+  EXPECT_EQ(all[0].image_checksum, "0badf00d");
+}
+
+TEST_F(PgJournalTest, AnOutageKeepsLeasedMacsBurningAndLosesNothing) {
+  auto supervisor = Supervisor();
+  ASSERT_TRUE(supervisor->GrantLease("line-1", 0x02A0C5200000, 4, std::nullopt, nullptr).ok());
+  auto one = Station("line-1");
+  ASSERT_TRUE(one);
+  std::vector<std::pair<bool, std::string>> changes;
+  one->SetConnectionObserver([&](bool up, const std::string& text) { changes.emplace_back(up, text); });
+  std::vector<std::string> ids;
+  BurnThrough(*one, "line-1", "02A0C5200000", &ids);
+  supervisor.reset();
+
+  Cluster("stop");
+  // Leased: burns on, into the outbox. Not leased: refused with libpq's own words.
+  BurnThrough(*one, "line-1", "02A0C5200001", &ids);
+  JournalRecord outside = Burn("line-1", "02A0C5300000");
+  JournalStatus refused = one->Append(outside);
+  EXPECT_TRUE(refused.unavailable);
+  EXPECT_FALSE(refused.error.empty());
+  std::optional<BurnedMac> burned;
+  EXPECT_TRUE(one->FindBurned("02A0C5300000", &burned).unavailable);
+  // Already burned by this station during the lease: refused from the outbox alone.
+  ASSERT_TRUE(one->FindBurned("02A0C5200000", &burned).ok());
+  EXPECT_TRUE(burned);
+  ASSERT_EQ(changes.size(), 1u);
+  EXPECT_FALSE(changes[0].first);
+
+  // Killed during the outage, started again: its leases and its records are still there.
+  JournalRecord open = Burn("line-1", "02A0C5200002");
+  ASSERT_TRUE(one->Append(open).ok());
+  ids.push_back(open.id);
+  one.reset();
+  one = Station("line-1");
+  ASSERT_TRUE(one);
+  EXPECT_FALSE(one->Connected());
+  EXPECT_EQ(one->Unforwarded(), 2u);
+  int closed = 0;
+  ASSERT_TRUE(one->CloseInterrupted("line-1", UtcNowMs(), &closed).ok());
+  EXPECT_EQ(closed, 1);
+  BurnThrough(*one, "line-1", "02A0C5200003", &ids);
+  one->SetConnectionObserver([&](bool up, const std::string& text) { changes.emplace_back(up, text); });
+
+  Cluster("start");
+  if (HasFatalFailure()) return;
+  // The outbox reaches the database on the next tick after the reconnect pacing.
+  one->now = [] { return UtcNowMs() + 10000; };
+  one->Poll();
+  ASSERT_TRUE(one->Connected()) << PgConnection::Connect(Target(station_login_)).Error();
+  EXPECT_EQ(one->Unforwarded(), 0u);
+  ASSERT_GE(changes.size(), 2u);
+  EXPECT_TRUE(changes.back().first);
+  EXPECT_EQ(changes.back().second.find("password"), std::string::npos);
+
+  // Every attempt once, by UUID, with its outcome; the interrupted one too; no claim left open.
+  owner_ = Connect("postgres");
+  PgResult rows = owner_.Exec(
+      "SELECT r.id, o.outcome FROM stampwright.records r LEFT JOIN stampwright.outcomes o"
+      " ON o.record_id = r.id ORDER BY r.seq");
+  ASSERT_TRUE(rows.Ok()) << rows.Error();
+  std::set<std::string> central;
+  for (int row = 0; row < rows.Rows(); ++row) {
+    central.insert(rows.Text(row, 0));
+    EXPECT_FALSE(rows.IsNull(row, 1)) << rows.Text(row, 0);
+  }
+  EXPECT_EQ(rows.Rows(), 4);
+  EXPECT_EQ(central, std::set<std::string>(ids.begin(), ids.end()));
+  PgResult open_claims = owner_.Exec("SELECT count(*) FROM stampwright.claims WHERE ended IS NULL");
+  EXPECT_EQ(open_claims.Integer(0, 0), 0);
+  // Forwarding again (a restart that had not noted what went through) changes nothing.
+  one.reset();
+  sqlite3* outbox = nullptr;
+  ASSERT_EQ(sqlite3_open(Outbox("line-1").c_str(), &outbox), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(outbox, "DELETE FROM outbox_forwarded", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(outbox);
+  one = Station("line-1");
+  ASSERT_TRUE(one);
+  EXPECT_EQ(one->Unforwarded(), 0u);
+  EXPECT_EQ(owner_.Exec("SELECT count(*) FROM stampwright.records").Integer(0, 0), 4);
+  EXPECT_EQ(owner_.Exec("SELECT count(*) FROM stampwright.outcomes").Integer(0, 0), 4);
+}
+
+}  // namespace
+}  // namespace stampwright
