@@ -3,6 +3,11 @@
 // stampwright-tool's command table. A command group is one .cpp file with its Run* functions
 // declared here; adding a command is one entry in kCommands (main.cpp).
 
+#include <optional>
+#include <string>
+
+#include "programming/parameter_module.h"
+
 namespace stampwright::tool {
 
 constexpr int kExitOk = 0;
@@ -47,6 +52,9 @@ int RunDb(int argc, char** argv);
 
 // unit_commands.cpp: "unit find|read|write|firmware|burn" on one adapter.
 int RunUnit(int argc, char** argv);
+// image_burn.cpp: exactly one 7864-byte image file, or a message in *error.
+std::optional<ParameterModule> ReadImage(const char* path, std::string* error);
+
 // journal_commands.cpp
 int RunJournal(int argc, char** argv);
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "base/file_handle.h"
 #include "base/hex.h"
 #include "base/text.h"
 #include "commands.h"
@@ -16,6 +17,29 @@
 #include "programming/parameter_module.h"
 
 namespace stampwright::tool {
+
+// Exactly one 7864-byte image, or a message in *error.
+std::optional<ParameterModule> ReadImage(const char* path, std::string* error) {
+  const FileHandle file(std::fopen(path, "rb"));
+  if (!file) {
+    *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  ParameterModule module;
+  const size_t got = std::fread(module.bytes.data(), 1, module.bytes.size(), file.get());
+  const bool longer = got == module.bytes.size() && std::fgetc(file.get()) != EOF;
+  if (std::ferror(file.get())) {
+    *error = std::string("cannot read ") + path + ": " + std::strerror(errno);
+    return std::nullopt;
+  }
+  if (got != module.bytes.size() || longer) {
+    *error = std::string(path) + " holds " + (longer ? "more than 7864" : std::to_string(got)) +
+             " bytes; a parameter module image has 7864";
+    return std::nullopt;
+  }
+  return module;
+}
+
 namespace {
 
 constexpr const char* kCommand = "image burn";
@@ -95,27 +119,6 @@ bool ParseBurnArguments(int argc, char** argv, BurnArguments* args, int* exit_co
   return false;
 }
 
-// Exactly one 7864-byte image, or a message in *error.
-std::optional<ParameterModule> ReadImage(const char* path, std::string* error) {
-  const File file(std::fopen(path, "rb"));
-  if (!file) {
-    *error = std::string("cannot open ") + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  ParameterModule module;
-  const size_t got = std::fread(module.bytes.data(), 1, module.bytes.size(), file.get());
-  const bool longer = got == module.bytes.size() && std::fgetc(file.get()) != EOF;
-  if (std::ferror(file.get())) {
-    *error = std::string("cannot read ") + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  if (got != module.bytes.size() || longer) {
-    *error = std::string(path) + " holds " + (longer ? "more than 7864" : std::to_string(got)) +
-             " bytes; a parameter module image has 7864";
-    return std::nullopt;
-  }
-  return module;
-}
 
 bool WriteImage(const char* path, const ParameterModule& module, std::string* error) {
   std::FILE* raw = std::fopen(path, "wb");

@@ -214,23 +214,9 @@ bool WriteModuleFile(const std::string& path, const ParameterModule& module, std
 
 // A module file as `unit write` takes it: exactly 7864 bytes carrying a valid image checksum.
 std::optional<ParameterModule> ReadModuleFile(const std::string& path, std::string* error) {
-  const FileHandle file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  ParameterModule module;
-  const size_t got = std::fread(module.bytes.data(), 1, module.bytes.size(), file.get());
-  const bool longer = got == module.bytes.size() && std::fgetc(file.get()) != EOF;
-  if (std::ferror(file.get())) {
-    *error = "cannot read " + path + ": " + std::strerror(errno);
-    return std::nullopt;
-  }
-  if (got != module.bytes.size() || longer) {
-    *error = path + " holds " + (longer ? "more than 7864" : std::to_string(got)) +
-             " bytes; a parameter module has 7864";
-    return std::nullopt;
-  }
+  std::optional<ParameterModule> read = ReadImage(path.c_str(), error);
+  if (!read) return std::nullopt;
+  const ParameterModule& module = *read;
   if (module.ImageChecksum() != ExpectedImageChecksum(module)) {
     *error = FormatText("%s carries checksum %08x but its bytes give %08x", path.c_str(),
                         module.ImageChecksum(), ExpectedImageChecksum(module));
