@@ -20,6 +20,8 @@ struct FrontEndEnvironment {
   // The journal the station records into: off, open, or failed to open (then the station
   // refuses Burn and Browse). The front end adds its own on_outcome.
   JournalLink journal;
+  // No verdict sounds (--quiet).
+  bool quiet = false;
 };
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);

@@ -30,6 +30,7 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--journal", Kind::kValue, "TARGET",
      "production journal file (default journal.db; none: off), or a line's postgresql:// database"},
     {"--station", Kind::kValue, "NAME", "this station's name in the journal (default: host name)"},
+    {"--quiet", Kind::kFlag, "", "no sound with a verdict"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
     {"--help", Kind::kFlag, "", "print this help and exit"},
@@ -83,6 +84,8 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
     options.full_waits = true;
   } else if (name == "--classic") {
     options.classic = true;
+  } else if (name == "--quiet") {
+    options.quiet = true;
   } else if (name == "--demo") {
     options.demo = true;
   } else if (name == "--headless") {

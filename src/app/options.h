@@ -22,6 +22,7 @@ struct Options {
   std::string mac_prefix;               // --mac-prefix, six hex digits in upper case; empty: default
   std::string journal = "journal.db";   // --journal TARGET; "none": no journal, no guard
   std::string station;                  // --station NAME; empty: the host name
+  bool quiet = false;                   // --quiet: no verdict sounds
   bool demo = false;                    // --demo
   bool headless = false;                // --headless
   bool help = false;                    // --help

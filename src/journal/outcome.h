@@ -20,12 +20,14 @@ enum class Outcome {
   kInterrupted,
   kJournalError,
   kFirmwareOk,
+  kVerifyFailed,
   kCount,
 };
 
 inline constexpr std::array<std::string_view, static_cast<size_t>(Outcome::kCount)> kOutcomeNames = {
     "success",     "duplicate-refused", "lookup-failed", "write-failed",  "commit-unconfirmed",
     "wrong-return", "no-return",        "interrupted",   "journal-error", "firmware-ok",
+    "verify-failed",
 };
 
 constexpr std::string_view OutcomeName(Outcome outcome) {

@@ -276,6 +276,9 @@ uint8_t SimulatedUnit::CommitParameterModule(uint32_t now) {
     return kUnitStatusFailed;
   }
   flash_ = staged_;
+  if (config_.faults.alter_on_commit && *config_.faults.alter_on_commit < kModuleSize) {
+    flash_.bytes[*config_.faults.alter_on_commit] ^= 0xFF;
+  }
   ++parameter_commits_;
   staged_written_.reset();
   // Silent from now until the restart is over, then under the committed image's MAC.

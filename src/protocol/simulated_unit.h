@@ -40,6 +40,8 @@ struct UnitFaultPlan {
   uint32_t wrong_offset_at = 0;  // the Nth write confirmation carries offset + 1
   std::optional<uint32_t> silent_after;  // no answers at all after this many requests
   std::optional<MacAddress> return_mac;  // MAC after a restart, instead of the image's
+  // A committed image keeps this byte inverted, as a flash that did not take it would.
+  std::optional<size_t> alter_on_commit;
 };
 
 struct SimulatedUnitConfig {

@@ -272,6 +272,12 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
          std::nullopt);
 }
 
+void RecordVerifyFailed(Station& station) {
+  JournalLink& link = station.journal;
+  if (!link.awaiting_return || !link.current) return;
+  Finish(station, Outcome::kVerifyFailed, link.current->burn_ms, Elapsed(station, link.commit_tick));
+}
+
 void CheckReturnDeadline(Station& station) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || Elapsed(station, link.commit_tick) < kReturnWatchMs) return;

@@ -30,6 +30,8 @@ void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed
 // A fully handled version confirmation from source; success_due when "Success" is about to be
 // shown: the outcome is written first.
 void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_due);
+// The unit came back under the burned MAC but its module differs from the image written.
+void RecordVerifyFailed(Station& station);
 // Scan tick: a unit that has not come back within kReturnWatchMs: "no-return".
 void CheckReturnDeadline(Station& station);
 // The station closes: a return watch still open ends as "no-return".

@@ -6,6 +6,8 @@
 #include <span>
 
 #include "station/attempts.h"
+#include "station/burn_verify.h"
+#include "station/module_read.h"
 #include "station/scan_cycle.h"
 #include "station/station.h"
 #include "base/text.h"
@@ -56,6 +58,28 @@ bool SeveralUnitsAfterListening(Station& station, int a) {
   return SeveralUnitsAnswer(station, a);
 }
 
+// The unit is back under the burned MAC: its module, read into a buffer of its own, must hold
+// the burned fields as written. A mismatch ends the attempt with the box and no "Success".
+bool VerifyReturnedModule(Station& station) {
+  station.verify_return = false;  // once per return; the read below dispatches nested
+  ParameterModule read_back = station.module;
+  std::optional<BurnedFieldDifference> difference;
+  if (ReadModuleImage(station, read_back)) {
+    difference = FirstBurnedFieldDifference(station.module, read_back);
+  } else {
+    // A read that stopped short proves nothing about the unit's flash: say where it stopped.
+    difference = BurnedFieldDifference{station.registers.ReadTransferOffset, ""};
+  }
+  if (!difference) return true;
+  RecordVerifyFailed(station);
+  station.page.SetText(kStatusLine, "Verify failed");
+  station.page.MessageBox(
+      FormatText("Verify failed: the unit's module differs from the image written at offset %d.",
+                 static_cast<int>(difference->offset)),
+      "Mac Burn", kMbIconError);
+  return false;
+}
+
 void HandleVersionConfirmation(Station& station, int a, const MessageHeader& header,
                                const FrameReader& frame) {
   AdapterRecord& record = station.adapters.records[a];
@@ -92,6 +116,12 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
 
   const bool success = station.CommitConfirmed == 1 && station.AutoReadDone != 0 &&
                        source == station.BurnedMac;
+  if (success && station.verify_return && !VerifyReturnedModule(station)) {
+    station.CommitConfirmed = 0;
+    station.VersionAnswered[a] += 1;
+    station.page.SetText(kMacField, source.ToString());
+    return;
+  }
   // The journal has the outcome before the operator sees the verdict.
   NoteUnitAnswered(station, source, success);
   if (success) {

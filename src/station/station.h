@@ -114,6 +114,10 @@ struct Station {
 
   // The production journal (off unless the front end links one).
   JournalLink journal;
+
+  // Set while a caller waits for the burned unit's return: its answer under BurnedMac is
+  // verified against the image written before "Success" shows.
+  bool verify_return = false;
 };
 
 // True when more than one unit answered on the adapter in the last query pass: nothing is read

@@ -113,10 +113,10 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 13u);
+  ASSERT_EQ(option_lines.size(), 14u);
   for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
                            "--capture FILE", "--classic", "--mac-prefix XXXXXX", "--journal TARGET",
-                           "--station NAME", "--demo", "--headless", "--help", "--version"}) {
+                           "--quiet", "--station NAME", "--demo", "--headless", "--help", "--version"}) {
     const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
         [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));
     EXPECT_EQ(count, 1) << name;

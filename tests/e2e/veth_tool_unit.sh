@@ -91,8 +91,11 @@ grep -qF "FW Write Module - OK" "$work/err" || fail "firmware showed no FW Write
 "$tool" db encode "$new_mac" "$password" >> "$work/cam.dbr"
 rm -f "$work/flash.bin"
 unit burn --mac "$unit_mac" --new-mac "$new_mac" --database "$work/cam.dbr" --timeout 3000 \
-  --return-timeout 10000
+  --return-timeout 10000 --journal "$work/journal.db"
 [[ $status -eq 0 ]] || fail "burn exited with $status"
+"$tool" journal list --journal "$work/journal.db" > "$work/journal.txt" ||
+  fail "journal list after the burn"
+grep -E "$new_mac" "$work/journal.txt" | grep -qw success || fail "the burn's record is not in the journal"
 grep -qxF "burned: $unit_mac -> $new_mac_colons" "$work/out" || fail "burn's verdict"
 grep -qxF "password: $grouped" "$work/out" || fail "burn did not look the password up"
 grep -qF "module read back and verified" "$work/out" || fail "burn did not verify"

@@ -21,6 +21,7 @@ namespace {
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using ::testing::Not;
 
 constexpr char kLabel[] = "02A0C5123456";
 constexpr char kPassword[] = "K7QM2XWP9RTB4HZD";
@@ -48,9 +49,13 @@ class JournalStationTest : public InTempDir {
   }
 
   void PlugUnit(const MacAddress& mac) {
-    h.Unplug("eth0");
     SimulatedUnitConfig config;
     config.mac = mac;
+    PlugUnit(std::move(config));
+  }
+
+  void PlugUnit(SimulatedUnitConfig config) {
+    h.Unplug("eth0");
     unit = &h.Plug("eth0", std::move(config));
     ScanNow(h.station);
     ScanNow(h.station);
@@ -219,6 +224,34 @@ TEST_F(JournalStationTest, UnusableJournalRefusesBurnAndBrowseAndSendsNothing) {
   for (const JournalRecord& r : All()) seen.push_back(r.outcome.value_or(Outcome::kCount));
   EXPECT_THAT(seen, Contains(Outcome::kJournalError));
   EXPECT_THAT(seen, Contains(Outcome::kSuccess));
+}
+
+// A caller that verifies the return (the bench's burn): a unit whose flash did not take one
+// byte gives the box, "verify-failed" and no "Success".
+TEST_F(JournalStationTest, VerifiedReturnMismatchShowsTheBoxAndNoSuccess) {
+  SimulatedUnitConfig config;
+  config.mac = kUnitMac;
+  config.restart_ms = 300;
+  config.faults.alter_on_commit = 105;  // inside the NMK
+  PlugUnit(std::move(config));
+  Burn();
+  h.station.verify_return = true;
+  EXPECT_FALSE(TickUntilSuccess());
+  h.station.verify_return = false;
+  const auto texts = h.page.StatusTexts();
+  EXPECT_THAT(texts, Contains("Verify failed"));
+  ASSERT_EQ(h.page.message_boxes().size(), 1u);
+  const auto& box = h.page.message_boxes()[0];
+  EXPECT_EQ(box.caption, "Mac Burn");
+  EXPECT_EQ(box.type, 16u);
+  EXPECT_EQ(box.text, "Verify failed: the unit's module differs from the image written at offset 105.");
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes.back().outcome, Outcome::kVerifyFailed);
+  // Later ticks do not turn it into "Success" either.
+  h.page.Clear();
+  h.Tick();
+  h.Tick();
+  EXPECT_THAT(h.page.StatusTexts(), Not(Contains("Success")));
 }
 
 }  // namespace

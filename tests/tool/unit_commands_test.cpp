@@ -32,7 +32,7 @@ TEST_F(UnitCommandsTest, EachSubcommandsHelpSaysItsOwnAndTheCommonOptions) {
       {"write", {"--mac MAC", "--no-commit"}},
       {"firmware", {"--mac MAC", "542248"}},
       {"burn", {"--mac CURRENT", "--new-mac MAC", "--database FILE", "--chip px300|px100|none",
-                "--mac-prefix XXXXXX", "--return-timeout MS"}},
+                "--mac-prefix XXXXXX", "--return-timeout MS", "--journal TARGET"}},
   };
   for (const auto& [sub, own] : expected) {
     const ToolResult help = Run({"unit", sub, "--help"});

@@ -37,7 +37,8 @@ constexpr SubSpec kSubs[] = {
      "  --mac MAC              the unit's MAC (required)\n"},
     {Sub::kBurn, "burn",
      "unit burn --interface NAME --mac CURRENT --new-mac MAC [--database FILE]\n"
-     "       [--chip px300|px100|none] [--mac-prefix XXXXXX] [--return-timeout MS] [options]",
+     "       [--chip px300|px100|none] [--mac-prefix XXXXXX] [--return-timeout MS]\n"
+     "       [--journal TARGET] [options]",
      "The station's whole burn without a window: read, database lookup, edits, write, commit,\n"
      "then the wait for the unit's return under the new MAC and a read-back that must hold\n"
      "what was written.\n"
@@ -46,7 +47,9 @@ constexpr SubSpec kSubs[] = {
      "  --database FILE        the MAC database (default cam.dbr)\n"
      "  --chip px300|px100|none  the chip model the station has selected (default px300)\n"
      "  --mac-prefix XXXXXX    first three MAC octets of the database records\n"
-     "  --return-timeout MS    how long to wait for the return (default 30000)\n"},
+     "  --return-timeout MS    how long to wait for the return (default 30000)\n"
+     "  --journal TARGET       the production journal the burn is recorded in (default\n"
+     "                         journal.db; none: not recorded)\n"},
 };
 
 }  // namespace
@@ -122,7 +125,7 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* args) {
         (sub == Sub::kRead && (argument == "-o" || argument == "--output")) ||
         (sub == Sub::kBurn && (argument == "--new-mac" || argument == "--database" ||
                                argument == "--chip" || argument == "--mac-prefix" ||
-                               argument == "--return-timeout"));
+                               argument == "--return-timeout" || argument == "--journal"));
     if (!known) return SubUsageError(spec, "unknown option " + argument);
     if (i + 1 >= argc) return SubUsageError(spec, argument + " needs a value");
     const std::string value = argv[++i];
@@ -166,6 +169,9 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* args) {
       } else {
         return bad("px300, px100 or none");
       }
+    } else if (argument == "--journal") {
+      if (value.empty()) return bad("a journal file or none");
+      args->journal = value;
     } else if (argument == "--mac-prefix") {
       const auto prefix = ParseMacPrefix(value);
       if (!prefix) return bad("six hex digits");

@@ -9,6 +9,7 @@
 
 #include "base/mac_address.h"
 #include "programming/carrier_table.h"
+#include "journal/journal.h"
 #include "programming/mac_database.h"
 #include "protocol/management_message.h"
 
@@ -42,6 +43,7 @@ struct Arguments {
   std::string database{kDefaultMacDatabasePath};
   ChipModel chip = ChipModel::kPx300;  // the station's start-up choice
   std::string mac_prefix;
+  std::string journal{kDefaultJournalTarget};  // burn: where it is recorded, or "none"
 };
 
 // "stampwright-tool unit NAME", what every line about the subcommand starts with.

@@ -8,11 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <unistd.h>
 
 #include <nlohmann/json.hpp>
 
@@ -30,6 +33,7 @@
 #include "protocol/management_message.h"
 #include "resources/controls.h"
 #include "settings/preferences.h"
+#include "station/attempts.h"
 #include "station/burn.h"
 #include "station/burn_verify.h"
 #include "station/chunk_loop.h"
@@ -313,6 +317,13 @@ int RunFirmware(Bench& bench, std::unique_ptr<uint8_t[]> image, size_t length) {
   return kExitOk;
 }
 
+// The station name a burn is recorded under, as the station's own default.
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+  return name;
+}
+
 int RunBurn(Bench& bench) {
   const Arguments& args = bench.args();
   Station& station = bench.station();
@@ -336,6 +347,28 @@ int RunBurn(Bench& bench) {
   if (!LookupMacRecord(page, lookup)) {
     return bench.Failed("lookup", Hex12(*args.new_mac) + " in " + args.database);
   }
+  // Recorded like the station's own burns, through the same steps: the guard, the opening
+  // record before the first module frame, the commit, the outcome before the verdict.
+  std::unique_ptr<Journal> journal;
+  const auto unlink_journal = [&station] { station.journal = JournalLink{}; };
+  if (args.journal != kNoJournalTarget) {
+    OpenedJournal opened = OpenJournal(args.journal);
+    if (!opened.journal) return bench.Failed("journal", args.journal + ": " + opened.status.error);
+    journal = std::move(opened.journal);
+    JournalLink& link = station.journal;
+    link.enabled = true;
+    link.journal = journal.get();
+    link.station_name = HostName();
+    page.ForgetBoxes();
+    if (RefuseWithoutJournal(station) || GuardRefuses(station)) {
+      unlink_journal();
+      return bench.Failed("journal", page.LastBox());
+    }
+  }
+  struct Unlink {
+    std::function<void()> run;
+    ~Unlink() { run(); }
+  } unlink{unlink_journal};
   station.arp_flush.Flush();
   page.SetText(kStatusLine, "Burning...");
   station.CommitConfirmed = 0;
@@ -351,7 +384,16 @@ int RunBurn(Bench& bench) {
   const ParameterModule written = station.module;
   const MacAddress burned = station.BurnedMac;
   const uint32_t commit_tick = station.clock.TickCount();
-  if (!WaitForUnitAnswer(station, kAdapter, burned, args.return_timeout_ms)) {
+  // The dispatcher verifies the returned unit's module before it records "success"; a unit that
+  // never answers is recorded as not returned.
+  station.verify_return = true;
+  const bool returned = WaitForUnitAnswer(station, kAdapter, burned, args.return_timeout_ms);
+  station.verify_return = false;
+  if (!returned) EndReturnWatchOnClose(station);
+  if (returned && page.Text(kStatusLine) == "Verify failed") {
+    return bench.Failed("verify", page.LastBox());
+  }
+  if (!returned) {
     return bench.Failed("return", "the unit did not answer as " + burned.ToString() + " within " +
                                     std::to_string(args.return_timeout_ms) + " ms");
   }

@@ -133,6 +133,8 @@ class Operator {
   std::string mac_shown;
   std::string password_shown;
   std::string counts_shown;
+  std::string verdict_shown;
+  bool verdict_a_third = false;  // the band takes at least a third of the window's height
 
  private:
   void Guard() {
@@ -188,6 +190,10 @@ class Operator {
         // Below the page, outside the template: the counts, already with this burn.
         for (QLabel* label : sheet_->findChildren<QLabel*>()) {
           if (label->text().startsWith("Today, ")) counts_shown = label->text().toStdString();
+        }
+        if (auto* band = sheet_->findChild<QLabel*>("verdict")) {
+          verdict_shown = band->text().toStdString();
+          verdict_a_third = band->isVisible() && 3 * band->height() >= sheet_->height();
         }
         step_ = Step::kDone;
         CloseSheet();
@@ -297,7 +303,7 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   link.journal = journal.get();
   link.station_name = "demo-window";
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
-                                  StationSettings{}, link};
+                                  StationSettings{}, link, true};
 
   Operator person(record.mac_text, clock);
   char name[] = "stampwright";
@@ -317,6 +323,8 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   EXPECT_EQ(person.mac_shown, record.mac_text);
   EXPECT_EQ(person.counts_shown,
             "Today, demo-window: 1 units burned, 0 attempts failed, first-pass yield 100.0 %");
+  EXPECT_EQ(person.verdict_shown, "PASS " + record.mac_text);
+  EXPECT_TRUE(person.verdict_a_third);
   std::vector<JournalRecord> records;
   ASSERT_TRUE(journal->Read({}, &records).ok());
   ASSERT_EQ(records.size(), 1u);

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "journal/record.h"
+
+namespace stampwright {
+
+// The last verdict, large below the page, for an operator who looks at the fixture and not at
+// the status line.
+enum class VerdictTone { kClear, kNeutral, kPass, kFail };
+
+struct Verdict {
+  VerdictTone tone = VerdictTone::kClear;
+  std::string text;  // "PASS <MAC>", "FAIL <outcome>", or empty
+  bool operator==(const Verdict&) const = default;
+};
+
+// The band after a status-line text: "PASS <MAC>" with "Success" (mac: the MAC field), neutral
+// while a unit is read or burned, cleared once a new unit's read ended; otherwise unchanged.
+Verdict VerdictAfterStatus(const Verdict& now, std::string_view status, std::string_view mac);
+
+// The band after an outcome was recorded: "FAIL <outcome>" for one that did not end well.
+Verdict VerdictAfterOutcome(const Verdict& now, const JournalRecord& record);
+
+}  // namespace stampwright
