@@ -69,17 +69,22 @@ capture=$work/station/station.pcapng  # relative to --workdir
 [[ -s "$capture" ]] || fail "no capture in the working directory"
 
 # One line per frame: interface, direction (1 in, 2 out), MMTYPE, protocols.
+# The MMTYPE is taken from the frame's bytes 15 and 16 (little-endian) in tshark's hex dump.
 decode() {
   tshark -r "$1" -T fields -E separator=/t -e frame.interface_name -e frame.packet_flags_direction \
-    -e homeplug_av.mmhdr.mmtype -e homeplug_av.mmhdr.mmtype.qualcomm -e frame.protocols 2>/dev/null
+    2>/dev/null > "$1.fields" || return 1
+  tshark -r "$1" -x 2>/dev/null |
+    awk '/^0000 / { lo = $17 } /^0010 / { print $2 lo }' > "$1.types" || return 1
+  tshark -r "$1" -T fields -e frame.protocols 2>/dev/null > "$1.protocols" || return 1
+  paste "$1.fields" "$1.types" "$1.protocols"
 }
 # "DIRECTION MMTYPE COUNT" lines, sorted: in/out and four lower-case hex digits.
 counts() {
   awk -F'\t' -v want="$1" '
     $1 != want { print "interface " $1 > "/dev/stderr"; bad = 1 }
-    $5 !~ /:homeplug-av$/ { print "not HomePlug AV: " $5 > "/dev/stderr"; bad = 1 }
+    $4 !~ /:homeplug-av$/ { print "not HomePlug AV: " $4 > "/dev/stderr"; bad = 1 }
     {
-      type = $3 != "" ? $3 : $4
+      type = $3
       sub(/^0x/, "", type)
       direction = ($2 ~ /1$/) ? "in" : ($2 ~ /2$/) ? "out" : "none"
       n[direction " " tolower(type)]++
