@@ -49,7 +49,7 @@ bool WriteModuleImage(Station& station, const ParameterModule& module) {
   return registers.WriteTransferOffset == kTotal;
 }
 
-void BurnDevice(Station& station) {
+bool BurnDevice(Station& station) {
   Page& page = station.page;
   const ChipModel chip = SelectedChipModel(page);
   const std::string grouped = page.GetText(kPasswordField, kControlTextChars);
@@ -60,10 +60,11 @@ void BurnDevice(Station& station) {
   station.BurnedMac = keys.mac;
   page.SetText(kStatusLine, FormatText("checksum: %08x", keys.checksum));
   // Never burn unrecorded: the attempt is in the journal before the first module frame leaves.
-  if (!BeginBurnAttempt(station, keys.checksum)) return;
+  if (!BeginBurnAttempt(station, keys.checksum)) return false;
 
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  station.written_module = station.module;
   WriteModuleImage(station, station.module);
 
   page.SetText(kStatusLine, FormatText("Write Module - offset: %d",
@@ -74,9 +75,11 @@ void BurnDevice(Station& station) {
     CommitModule(station, kModuleIdParameter);
   }
   // CommitConfirmed may still be set by an earlier burn; "Waiting..." is this commit's answer.
-  EndBurnTransfer(station, all_confirmed,
-                  all_confirmed && page.GetText(kStatusLine, kControlTextChars) == "Waiting...");
+  const bool commit_confirmed =
+      all_confirmed && page.GetText(kStatusLine, kControlTextChars) == "Waiting...";
+  EndBurnTransfer(station, all_confirmed, commit_confirmed);
   StationSleep(station, kBurnSettleMs);
+  return commit_confirmed;
 }
 
 }  // namespace stampwright

@@ -63,15 +63,22 @@ bool SeveralUnitsAfterListening(Station& station, int a) {
 // the burned fields as written. A mismatch ends the attempt with the box and no "Success".
 bool VerifyReturnedModule(Station& station) {
   station.verify_return = false;  // once per return; the read below dispatches nested
-  ParameterModule read_back = station.module;
+  ParameterModule read_back = station.written_module;
   std::optional<BurnedFieldDifference> difference;
-  if (ReadModuleImage(station, read_back)) {
-    difference = FirstBurnedFieldDifference(station.module, read_back);
+  // Quiet: a clean burn shows "Waiting..." and then "Success", as without the verify.
+  if (ReadModuleImage(station, read_back, true)) {
+    difference = FirstBurnedFieldDifference(station.written_module, read_back);
   } else {
     // A read that stopped short proves nothing about the unit's flash: say where it stopped.
     difference = BurnedFieldDifference{station.registers.ReadTransferOffset, ""};
   }
-  if (!difference) return true;
+  // The unit is back under the burned MAC: a watch that saw it go away took Burn away meanwhile.
+  // It may burn again, the image meant for it (after a mismatch) or what it holds now.
+  if (!station.page.IsEnabled(kBurnButton)) station.page.Enable(kBurnButton, true);
+  if (!difference) {
+    station.module = read_back;
+    return true;
+  }
   RecordVerifyFailed(station);
   station.page.SetText(kStatusLine, "Verify failed");
   station.page.MessageBox(
@@ -169,9 +176,11 @@ void HandleReadConfirmation(Station& station, const FrameReader& frame) {
     station.page.MessageBox("Read Module response failed", kReadCaption, kMbOk);
     return;
   }
-  station.page.SetText(kStatusLine, FormatText("response Read Module (%x) - offset: %d",
-                                               registers.PendingRequestType,
-                                               static_cast<int>(confirmation->offset)));
+  if (!station.quiet_read) {
+    station.page.SetText(kStatusLine, FormatText("response Read Module (%x) - offset: %d",
+                                                 registers.PendingRequestType,
+                                                 static_cast<int>(confirmation->offset)));
+  }
   std::copy(confirmation->data.begin(), confirmation->data.end(),
             station.module.bytes.begin() + confirmation->offset);
   registers.ReadTransferOffset += confirmation->length;
@@ -203,11 +212,15 @@ bool FromUnitBeingProgrammed(Station& station, int adapter, const MessageHeader&
 
 ReceivePacket* DispatchConfirmation(Station& station, int adapter) {
   ReceivePacket* packet = TakeReceivedFrame(station.adapters, station.summaries, adapter);
-  if (packet == nullptr) return nullptr;
-  const FrameReader frame(packet->frame, std::min<size_t>(packet->length, sizeof packet->frame));
+  if (packet != nullptr) HandleReceivedFrame(station, adapter, *packet);
+  return packet;
+}
+
+void HandleReceivedFrame(Station& station, int adapter, const ReceivePacket& packet) {
+  const FrameReader frame(packet.frame, std::min<size_t>(packet.length, sizeof packet.frame));
   // Header present, ethertype 0x88E1, and not a broadcast (our own query among them).
   const std::optional<MessageHeader> header = ReadMessageHeader(frame);
-  if (!header || header->destination.IsBroadcast()) return packet;
+  if (!header || header->destination.IsBroadcast()) return;
 
   const uint16_t mmtype = header->mmtype;
   if (mmtype == kVsVerQueryCnf) NoteAnsweringUnit(station, adapter, *header);
@@ -233,7 +246,6 @@ ReceivePacket* DispatchConfirmation(Station& station, int adapter) {
     default:
       break;
   }
-  return packet;
 }
 
 }  // namespace stampwright

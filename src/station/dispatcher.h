@@ -12,4 +12,7 @@ struct ReceivePacket;
 // record (acted on or not), or nullptr when none waited.
 ReceivePacket* DispatchConfirmation(Station& station, int adapter);
 
+// The handling half of DispatchConfirmation, for a frame the caller has taken itself.
+void HandleReceivedFrame(Station& station, int adapter, const ReceivePacket& packet);
+
 }  // namespace stampwright

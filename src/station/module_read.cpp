@@ -60,7 +60,7 @@ void IdentifyChip(Station& station) {
   }
 }
 
-bool ReadModuleImage(Station& station, ParameterModule& into) {
+bool ReadModuleImage(Station& station, ParameterModule& into, bool quiet) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   Page& page = station.page;
@@ -68,12 +68,18 @@ bool ReadModuleImage(Station& station, ParameterModule& into) {
   // loop and give both back afterwards.
   const bool separate = &into != &station.module;
   if (separate) std::swap(station.module, into);
+  const bool outer_quiet = station.quiet_read;
+  station.quiet_read = quiet;
   RunChunkLoop(station, registers.ReadTransferOffset, kTotal, 2,
-               [&page](MessageContext& messages, int adapter, uint32_t offset, uint32_t length) {
-                 page.SetText(kStatusLine,
-                              FormatText("Read Module - offset: %d", static_cast<int>(offset)));
+               [&page, quiet](MessageContext& messages, int adapter, uint32_t offset,
+                              uint32_t length) {
+                 if (!quiet) {
+                   page.SetText(kStatusLine,
+                                FormatText("Read Module - offset: %d", static_cast<int>(offset)));
+                 }
                  SendReadModule(messages, adapter, offset, length);
                });
+  station.quiet_read = outer_quiet;
   if (separate) std::swap(station.module, into);
   return registers.ReadTransferOffset == kTotal;
 }

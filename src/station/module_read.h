@@ -15,9 +15,9 @@ extern const char kReadModuleCaption[];
 void ReadModule(Station& station);
 
 // The chunk loop of the read alone, into `into` (the station's own image or a separate buffer,
-// which leaves the station's image as it was): the same VS_RD_MOD requests and page texts.
-// True when all 7864 bytes arrived.
-bool ReadModuleImage(Station& station, ParameterModule& into);
+// which leaves the station's image as it was): the same VS_RD_MOD requests, and the same status
+// texts unless quiet. True when all 7864 bytes arrived.
+bool ReadModuleImage(Station& station, ParameterModule& into, bool quiet = false);
 
 // Chip identification and its outcome on the page, on the image as it stands.
 void IdentifyChip(Station& station);

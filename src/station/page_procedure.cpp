@@ -11,6 +11,7 @@
 #include "station/firmware_upgrade.h"
 #include "station/mac_lookup.h"
 #include "station/module_read.h"
+#include "station/return_watch.h"
 #include "resources/controls.h"
 #include "resources/page_template.h"
 #include "settings/state_file.h"
@@ -64,7 +65,7 @@ void BurnCommand(Station& station) {
   if (GuardRefuses(station)) return;
   station.arp_flush.Flush();
   station.page.SetText(kStatusLine, "Burning...");
-  BurnDevice(station);
+  if (BurnDevice(station)) StartReturnWatch(station);
 }
 
 namespace {
@@ -117,6 +118,8 @@ void OnCloseRequested(Station& station, std::function<void()> close) {
 }
 
 void RunPageCommand(Station& station, int id) {
+  // The operator moved on: a return watch still on gives way to the scan cycle.
+  if (id != kSelectButton) EndReturnWatch(station);
   switch (id) {
     case kSelectButton:
       SelectDatabaseFile(station);

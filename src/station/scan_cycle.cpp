@@ -9,6 +9,7 @@
 #include "station/module_read.h"
 #include "station/discovery.h"
 #include "station/page_procedure.h"
+#include "station/return_watch.h"
 #include "resources/controls.h"
 
 namespace stampwright {
@@ -34,7 +35,9 @@ void DeriveAutoScanSuspended(Station& station, int16_t auto_scan) {
 
 void SetAutoScanSuspended(Station& station) { station.AutoScanSuspended = 1; }
 
-void StartScanTimer(Station& station) { station.timer.Start(kScanIntervalMs); }
+void StartScanTimer(Station& station) {
+  station.timer.Start(ReturnWatchActive(station) ? kReturnQueryIntervalMs : kScanIntervalMs);
+}
 
 void SetScanText(Station& station, std::string_view text) {
   station.page.SetText(kScanField, text);
@@ -106,7 +109,15 @@ void OnScanTimer(Station& station) {
     return;
   }
   DeviceOperation operation(station);
-  ScanTick(station);
+  TimerExpired(station);
+}
+
+void TimerExpired(Station& station) {
+  if (ReturnWatchActive(station)) {
+    ReturnWatchStep(station);
+  } else {
+    ScanTick(station);
+  }
 }
 
 DeviceOperation::DeviceOperation(Station& station) : station_(station) {
@@ -138,7 +149,7 @@ DeviceOperation::~DeviceOperation() {
     }
     if (station_.tick_pending) {
       station_.tick_pending = false;
-      ScanTick(station_);
+      TimerExpired(station_);
       continue;
     }
     break;

@@ -26,6 +26,8 @@ void SetConnectionText(Station& station, std::string_view text);
 // operation is under way (a message box runs its own loop) is held back until the outermost
 // operation has returned, so the adapter set is never rebuilt under a wait.
 void OnScanTimer(Station& station);
+// What one expiry runs: a scan tick, or a step of the return watch while it is on.
+void TimerExpired(Station& station);
 
 // Marks a device operation in progress for its lifetime; the outermost one runs a held-back tick
 // when it ends.

@@ -43,6 +43,14 @@ struct AnsweringUnits {
   int count = 0;  // 0, 1 or 2
 };
 
+// The watch for the burned unit's return (see return_watch.h).
+struct ReturnWatch {
+  bool active = false;
+  int adapter = -1;
+  uint32_t started = 0;     // tick count when it began
+  bool went_quiet = false;  // a query went unanswered: the unit has begun its restart
+};
+
 // All state of one station: what the original kept in process-wide variables, owned here so a
 // test can build a fresh one. Field names follow the station's vocabulary.
 struct Station {
@@ -118,6 +126,12 @@ struct Station {
   // Set while a caller waits for the burned unit's return: its answer under BurnedMac is
   // verified against the image written before "Success" shows.
   bool verify_return = false;
+  // The image the last burn wrote, for that verify: the station's own image may be read over
+  // before the unit is back.
+  ParameterModule written_module{};
+  // A read that leaves the status line alone (the verify's read-back).
+  bool quiet_read = false;
+  ReturnWatch return_watch;
 };
 
 // True when more than one unit answered on the adapter in the last query pass: nothing is read

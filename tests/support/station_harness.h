@@ -124,6 +124,12 @@ struct StationHarness {
     OnScanTimer(station);
   }
 
+  // One expiry of the timer at whatever interval it runs (the return watch's or the scan's).
+  void Expire() {
+    clock.Advance(timer.interval);
+    OnScanTimer(station);
+  }
+
   // A confirmation frame as a unit would send it, addressed from `source` to `destination`.
   static std::vector<uint8_t> Confirmation(const MacAddress& destination, const MacAddress& source,
                                            uint16_t mmtype, size_t length = 60) {
