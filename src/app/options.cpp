@@ -25,7 +25,7 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--oui", Kind::kValue, "XX:XX:XX", "vendor OUI in the management messages (default 00:B0:52)"},
     {"--full-waits", Kind::kFlag, "", "wait the full time after every request, even once answered"},
     {"--capture", Kind::kValue, "FILE", "append every 0x88E1 frame sent or received to FILE (pcapng)"},
-    {"--classic", Kind::kFlag, "", "the original timings, for comparison (implies --full-waits)"},
+    {"--classic", Kind::kFlag, "", "the original timings, for comparison (implies --full-waits; no return watch)"},
     {"--mac-prefix", Kind::kValue, "XXXXXX", "first three MAC octets of the database, six hex digits"},
     {"--journal", Kind::kValue, "TARGET",
      "production journal file (default journal.db; none: off), or a line's postgresql:// database"},
