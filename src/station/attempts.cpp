@@ -90,7 +90,7 @@ JournalStatus FlushUnwritten(JournalLink& link) {
     auto& [record, opened] = link.unwritten.front();
     JournalStatus status =
         opened ? link.journal->Finish(record.id, *record.outcome, *record.finished, record.burn_ms,
-                                      record.return_ms)
+                                      record.return_ms, record.verified, record.other_bytes_changed)
                : link.journal->Append(record);
     if (!status.ok()) return status;
     if (link.on_outcome) link.on_outcome(record);

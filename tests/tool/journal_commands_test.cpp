@@ -103,7 +103,7 @@ TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
       r.mac = "02A0C500000" + std::to_string(i % 3);
       r.started = t;
       ASSERT_TRUE(journal->Append(r).ok());
-      ASSERT_TRUE(journal->Finish(r.id, outcomes[i], t + 4000, 2500, 1500).ok());
+      ASSERT_TRUE(journal->Finish(r.id, outcomes[i], t + 4000, 2500, 1500, {}, {}).ok());
     }
   }
   const ToolResult text = Run(Journal({"report"}));
