@@ -272,9 +272,18 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
          std::nullopt);
 }
 
-void RecordVerifyFailed(Station& station) {
+void NoteReturnVerified(Station& station, int64_t other_bytes_changed) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || !link.current) return;
+  link.current->verified = true;
+  link.current->other_bytes_changed = other_bytes_changed;
+}
+
+void RecordVerifyFailed(Station& station, int64_t other_bytes_changed) {
+  JournalLink& link = station.journal;
+  if (!link.awaiting_return || !link.current) return;
+  link.current->verified = false;
+  link.current->other_bytes_changed = other_bytes_changed;
   Finish(station, Outcome::kVerifyFailed, link.current->burn_ms, Elapsed(station, link.commit_tick));
 }
 

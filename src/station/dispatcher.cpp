@@ -72,7 +72,7 @@ bool VerifyReturnedModule(Station& station) {
     difference = BurnedFieldDifference{station.registers.ReadTransferOffset, ""};
   }
   if (!difference) return true;
-  RecordVerifyFailed(station);
+  RecordVerifyFailed(station, 0);
   station.page.SetText(kStatusLine, "Verify failed");
   station.page.MessageBox(
       FormatText("Verify failed: the unit's module differs from the image written at offset %d.",

@@ -11,6 +11,7 @@
 
 #include "journal/sqlite_journal.h"
 #include "programming/mac_database.h"
+#include "station/attempts.h"
 #include "station/page_procedure.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
@@ -115,6 +116,8 @@ TEST_F(JournalStationTest, BurnRecordsSuccessAndTheGuardRefusesTheLabelOnAnother
   std::snprintf(checksum, sizeof checksum, "%08x", unit->Flash().ImageChecksum());
   EXPECT_EQ(burn.image_checksum, checksum);
   EXPECT_TRUE(burn.burn_ms && burn.return_ms && burn.finished);
+  EXPECT_FALSE(burn.verified) << "nothing was read back";
+  EXPECT_FALSE(burn.other_bytes_changed);
   EXPECT_THAT(verdict_already_shown, ElementsAre(false));
 
   // The same label scanned for a second unit: refused before anything is sent.
@@ -247,11 +250,33 @@ TEST_F(JournalStationTest, VerifiedReturnMismatchShowsTheBoxAndNoSuccess) {
   EXPECT_EQ(box.text, "Verify failed: the unit's module differs from the image written at offset 105.");
   ASSERT_EQ(outcomes.size(), 1u);
   EXPECT_EQ(outcomes.back().outcome, Outcome::kVerifyFailed);
+  // Only the NMK byte differs: nothing else changed on the unit.
+  const std::vector<JournalRecord> records = All();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].verified, false);
+  EXPECT_EQ(records[0].other_bytes_changed, 0);
   // Later ticks do not turn it into "Success" either.
   h.page.Clear();
   h.Tick();
   h.Tick();
   EXPECT_THAT(h.page.StatusTexts(), Not(Contains("Success")));
+}
+
+// The dispatcher's word that the returned unit was read back and matched: the success outcome
+// written next carries it.
+TEST_F(JournalStationTest, AVerifiedReturnIsRecordedWithTheSuccessOutcome) {
+  PlugUnit(kUnitMac);
+  Burn();
+  NoteReturnVerified(h.station, 2);
+  ASSERT_TRUE(TickUntilSuccess());
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].verified, true);
+  EXPECT_EQ(outcomes[0].other_bytes_changed, 2);
+  std::vector<JournalRecord> records = All();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].outcome, Outcome::kSuccess);
+  EXPECT_EQ(records[0].verified, true);
+  EXPECT_EQ(records[0].other_bytes_changed, 2);
 }
 
 }  // namespace
