@@ -138,6 +138,13 @@ void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
   if (!status.ok()) ShowJournalError(station, status.error);
 }
 
+// The journal refuses a negative count, and a refused outcome would hold up every record after
+// it: a count that cannot be is recorded as none.
+std::optional<int64_t> ByteCount(int64_t count) {
+  if (count < 0) return std::nullopt;
+  return count;
+}
+
 // How a return watch ends when the unit did not come back under the burned MAC.
 Outcome NotReturned(const JournalLink& link, Outcome outcome) {
   return link.commit_unconfirmed ? Outcome::kCommitUnconfirmed : outcome;
@@ -276,14 +283,14 @@ void NoteReturnVerified(Station& station, int64_t other_bytes_changed) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || !link.current) return;
   link.current->verified = true;
-  link.current->other_bytes_changed = other_bytes_changed;
+  link.current->other_bytes_changed = ByteCount(other_bytes_changed);
 }
 
 void RecordVerifyFailed(Station& station, int64_t other_bytes_changed) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || !link.current) return;
   link.current->verified = false;
-  link.current->other_bytes_changed = other_bytes_changed;
+  link.current->other_bytes_changed = ByteCount(other_bytes_changed);
   Finish(station, Outcome::kVerifyFailed, link.current->burn_ms, Elapsed(station, link.commit_tick));
 }
 

@@ -277,6 +277,19 @@ TEST_F(JournalStationTest, AVerifiedReturnIsRecordedWithTheSuccessOutcome) {
   EXPECT_EQ(records[0].outcome, Outcome::kSuccess);
   EXPECT_EQ(records[0].verified, true);
   EXPECT_EQ(records[0].other_bytes_changed, 2);
+
+  // A count that cannot be is recorded as none, not refused by the journal with the outcome.
+  h.page.Clear();
+  Burn();
+  NoteReturnVerified(h.station, -1);
+  ASSERT_TRUE(TickUntilSuccess());
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_TRUE(h.page.message_boxes().empty());
+  records = All();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].outcome, Outcome::kSuccess);
+  EXPECT_EQ(records[1].verified, true);
+  EXPECT_FALSE(records[1].other_bytes_changed);
 }
 
 }  // namespace
