@@ -18,10 +18,15 @@ FieldValue Number(std::optional<int64_t> value) {
   if (!value) return std::monostate{};
   return *value;
 }
+FieldValue Flag(std::optional<bool> value) {
+  if (!value) return std::monostate{};
+  return *value;
+}
 
 std::string CsvCell(const FieldValue& value) {
   if (std::holds_alternative<std::monostate>(value)) return "";
   if (const auto* number = std::get_if<int64_t>(&value)) return std::to_string(*number);
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
   const std::string& text = std::get<std::string>(value);
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
@@ -59,6 +64,8 @@ RecordFields ExportFields(const JournalRecord& r) {
       {"firmware_size", Number(r.firmware_size)},
       {"firmware_sha256", Text(r.firmware_sha256)},
       {"reason", Text(r.reason)},
+      {"verified", Flag(r.verified)},
+      {"other_bytes_changed", Number(r.other_bytes_changed)},
   };
 }
 
@@ -91,6 +98,8 @@ std::string RecordJson(const JournalRecord& record) {
       out += "null";
     } else if (const auto* number = std::get_if<int64_t>(&value)) {
       out += std::to_string(*number);
+    } else if (const auto* flag = std::get_if<bool>(&value)) {
+      out += *flag ? "true" : "false";
     } else {
       out += JsonString(std::get<std::string>(value));
     }

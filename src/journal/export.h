@@ -11,12 +11,13 @@
 
 namespace stampwright {
 
-// One field of a record as every export shows it: absent, a text or a number.
-using FieldValue = std::variant<std::monostate, std::string, int64_t>;
+// One field of a record as every export shows it: absent, a text, a number or a yes/no.
+using FieldValue = std::variant<std::monostate, std::string, int64_t, bool>;
 using RecordFields = std::vector<std::pair<std::string_view, FieldValue>>;
 
 // The record's fields in their fixed order, named as in every export; times as ISO 8601 UTC
-// with milliseconds and "Z".
+// with milliseconds and "Z". Fields added later come last, so that a CSV reader that counts
+// columns keeps working.
 RecordFields ExportFields(const JournalRecord& record);
 
 // One JSON object on one line.

@@ -64,10 +64,12 @@ class Journal {
   virtual JournalStatus Append(JournalRecord& record) = 0;
   // The attempt's commit was confirmed at utc_ms: from now on its MAC counts as burned.
   virtual JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) = 0;
-  // Adds the attempt's outcome. Refused when it has one already.
+  // Adds the attempt's outcome, with what reading the returned unit back showed (both absent
+  // without a read-back). Refused when it has one already.
   virtual JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
-                               std::optional<int64_t> burn_ms,
-                               std::optional<int64_t> return_ms) = 0;
+                               std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
+                               std::optional<bool> verified,
+                               std::optional<int64_t> other_bytes_changed) = 0;
   // Closes as "interrupted" the attempts of station left without an outcome; how many.
   virtual JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) = 0;
   // The guard's question: has mac been burned, and not released since?

@@ -34,6 +34,12 @@ struct JournalRecord {
   std::optional<int64_t> committed;  // a commit carrying the MAC was confirmed
   std::optional<int64_t> burn_ms;    // command to "Waiting..." or to the end
   std::optional<int64_t> return_ms;  // commit confirmed to "Success"
+  // The returned unit's module was read back: true when the burned fields equal what was
+  // written, false when they differ; absent without a read-back (classic timing, not a burn).
+  std::optional<bool> verified;
+  // Bytes outside the burned fields that differ between the read-back module and the image
+  // written (a unit may change some on its own); absent without a read-back.
+  std::optional<int64_t> other_bytes_changed;
   int64_t attempt = 0;               // 1 for the first attempt of this MAC in the journal
   std::string config;                // short hash of what shapes the image
   std::string firmware_name;

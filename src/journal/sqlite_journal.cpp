@@ -54,12 +54,21 @@ WHEN OLD.outcome IS NOT NULL
   OR NEW.firmware_sha256 IS NOT OLD.firmware_sha256 OR NEW.reason IS NOT OLD.reason
 BEGIN SELECT RAISE(ABORT, 'journal records are never changed'); END;
 )sql",
+    // What reading the returned unit back showed. Set by the same write as the outcome: never
+    // without one (the checks), never after it (records_never_changed refuses any change to a
+    // record that has its outcome).
+    R"sql(
+ALTER TABLE records ADD COLUMN verified INTEGER
+  CHECK (verified IS NULL OR (verified IN (0, 1) AND outcome IS NOT NULL));
+ALTER TABLE records ADD COLUMN other_bytes_changed INTEGER
+  CHECK (other_bytes_changed IS NULL OR (other_bytes_changed >= 0 AND outcome IS NOT NULL));
+)sql",
 };
 
 constexpr const char* kColumns =
     "id, station, adapter, kind, mac, unit_mac_before, chip, module_class, firmware_version, "
     "image_checksum, outcome, started, finished, committed, burn_ms, return_ms, attempt, config, "
-    "firmware_name, firmware_size, firmware_sha256, reason";
+    "firmware_name, firmware_size, firmware_sha256, reason, verified, other_bytes_changed";
 
 JournalRecord RowToRecord(const SqliteStatement& s) {
   JournalRecord r;
@@ -86,7 +95,14 @@ JournalRecord RowToRecord(const SqliteStatement& s) {
   r.firmware_size = s.OptionalInt(19);
   r.firmware_sha256 = s.Text(20);
   r.reason = s.Text(21);
+  if (const std::optional<int64_t> verified = s.OptionalInt(22)) r.verified = *verified != 0;
+  r.other_bytes_changed = s.OptionalInt(23);
   return r;
+}
+
+std::optional<int64_t> Flag(std::optional<bool> value) {
+  if (!value) return std::nullopt;
+  return *value ? 1 : 0;
 }
 
 bool IsAttempt(RecordKind kind) { return kind == RecordKind::kBurn || kind == RecordKind::kFirmware; }
@@ -186,7 +202,7 @@ JournalStatus SqliteJournal::Failed(const char* what) const {
 JournalStatus SqliteJournal::Prepare() {
   const std::string insert = std::string("INSERT INTO records (") + kColumns +
                              ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
-                             "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22)";
+                             "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24)";
   const std::string select = std::string("SELECT ") + kColumns +
                              " FROM records WHERE ?1 IS NULL AND started >= coalesce(?2, "
                              "-9223372036854775808) AND started < coalesce(?3, 9223372036854775807) "
@@ -205,8 +221,8 @@ JournalStatus SqliteJournal::Prepare() {
                            "UPDATE records SET committed = ?2 WHERE id = ?1 AND committed IS NULL "
                            "AND outcome IS NULL") &&
       finish_.Prepare(db_.get(),
-                      "UPDATE records SET outcome = ?2, finished = ?3, burn_ms = ?4, return_ms = ?5 "
-                      "WHERE id = ?1 AND outcome IS NULL") &&
+                      "UPDATE records SET outcome = ?2, finished = ?3, burn_ms = ?4, return_ms = ?5, "
+                      "verified = ?6, other_bytes_changed = ?7 WHERE id = ?1 AND outcome IS NULL") &&
       close_interrupted_.Prepare(db_.get(),
                                  "UPDATE records SET outcome = 'interrupted', finished = ?2 WHERE "
                                  "station = ?1 AND outcome IS NULL AND kind IN ('burn', 'firmware')") &&
@@ -258,6 +274,8 @@ JournalStatus SqliteJournal::Append(JournalRecord& record) {
   s.BindInt(20, record.firmware_size);
   s.BindText(21, record.firmware_sha256);
   s.BindText(22, record.reason);
+  s.BindInt(23, Flag(record.verified));
+  s.BindInt(24, record.other_bytes_changed);
   const int step = s.Step();
   s.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");
@@ -277,12 +295,16 @@ JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
 
 JournalStatus SqliteJournal::Finish(const std::string& id, Outcome outcome, int64_t finished,
                                     std::optional<int64_t> burn_ms,
-                                    std::optional<int64_t> return_ms) {
+                                    std::optional<int64_t> return_ms,
+                                    std::optional<bool> verified,
+                                    std::optional<int64_t> other_bytes_changed) {
   finish_.BindText(1, id);
   finish_.BindText(2, OutcomeName(outcome));
   finish_.BindInt(3, finished);
   finish_.BindInt(4, burn_ms);
   finish_.BindInt(5, return_ms);
+  finish_.BindInt(6, Flag(verified));
+  finish_.BindInt(7, other_bytes_changed);
   const int step = finish_.Step();
   finish_.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");

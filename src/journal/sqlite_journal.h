@@ -9,7 +9,7 @@
 namespace stampwright {
 
 // The schema version this program writes; a journal of a newer one is refused.
-inline constexpr int kJournalSchemaVersion = 1;
+inline constexpr int kJournalSchemaVersion = 2;
 
 // The journal of one station in one SQLite file: WAL with synchronous=FULL, so a record is on
 // the disk when a call returns; append-only enforced by triggers in the file itself.
@@ -21,7 +21,9 @@ class SqliteJournal final : public Journal {
   JournalStatus Append(JournalRecord& record) override;
   JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override;
   JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
-                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms) override;
+                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
+                       std::optional<bool> verified,
+                       std::optional<int64_t> other_bytes_changed) override;
   JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override;
   JournalStatus FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) override;
   JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) override;

@@ -90,7 +90,7 @@ JournalStatus FlushUnwritten(JournalLink& link) {
     auto& [record, opened] = link.unwritten.front();
     JournalStatus status =
         opened ? link.journal->Finish(record.id, *record.outcome, *record.finished, record.burn_ms,
-                                      record.return_ms)
+                                      record.return_ms, record.verified, record.other_bytes_changed)
                : link.journal->Append(record);
     if (!status.ok()) return status;
     if (link.on_outcome) link.on_outcome(record);
@@ -136,6 +136,13 @@ void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
   if (link.journal == nullptr) return;
   const JournalStatus status = FlushUnwritten(link);
   if (!status.ok()) ShowJournalError(station, status.error);
+}
+
+// The journal refuses a negative count, and a refused outcome would hold up every record after
+// it: a count that cannot be is recorded as none.
+std::optional<int64_t> ByteCount(int64_t count) {
+  if (count < 0) return std::nullopt;
+  return count;
 }
 
 // How a return watch ends when the unit did not come back under the burned MAC.
@@ -272,9 +279,18 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
          std::nullopt);
 }
 
-void RecordVerifyFailed(Station& station) {
+void NoteReturnVerified(Station& station, int64_t other_bytes_changed) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || !link.current) return;
+  link.current->verified = true;
+  link.current->other_bytes_changed = ByteCount(other_bytes_changed);
+}
+
+void RecordVerifyFailed(Station& station, int64_t other_bytes_changed) {
+  JournalLink& link = station.journal;
+  if (!link.awaiting_return || !link.current) return;
+  link.current->verified = false;
+  link.current->other_bytes_changed = ByteCount(other_bytes_changed);
   Finish(station, Outcome::kVerifyFailed, link.current->burn_ms, Elapsed(station, link.commit_tick));
 }
 

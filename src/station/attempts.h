@@ -30,8 +30,13 @@ void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed
 // A fully handled version confirmation from source; success_due when "Success" is about to be
 // shown: the outcome is written first.
 void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_due);
-// The unit came back under the burned MAC but its module differs from the image written.
-void RecordVerifyFailed(Station& station);
+// The unit came back under the burned MAC and its module, read back, holds the burned fields
+// as written; other_bytes_changed bytes elsewhere differ from the image written. The success
+// outcome written next carries both. Call it before NoteUnitAnswered.
+void NoteReturnVerified(Station& station, int64_t other_bytes_changed);
+// The unit came back under the burned MAC but its module differs from the image written in the
+// burned fields: "verify-failed", with the count of other bytes that differ too.
+void RecordVerifyFailed(Station& station, int64_t other_bytes_changed);
 // Scan tick: a unit that has not come back within kReturnWatchMs: "no-return".
 void CheckReturnDeadline(Station& station);
 // The station closes: a return watch still open ends as "no-return".

@@ -22,6 +22,15 @@ constexpr std::array<BurnedField, 4> kBurnedFields = {{
 }};
 static_assert(kCarrierValuesOffset + 4 * kCarrierCount <= kModuleSize);
 
+// CountOtherDifferingBytes subtracts each field's differences once: the fields must not overlap.
+constexpr bool InOrderAndDisjoint() {
+  for (size_t k = 1; k < kBurnedFields.size(); ++k) {
+    if (kBurnedFields[k - 1].offset + kBurnedFields[k - 1].width > kBurnedFields[k].offset) return false;
+  }
+  return true;
+}
+static_assert(InOrderAndDisjoint());
+
 }  // namespace
 
 std::optional<BurnedFieldDifference> FirstBurnedFieldDifference(const ParameterModule& written,
@@ -32,6 +41,17 @@ std::optional<BurnedFieldDifference> FirstBurnedFieldDifference(const ParameterM
     }
   }
   return std::nullopt;
+}
+
+size_t CountOtherDifferingBytes(const ParameterModule& written, const ParameterModule& read_back) {
+  size_t count = 0;
+  for (size_t i = 0; i < kModuleSize; ++i) count += written.bytes[i] != read_back.bytes[i];
+  for (const BurnedField& field : kBurnedFields) {
+    for (size_t i = field.offset; i < field.offset + field.width; ++i) {
+      count -= written.bytes[i] != read_back.bytes[i];
+    }
+  }
+  return count;
 }
 
 }  // namespace stampwright

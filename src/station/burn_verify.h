@@ -19,4 +19,9 @@ struct BurnedFieldDifference {
 std::optional<BurnedFieldDifference> FirstBurnedFieldDifference(const ParameterModule& written,
                                                                 const ParameterModule& read_back);
 
+// How many bytes outside those four fields differ between the two images: what the unit changed
+// on its own. The image checksum counts like any other byte: the burn stores the checksum of the
+// image it writes, so it differs only when the unit stored another one.
+size_t CountOtherDifferingBytes(const ParameterModule& written, const ParameterModule& read_back);
+
 }  // namespace stampwright

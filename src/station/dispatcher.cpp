@@ -66,7 +66,8 @@ bool VerifyReturnedModule(Station& station) {
   ParameterModule read_back = station.written_module;
   std::optional<BurnedFieldDifference> difference;
   // Quiet: a clean burn shows "Waiting..." and then "Success", as without the verify.
-  if (ReadModuleImage(station, read_back, true)) {
+  const bool read_complete = ReadModuleImage(station, read_back, true);
+  if (read_complete) {
     difference = FirstBurnedFieldDifference(station.written_module, read_back);
   } else {
     // A read that stopped short proves nothing about the unit's flash: say where it stopped.
@@ -75,11 +76,16 @@ bool VerifyReturnedModule(Station& station) {
   // The unit is back under the burned MAC: a watch that saw it go away took Burn away meanwhile.
   // It may burn again, the image meant for it (after a mismatch) or what it holds now.
   if (!station.page.IsEnabled(kBurnButton)) station.page.Enable(kBurnButton, true);
+  // Bytes a unit may change by itself are counted, not judged; unknown after a short read.
+  const int64_t other_bytes =
+      read_complete ? static_cast<int64_t>(CountOtherDifferingBytes(station.written_module, read_back))
+                    : -1;
   if (!difference) {
     station.module = read_back;
+    NoteReturnVerified(station, other_bytes);
     return true;
   }
-  RecordVerifyFailed(station);
+  RecordVerifyFailed(station, other_bytes);
   station.page.SetText(kStatusLine, "Verify failed");
   station.page.MessageBox(
       FormatText("Verify failed: the unit's module differs from the image written at offset %d.",

@@ -6,12 +6,50 @@
 #include <string>
 #include <vector>
 
+#include "journal/export.h"
 #include "support/temp_dir.h"
 
 namespace stampwright {
 namespace {
 
+using ::testing::EndsWith;
 using ::testing::HasSubstr;
+
+// A journal file as the program of schema version 1 made it: its records table, indexes and
+// triggers verbatim, one finished and one open attempt.
+constexpr const char* kVersion1Journal = R"sql(
+CREATE TABLE records (
+  seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, station TEXT NOT NULL, adapter TEXT,
+  kind TEXT NOT NULL CHECK (kind IN ('burn', 'firmware', 'scrap', 'release')),
+  mac TEXT NOT NULL, unit_mac_before TEXT, chip TEXT, module_class TEXT, firmware_version TEXT,
+  image_checksum TEXT, outcome TEXT, started INTEGER NOT NULL, finished INTEGER,
+  committed INTEGER, burn_ms INTEGER, return_ms INTEGER, attempt INTEGER, config TEXT,
+  firmware_name TEXT, firmware_size INTEGER, firmware_sha256 TEXT, reason TEXT
+);
+CREATE INDEX records_by_mac ON records (mac, kind, committed);
+CREATE INDEX records_by_start ON records (started);
+CREATE INDEX records_open ON records (station) WHERE outcome IS NULL;
+CREATE TRIGGER records_never_deleted BEFORE DELETE ON records
+BEGIN SELECT RAISE(ABORT, 'journal records are never deleted'); END;
+CREATE TRIGGER records_never_changed BEFORE UPDATE ON records
+WHEN OLD.outcome IS NOT NULL
+  OR (OLD.committed IS NOT NULL AND NEW.committed IS NOT OLD.committed)
+  OR NEW.seq IS NOT OLD.seq OR NEW.id IS NOT OLD.id OR NEW.station IS NOT OLD.station
+  OR NEW.adapter IS NOT OLD.adapter OR NEW.kind IS NOT OLD.kind OR NEW.mac IS NOT OLD.mac
+  OR NEW.unit_mac_before IS NOT OLD.unit_mac_before OR NEW.chip IS NOT OLD.chip
+  OR NEW.module_class IS NOT OLD.module_class OR NEW.firmware_version IS NOT OLD.firmware_version
+  OR NEW.image_checksum IS NOT OLD.image_checksum OR NEW.started IS NOT OLD.started
+  OR NEW.attempt IS NOT OLD.attempt OR NEW.config IS NOT OLD.config
+  OR NEW.firmware_name IS NOT OLD.firmware_name OR NEW.firmware_size IS NOT OLD.firmware_size
+  OR NEW.firmware_sha256 IS NOT OLD.firmware_sha256 OR NEW.reason IS NOT OLD.reason
+BEGIN SELECT RAISE(ABORT, 'journal records are never changed'); END;
+INSERT INTO records (id, station, kind, mac, outcome, started, finished, burn_ms, return_ms, attempt)
+  VALUES ('old-done', 's1', 'burn', '02A0C5000040', 'success', 1765100000000, 1765100003000,
+          900, 2100, 1);
+INSERT INTO records (id, station, kind, mac, started, committed, attempt)
+  VALUES ('old-open', 's1', 'burn', '02A0C5000041', 1765100010000, 1765100011000, 1);
+PRAGMA user_version = 1;
+)sql";
 
 class SqliteJournalTest : public InTempDir {
  protected:
@@ -51,8 +89,8 @@ TEST_F(SqliteJournalTest, RecordsAreAppendOnlyAndAnOutcomeIsAddedOnce) {
   EXPECT_EQ(second.attempt, 2);
 
   ASSERT_TRUE(journal->NoteCommit(first.id, first.started + 900).ok());
-  ASSERT_TRUE(journal->Finish(first.id, Outcome::kSuccess, first.started + 2000, 900, 1100).ok());
-  EXPECT_FALSE(journal->Finish(first.id, Outcome::kNoReturn, first.started + 3000, {}, {}).ok());
+  ASSERT_TRUE(journal->Finish(first.id, Outcome::kSuccess, first.started + 2000, 900, 1100, {}, {}).ok());
+  EXPECT_FALSE(journal->Finish(first.id, Outcome::kNoReturn, first.started + 3000, {}, {}, {}, {}).ok());
   EXPECT_FALSE(journal->NoteCommit(first.id, first.started + 3000).ok());
 
   // Not even a plain SQL client may change or delete what was recorded.
@@ -76,7 +114,7 @@ TEST_F(SqliteJournalTest, GuardSeesConfirmedCommitsUntilALaterRelease) {
   std::optional<BurnedMac> burned;
   JournalRecord unconfirmed = Attempt("02A0C5000020");
   ASSERT_TRUE(journal->Append(unconfirmed).ok());
-  ASSERT_TRUE(journal->Finish(unconfirmed.id, Outcome::kCommitUnconfirmed, 1, {}, {}).ok());
+  ASSERT_TRUE(journal->Finish(unconfirmed.id, Outcome::kCommitUnconfirmed, 1, {}, {}, {}, {}).ok());
   ASSERT_TRUE(journal->FindBurned("02A0C5000020", &burned).ok());
   EXPECT_FALSE(burned) << "an unconfirmed commit does not burn the MAC";
 
@@ -118,10 +156,75 @@ TEST_F(SqliteJournalTest, OpenClosesInterruptedAttemptsOfItsStationAndRefusesNew
   }
   JournalStatus status;
   EXPECT_FALSE(SqliteJournal::Open("journal.db", &status));
-  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 1"));
+  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 2"));
 
   EXPECT_FALSE(SqliteJournal::Open("missing/journal.db", &status));
   EXPECT_THAT(status.error, HasSubstr("unable to open database file"));
+}
+
+
+TEST_F(SqliteJournalTest, AVersion1JournalIsMigratedAndTheReadBackIsWrittenOnceWithTheOutcome) {
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open("journal.db", &raw), SQLITE_OK);
+    SqliteDatabase old(raw);
+    ASSERT_EQ(Exec(old.get(), kVersion1Journal), "");
+  }
+  auto journal = Open();
+  ASSERT_TRUE(journal);
+  sqlite3* db = journal->database();
+  SqliteStatement version;
+  ASSERT_TRUE(version.Prepare(db, "PRAGMA user_version"));
+  ASSERT_EQ(version.Step(), SQLITE_ROW);
+  EXPECT_EQ(version.Int(0), kJournalSchemaVersion);
+
+  // Old rows keep no read-back; the open one takes its outcome and read-back in one write.
+  std::optional<JournalRecord> done, open;
+  ASSERT_TRUE(journal->ReadOne("old-done", &done).ok());
+  ASSERT_TRUE(done);
+  EXPECT_EQ(done->return_ms, 2100);
+  EXPECT_FALSE(done->verified);
+  EXPECT_FALSE(done->other_bytes_changed);
+  EXPECT_THAT(RecordJson(*done), EndsWith(",\"verified\":null,\"other_bytes_changed\":null}"));
+  // Not before the outcome, not even by a plain SQL client.
+  EXPECT_THAT(Exec(db, "UPDATE records SET verified = 1 WHERE id = 'old-open'"),
+              HasSubstr("CHECK constraint failed"));
+  EXPECT_THAT(Exec(db, "UPDATE records SET other_bytes_changed = 3 WHERE id = 'old-open'"),
+              HasSubstr("CHECK constraint failed"));
+  ASSERT_TRUE(journal->Finish("old-open", Outcome::kSuccess, 1765100014000, 1000, 3000, true, 3).ok());
+  // Never after it: neither the read-back of a finished record nor a second outcome.
+  EXPECT_THAT(Exec(db, "UPDATE records SET verified = 0 WHERE id = 'old-open'"), HasSubstr("never changed"));
+  EXPECT_THAT(Exec(db, "UPDATE records SET other_bytes_changed = 0 WHERE id = 'old-open'"),
+              HasSubstr("never changed"));
+  EXPECT_THAT(Exec(db, "UPDATE records SET verified = 1 WHERE id = 'old-done'"), HasSubstr("never changed"));
+  EXPECT_FALSE(journal->Finish("old-open", Outcome::kVerifyFailed, 1765100015000, 1000, 3000, false, 0).ok());
+  ASSERT_TRUE(journal->ReadOne("old-open", &open).ok());
+  ASSERT_TRUE(open);
+  EXPECT_EQ(open->outcome, Outcome::kSuccess);
+  EXPECT_EQ(open->verified, true);
+  EXPECT_EQ(open->other_bytes_changed, 3);
+
+  // A record written late carries its read-back in the one insert; values outside the columns'
+  // range are refused.
+  JournalRecord late = Attempt("02A0C5000042");
+  late.outcome = Outcome::kVerifyFailed;
+  late.finished = late.started + 4000;
+  late.verified = false;
+  late.other_bytes_changed = 0;
+  ASSERT_TRUE(journal->Append(late).ok());
+  JournalRecord negative = Attempt("02A0C5000043");
+  negative.outcome = Outcome::kSuccess;
+  negative.finished = negative.started + 4000;
+  negative.other_bytes_changed = -1;
+  EXPECT_FALSE(journal->Append(negative).ok());
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(journal->Read({}, &records).ok());
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[2].verified, false);
+  EXPECT_THAT(RecordCsvHeader(), EndsWith(",reason,verified,other_bytes_changed"));
+  EXPECT_THAT(RecordCsvLine(records[1]), EndsWith(",true,3"));
+  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",false,0"));
+  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"verified\":false,\"other_bytes_changed\":0}"));
 }
 
 }  // namespace

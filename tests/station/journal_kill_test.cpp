@@ -36,8 +36,10 @@ class ReportingJournal final : public Journal {
   }
   JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override { return inner_.NoteCommit(id, utc_ms); }
   JournalStatus Finish(const std::string& id, stampwright::Outcome outcome, int64_t finished,
-                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms) override {
-    return inner_.Finish(id, outcome, finished, burn_ms, return_ms);
+                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
+                       std::optional<bool> verified,
+                       std::optional<int64_t> other_bytes_changed) override {
+    return inner_.Finish(id, outcome, finished, burn_ms, return_ms, verified, other_bytes_changed);
   }
   JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override {
     return inner_.CloseInterrupted(station, now, closed);

@@ -11,6 +11,7 @@
 
 #include "journal/sqlite_journal.h"
 #include "programming/mac_database.h"
+#include "station/attempts.h"
 #include "station/page_procedure.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
@@ -115,6 +116,8 @@ TEST_F(JournalStationTest, BurnRecordsSuccessAndTheGuardRefusesTheLabelOnAnother
   std::snprintf(checksum, sizeof checksum, "%08x", unit->Flash().ImageChecksum());
   EXPECT_EQ(burn.image_checksum, checksum);
   EXPECT_TRUE(burn.burn_ms && burn.return_ms && burn.finished);
+  EXPECT_EQ(burn.verified, true) << "read back before \"Success\"";
+  EXPECT_EQ(burn.other_bytes_changed, 0);
   EXPECT_THAT(verdict_already_shown, ElementsAre(false));
 
   // The same label scanned for a second unit: refused before anything is sent.
@@ -246,11 +249,49 @@ TEST_F(JournalStationTest, VerifiedReturnMismatchShowsTheBoxAndNoSuccess) {
   EXPECT_EQ(box.text, "Verify failed: the unit's module differs from the image written at offset 105.");
   ASSERT_EQ(outcomes.size(), 1u);
   EXPECT_EQ(outcomes.back().outcome, Outcome::kVerifyFailed);
+  // Only the NMK byte differs: nothing else changed on the unit.
+  const std::vector<JournalRecord> records = All();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].verified, false);
+  EXPECT_EQ(records[0].other_bytes_changed, 0);
   // Later ticks do not turn it into "Success" either.
   h.page.Clear();
   h.Tick();
   h.Tick();
   EXPECT_THAT(h.page.StatusTexts(), Not(Contains("Success")));
+}
+
+// A unit that changes a byte outside the burned fields on its own is still verified; the byte
+// is counted in the record.
+TEST_F(JournalStationTest, AVerifiedReturnIsRecordedWithTheSuccessOutcome) {
+  SimulatedUnitConfig config;
+  config.mac = kUnitMac;
+  config.restart_ms = 300;
+  config.faults.alter_on_commit = 1000;  // between the NMK and the carrier table
+  PlugUnit(std::move(config));
+  Burn();
+  ASSERT_TRUE(TickUntilSuccess());
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].verified, true);
+  EXPECT_EQ(outcomes[0].other_bytes_changed, 1);
+  std::vector<JournalRecord> records = All();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].outcome, Outcome::kSuccess);
+  EXPECT_EQ(records[0].verified, true);
+  EXPECT_EQ(records[0].other_bytes_changed, 1);
+
+  // A count that cannot be is recorded as none, not refused by the journal with the outcome.
+  h.page.Clear();
+  Burn();
+  NoteReturnVerified(h.station, -1);
+  NoteUnitAnswered(h.station, h.station.BurnedMac, true);
+  ASSERT_EQ(outcomes.size(), 2u);
+  EXPECT_TRUE(h.page.message_boxes().empty());
+  records = All();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].outcome, Outcome::kSuccess);
+  EXPECT_EQ(records[1].verified, true);
+  EXPECT_FALSE(records[1].other_bytes_changed);
 }
 
 }  // namespace

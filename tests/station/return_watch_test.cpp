@@ -122,6 +122,8 @@ TEST_F(ReturnWatchTest, SuccessAtTheFirstAnswerAfterShortAndLongRestarts) {
     EXPECT_EQ(h_->timer.interval, kScanIntervalMs);
     ASSERT_EQ(outcomes_.size(), 1u);
     EXPECT_EQ(outcomes_[0].outcome, Outcome::kSuccess);
+    EXPECT_EQ(outcomes_[0].verified, std::optional<bool>(true));
+    EXPECT_EQ(outcomes_[0].other_bytes_changed, std::optional<int64_t>(0));
     EXPECT_EQ(h_->station.module.bytes, unit_->Flash().bytes);
   }
 }

@@ -179,5 +179,31 @@ TEST(BurnVerifyTest, ReportsTheLowestDifferingOffsetOfTheBurnedFieldsOnly) {
   EXPECT_STREQ(difference->field, "MacAddress");
 }
 
+TEST(BurnVerifyTest, CountsTheDifferingBytesOutsideTheBurnedFieldsWithTheChecksumAmongThem) {
+  const ParameterModule written = DefaultUnitImage(kUnitMac);
+  ParameterModule read_back = written;
+  EXPECT_EQ(CountOtherDifferingBytes(written, read_back), 0u);
+
+  // Every burned field, at both of its ends: none of them counts.
+  constexpr size_t kCarrierEnd = kCarrierValuesOffset + 4 * kCarrierCount;
+  for (const size_t offset : {kMacAddressOffset, kMacAddressOffset + 5, kDeviceAccessKeyOffset,
+                              kDeviceAccessKeyOffset + kKeySize - 1, kNetworkMembershipKeyOffset,
+                              kNetworkMembershipKeyOffset + kKeySize - 1, kCarrierValuesOffset,
+                              kCarrierEnd - 1}) {
+    read_back.bytes[offset] ^= 0x01;
+  }
+  EXPECT_EQ(CountOtherDifferingBytes(written, read_back), 0u);
+
+  // The bytes just outside them, the checksum, an opaque byte and the image's last byte do.
+  for (const size_t offset : {kImageChecksumOffset, kMacAddressOffset - 1,
+                              kDeviceAccessKeyOffset + kKeySize, kNetworkMembershipKeyOffset - 1,
+                              kNetworkMembershipKeyOffset + kKeySize, size_t{50},
+                              kCarrierValuesOffset - 1, kCarrierEnd, kModuleSize - 1}) {
+    read_back.bytes[offset] ^= 0x80;
+  }
+  EXPECT_EQ(CountOtherDifferingBytes(written, read_back), 9u);
+  EXPECT_EQ(CountOtherDifferingBytes(read_back, written), 9u);
+}
+
 }  // namespace
 }  // namespace stampwright::station_test

@@ -103,11 +103,16 @@ TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
       r.mac = "02A0C500000" + std::to_string(i % 3);
       r.started = t;
       ASSERT_TRUE(journal->Append(r).ok());
-      ASSERT_TRUE(journal->Finish(r.id, outcomes[i], t + 4000, 2500, 1500).ok());
+      // The first success was read back and matched; the others were not read back.
+      const std::optional<bool> verified = i == 0 ? std::optional<bool>(true) : std::nullopt;
+      const std::optional<int64_t> other = verified ? std::optional<int64_t>(0) : std::nullopt;
+      ASSERT_TRUE(journal->Finish(r.id, outcomes[i], t + 4000, 2500, 1500, verified, other).ok());
     }
   }
   const ToolResult text = Run(Journal({"report"}));
   EXPECT_THAT(text.out, HasSubstr("burn_ms: median 2500, p95 2500"));
+  EXPECT_THAT(text.out, HasSubstr("verified successes: 1 of 3\n"));
+  EXPECT_THAT(Run(Journal({"report", "--format", "json"})).out, HasSubstr(",\"verified_successes\":1,"));
   const ToolResult html = Run(Journal({"report", "--format", "html", "--by", "shift"}));
   ASSERT_EQ(html.exit_code, 0) << html.err;
   Write("report.html", html.out);

@@ -28,6 +28,7 @@ struct Report {
   YieldFigures yield;
   std::vector<std::pair<std::string, int>> outcomes;  // most frequent first
   int64_t burn_median = 0, burn_p95 = 0, return_median = 0, return_p95 = 0;
+  int verified_successes = 0;  // burns whose "success" came after a read-back that matched
   double units_per_hour = 0;
   std::string by;
   std::vector<std::pair<Bucket, YieldFigures>> buckets;
@@ -62,6 +63,7 @@ Report Build(const std::vector<JournalRecord>& records, const std::string& by) {
     counts[r.outcome ? std::string(OutcomeName(*r.outcome)) : std::string("(open)")]++;
     if (r.burn_ms) burn.push_back(*r.burn_ms);
     if (r.return_ms) back.push_back(*r.return_ms);
+    if (r.outcome == Outcome::kSuccess && r.verified == true) ++report.verified_successes;
     Bucket& bucket = buckets[BucketStart(r.started, by)];
     bucket.start = BucketStart(r.started, by);
     bucket.records.push_back(r);
@@ -103,6 +105,7 @@ void PrintText(const Report& r) {
               static_cast<long long>(r.burn_median), static_cast<long long>(r.burn_p95),
               static_cast<long long>(r.return_median), static_cast<long long>(r.return_p95),
               r.units_per_hour);
+  std::printf("verified successes: %d of %d\n", r.verified_successes, r.yield.successes);
   std::printf("outcomes:\n");
   for (const auto& [name, count] : r.outcomes) std::printf("  %-20s %d\n", name.c_str(), count);
   std::printf("by %s:\n", r.by.c_str());
@@ -135,6 +138,7 @@ std::string JsonReport(const Report& r) {
   out += "],\"burn_ms\":{\"median\":" + std::to_string(r.burn_median) + ",\"p95\":" +
          std::to_string(r.burn_p95) + "},\"return_ms\":{\"median\":" + std::to_string(r.return_median) +
          ",\"p95\":" + std::to_string(r.return_p95) + "},\"units_per_hour\":" + number +
+         ",\"verified_successes\":" + std::to_string(r.verified_successes) +
          ",\"by\":" + JsonString(r.by) + ",\"buckets\":[";
   for (size_t i = 0; i < r.buckets.size(); ++i) {
     const auto& [bucket, y] = r.buckets[i];
@@ -212,6 +216,7 @@ std::string HtmlReport(const Report& r) {
       {"attempts", std::to_string(r.yield.attempts)},
       {"units", std::to_string(r.yield.units)},
       {"successes", std::to_string(r.yield.successes)},
+      {"verified successes", std::to_string(r.verified_successes)},
       {"units burned", std::to_string(r.yield.units_burned)},
       {"first-pass yield", Percent(r.yield.FirstPassYield())},
       {"burn_ms median / p95", std::to_string(r.burn_median) + " / " + std::to_string(r.burn_p95)},

@@ -86,6 +86,8 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
         fields[std::string(name)] = *text;
       } else if (const auto* number = std::get_if<int64_t>(&value)) {
         fields[std::string(name)] = *number;
+      } else if (const auto* flag = std::get_if<bool>(&value)) {
+        fields[std::string(name)] = *flag;
       } else {
         fields[std::string(name)] = nullptr;
       }

@@ -24,7 +24,8 @@ constexpr const char* kRecordColumns =
     "r.id, r.station, r.adapter, r.kind, r.mac, r.unit_mac_before, r.chip, r.module_class, "
     "r.firmware_version, r.image_checksum, o.outcome, stampwright.to_ms(r.started), "
     "stampwright.to_ms(o.finished), stampwright.to_ms(c.committed), o.burn_ms, o.return_ms, "
-    "r.attempt, r.config, r.firmware_name, r.firmware_size, r.firmware_sha256, r.reason";
+    "r.attempt, r.config, r.firmware_name, r.firmware_size, r.firmware_sha256, r.reason, "
+    "o.verified, o.other_bytes_changed";
 constexpr const char* kRecordJoins =
     " FROM stampwright.records r LEFT JOIN stampwright.commits c ON c.record_id = r.id"
     " LEFT JOIN stampwright.outcomes o ON o.record_id = r.id";
@@ -111,10 +112,12 @@ constexpr PgStatement kForwardCommits{
     " WHERE committed IS NOT NULL ON CONFLICT DO NOTHING"};
 constexpr PgStatement kForwardOutcomes{
     "forward_outcomes",
-    "INSERT INTO stampwright.outcomes (record_id, outcome, finished, burn_ms, return_ms)"
-    " SELECT id, outcome, stampwright.from_ms(finished), burn_ms, return_ms"
+    "INSERT INTO stampwright.outcomes (record_id, outcome, finished, burn_ms, return_ms,"
+    "   verified, other_bytes_changed)"
+    " SELECT id, outcome, stampwright.from_ms(finished), burn_ms, return_ms, verified,"
+    "   other_bytes_changed"
     " FROM json_to_recordset($1::json) AS x(id uuid, outcome text, finished bigint,"
-    "   burn_ms bigint, return_ms bigint)"
+    "   burn_ms bigint, return_ms bigint, verified boolean, other_bytes_changed bigint)"
     " WHERE outcome IS NOT NULL ON CONFLICT DO NOTHING"};
 constexpr PgStatement kForwardEndClaims{
     "forward_end_claims",
@@ -252,6 +255,8 @@ JournalRecord RowToRecord(const PgResult& r, int row) {
   record.firmware_size = OptionalInteger(r, row, 19);
   record.firmware_sha256 = r.Text(row, 20);
   record.reason = r.Text(row, 21);
+  if (!r.IsNull(row, 22)) record.verified = r.Text(row, 22) == "t";
+  record.other_bytes_changed = OptionalInteger(r, row, 23);
   return record;
 }
 
@@ -314,6 +319,8 @@ std::string BatchJson(const std::vector<JournalRecord>& records) {
         {"finished", r.outcome ? nlohmann::json(r.finished.value_or(r.started)) : nlohmann::json(nullptr)},
         {"burn_ms", JsonNumber(r.burn_ms)},
         {"return_ms", JsonNumber(r.return_ms)},
+        {"verified", r.verified ? nlohmann::json(*r.verified) : nlohmann::json(nullptr)},
+        {"other_bytes_changed", JsonNumber(r.other_bytes_changed)},
     });
   }
   // Invalid UTF-8 in a text (a station name typed on another code page) is replaced, not fatal.
@@ -626,10 +633,16 @@ JournalStatus PgJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
 }
 
 JournalStatus PgJournal::Finish(const std::string& id, Outcome outcome, int64_t finished,
-                                std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms) {
+                                std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
+                                std::optional<bool> verified,
+                                std::optional<int64_t> other_bytes_changed) {
   if (!outbox_) return {"the tool records no outcomes"};
-  return StoreAndForward([&] { return outbox_->Finish(id, outcome, finished, burn_ms, return_ms); },
-                         id);
+  return StoreAndForward(
+      [&] {
+        return outbox_->Finish(id, outcome, finished, burn_ms, return_ms, verified,
+                               other_bytes_changed);
+      },
+      id);
 }
 
 JournalStatus PgJournal::CloseInterrupted(const std::string& station, int64_t now_ms, int* closed) {

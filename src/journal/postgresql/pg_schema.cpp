@@ -150,6 +150,13 @@ END $$;
 CREATE TRIGGER leases_only_revoked BEFORE UPDATE OR DELETE ON stampwright.leases
   FOR EACH ROW EXECUTE FUNCTION stampwright.lease_only_revoked();
 )SQL",
+    R"SQL(
+-- What reading the returned unit back showed: part of the outcome's row, so a station writes it
+-- with the outcome or not at all, and nobody changes it after (outcomes_append_only).
+ALTER TABLE stampwright.outcomes
+  ADD COLUMN verified boolean,
+  ADD COLUMN other_bytes_changed bigint CHECK (other_bytes_changed >= 0);
+)SQL",
 };
 
 // Run on every init, after the steps: roles and grants are idempotent and follow the newest step.

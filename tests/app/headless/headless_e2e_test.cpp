@@ -121,6 +121,8 @@ TEST_F(HeadlessE2e, DemoReadsTheUnitAndBurnsItToSuccess) {
   EXPECT_EQ(record.value("station", ""), "e2e");
   EXPECT_EQ(record.value("outcome", ""), "success");
   EXPECT_EQ(record.value("adapter", ""), "demo0");
+  // Present whether or not the unit was read back (null then).
+  EXPECT_TRUE(record.contains("verified") && record.contains("other_bytes_changed")) << record.dump();
   EXPECT_EQ(station.EventsOfKind("journal").size(), 1u);
   EXPECT_TRUE(fs::exists(workdir_ / "journal.db"));
 

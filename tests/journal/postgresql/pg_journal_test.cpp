@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -65,13 +66,17 @@ class PgJournalTest : public PgDatabaseTest {
     return record;
   }
 
-  // A burn from claim to "success", as the station drives it.
+  // A burn from claim to its outcome ("success" unless the read-back says otherwise), as the
+  // station drives it.
   static void BurnThrough(PgJournal& journal, const std::string& station, const std::string& mac,
-                          std::vector<std::string>* ids = nullptr) {
+                          std::vector<std::string>* ids = nullptr,
+                          std::optional<bool> verified = std::nullopt,
+                          std::optional<int64_t> other_bytes_changed = std::nullopt) {
     JournalRecord record = Burn(station, mac);
     ASSERT_TRUE(journal.Append(record).ok()) << mac;
     ASSERT_TRUE(journal.NoteCommit(record.id, UtcNowMs()).ok());
-    ASSERT_TRUE(journal.Finish(record.id, Outcome::kSuccess, UtcNowMs(), 900, 1500).ok());
+    const Outcome outcome = verified == false ? Outcome::kVerifyFailed : Outcome::kSuccess;
+    ASSERT_TRUE(journal.Finish(record.id, outcome, UtcNowMs(), 900, 1500, verified, other_bytes_changed).ok());
     if (ids) ids->push_back(record.id);
   }
 
@@ -92,7 +97,7 @@ TEST_F(PgJournalTest, TheDatabaseDecidesClaimsAndLeasesAcrossStations) {
   JournalStatus refused = two->Append(second);
   EXPECT_EQ(refused.refusal, "MAC 02A0C5100001 is being burned by station line-1.");
   ASSERT_TRUE(one->NoteCommit(first.id, UtcNowMs()).ok());
-  ASSERT_TRUE(one->Finish(first.id, Outcome::kSuccess, UtcNowMs(), 800, 1400).ok());
+  ASSERT_TRUE(one->Finish(first.id, Outcome::kSuccess, UtcNowMs(), 800, 1400, {}, {}).ok());
   std::optional<BurnedMac> burned;
   ASSERT_TRUE(two->FindBurned("02A0C5100001", &burned).ok());
   ASSERT_TRUE(burned);
@@ -143,12 +148,12 @@ TEST_F(PgJournalTest, AnOutageKeepsLeasedMacsBurningAndLosesNothing) {
   std::vector<std::pair<bool, std::string>> changes;
   one->SetConnectionObserver([&](bool up, const std::string& text) { changes.emplace_back(up, text); });
   std::vector<std::string> ids;
-  BurnThrough(*one, "line-1", "02A0C5200000", &ids);
+  BurnThrough(*one, "line-1", "02A0C5200000", &ids, true, 0);
   supervisor.reset();
 
   Cluster("stop");
   // Leased: burns on, into the outbox. Not leased: refused with libpq's own words.
-  BurnThrough(*one, "line-1", "02A0C5200001", &ids);
+  BurnThrough(*one, "line-1", "02A0C5200001", &ids, false, 5);
   JournalRecord outside = Burn("line-1", "02A0C5300000");
   JournalStatus refused = one->Append(outside);
   EXPECT_TRUE(refused.unavailable);
@@ -173,7 +178,7 @@ TEST_F(PgJournalTest, AnOutageKeepsLeasedMacsBurningAndLosesNothing) {
   int closed = 0;
   ASSERT_TRUE(one->CloseInterrupted("line-1", UtcNowMs(), &closed).ok());
   EXPECT_EQ(closed, 1);
-  BurnThrough(*one, "line-1", "02A0C5200003", &ids);
+  BurnThrough(*one, "line-1", "02A0C5200003", &ids, true, 2);
   one->SetConnectionObserver([&](bool up, const std::string& text) { changes.emplace_back(up, text); });
 
   Cluster("start");
@@ -213,6 +218,19 @@ TEST_F(PgJournalTest, AnOutageKeepsLeasedMacsBurningAndLosesNothing) {
   EXPECT_EQ(one->Unforwarded(), 0u);
   EXPECT_EQ(owner_.Exec("SELECT count(*) FROM stampwright.records").Integer(0, 0), 4);
   EXPECT_EQ(owner_.Exec("SELECT count(*) FROM stampwright.outcomes").Integer(0, 0), 4);
+
+  // The read-back of each attempt, online or through the outbox, arrived as it was written.
+  supervisor = Supervisor();
+  ASSERT_TRUE(supervisor);
+  std::vector<JournalRecord> all;
+  ASSERT_TRUE(supervisor->Read({}, &all).ok());
+  std::map<std::string, std::pair<std::optional<bool>, std::optional<int64_t>>> read_back;
+  for (const JournalRecord& r : all) read_back[r.mac] = {r.verified, r.other_bytes_changed};
+  using ReadBack = std::pair<std::optional<bool>, std::optional<int64_t>>;
+  EXPECT_EQ(read_back["02A0C5200000"], ReadBack(true, 0));
+  EXPECT_EQ(read_back["02A0C5200001"], ReadBack(false, 5));
+  EXPECT_EQ(read_back["02A0C5200002"], ReadBack());  // interrupted: never read back
+  EXPECT_EQ(read_back["02A0C5200003"], ReadBack(true, 2));
 }
 
 }  // namespace

@@ -28,6 +28,20 @@ TEST_F(PgSchemaTest, InitIsRepeatableAndRefusesANewerSchema) {
   ASSERT_TRUE(InitPgSchema(owner_, &error)) << error;
   EXPECT_EQ(ReadPgSchemaVersion(owner_, &error), kPgSchemaVersion);
 
+  // A version 1 journal (outcomes without the read-back) with an outcome in it moves forward,
+  // the old outcome keeping no read-back.
+  ASSERT_TRUE(owner_.Exec(
+      "ALTER TABLE stampwright.outcomes DROP COLUMN verified, DROP COLUMN other_bytes_changed;"
+      " UPDATE stampwright.schema_version SET version = 1").Ok());
+  ASSERT_TRUE(Run(owner_, kInsertBurn, {kUuidA, "line-1", "burn", "02A0C5100001"}).Ok());
+  ASSERT_TRUE(Run(owner_, "INSERT INTO stampwright.outcomes (record_id, outcome, finished)"
+                          " VALUES ($1, 'success', now())", {kUuidA}).Ok());
+  ASSERT_TRUE(InitPgSchema(owner_, &error)) << error;
+  EXPECT_EQ(ReadPgSchemaVersion(owner_, &error), kPgSchemaVersion);
+  PgResult old = owner_.Exec("SELECT verified IS NULL AND other_bytes_changed IS NULL FROM stampwright.outcomes");
+  ASSERT_TRUE(old.Ok()) << old.Error();
+  EXPECT_EQ(old.Text(0, 0), "t");
+
   ASSERT_TRUE(owner_.Exec("UPDATE stampwright.schema_version SET version = 99").Ok());
   EXPECT_FALSE(InitPgSchema(owner_, &error));
   EXPECT_NE(error.find("newer"), std::string::npos) << error;
@@ -64,11 +78,17 @@ TEST_F(PgSchemaTest, RecordsAreAppendOnlyForEveryRole) {
   PgResult count = owner_.Exec("SELECT count(*), min(mac) FROM stampwright.records");
   EXPECT_EQ(count.Integer(0, 0), 2);
   EXPECT_EQ(count.Text(0, 1), "02A0C5100001");
-  // An outcome is added once.
+  // An outcome is added once, with its read-back, which nobody changes after.
   constexpr const char* kOutcome =
-      "INSERT INTO stampwright.outcomes (record_id, outcome, finished) VALUES ($1, $2, now())";
-  EXPECT_TRUE(Run(station, kOutcome, {kUuidA, "success"}).Ok());
-  EXPECT_EQ(Run(station, kOutcome, {kUuidA, "interrupted"}).SqlState(), kSqlStateUniqueViolation);
+      "INSERT INTO stampwright.outcomes (record_id, outcome, finished, verified, other_bytes_changed)"
+      " VALUES ($1, $2, now(), $3, $4)";
+  EXPECT_TRUE(Run(station, kOutcome, {kUuidA, "success", "true", "3"}).Ok());
+  EXPECT_EQ(Run(station, kOutcome, {kUuidA, "interrupted", std::nullopt, std::nullopt}).SqlState(),
+            kSqlStateUniqueViolation);
+  PgResult reverify = Run(station, "UPDATE stampwright.outcomes SET verified = false");
+  EXPECT_EQ(reverify.SqlState(), kSqlStateInsufficientPrivilege) << reverify.Error();
+  PgResult recount = owner_.Exec("UPDATE stampwright.outcomes SET other_bytes_changed = 0");
+  EXPECT_EQ(recount.SqlState(), kSqlStateRaiseException) << recount.Error();
 }
 
 TEST_F(PgSchemaTest, OneOpenClaimPerMacAcrossTheLine) {
