@@ -118,8 +118,12 @@ void OnCloseRequested(Station& station, std::function<void()> close) {
 }
 
 void RunPageCommand(Station& station, int id) {
-  // The operator moved on: a return watch still on gives way to the scan cycle.
-  if (id != kSelectButton) EndReturnWatch(station);
+  // The operator moved on: a return watch still on gives way to the scan cycle. A Burn that
+  // cannot run (a scanner's Enter while the unit restarts) does not end it.
+  const bool burn_runs = id == kBurnButton && station.page.IsEnabled(kBurnButton);
+  if (id == kScanButton || id == kBrowseButton || id == kReadButton || burn_runs) {
+    EndReturnWatch(station);
+  }
   switch (id) {
     case kSelectButton:
       SelectDatabaseFile(station);
@@ -132,7 +136,7 @@ void RunPageCommand(Station& station, int id) {
       break;
     case kBurnButton:
       // Only a read that identified the chip enables Burn: never burn an image not read.
-      if (station.page.IsEnabled(kBurnButton)) {
+      if (burn_runs) {
         NormalizeNewMac(station.page);
         station.burn_running = true;
         BurnCommand(station);

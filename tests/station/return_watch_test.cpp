@@ -106,8 +106,17 @@ TEST_F(ReturnWatchTest, SuccessAtTheFirstAnswerAfterShortAndLongRestarts) {
     const uint32_t reads_before = unit_->RequestCount(kVsRdModReq);
     const std::string ticks_before = h_->page.GetText(kTickCounter, 78);
 
+    // The next label scanned while the unit restarts: its Enter finds Burn off and leaves the
+    // watch on.
+    h_->Expire();
+    if (restart_ms > 1000) {
+      EXPECT_FALSE(h_->page.IsEnabled(kBurnButton));
+      h_->page.SetText(kNewMacEdit, "02A0C5123457");
+      OnPageCommand(h_->station, kBurnButton);
+      EXPECT_TRUE(ReturnWatchActive(h_->station));
+    }
     // Every expiry up to the restart's end asks a silent unit; the first one after it succeeds.
-    const int expiries = ExpireUntilWatchEnds(400);
+    const int expiries = 1 + ExpireUntilWatchEnds(400);
     EXPECT_GE(expiries, 1);
     EXPECT_LE(expiries, static_cast<int>(restart_ms / kReturnQueryIntervalMs) + 1);
     EXPECT_THAT(StatusAfterWrite(), ElementsAre("Waiting...", "Success"));
