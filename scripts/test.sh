@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the project needs, builds it from scratch into build/ and runs every test; then
-# the same suite under ASan + UBSan + LSan (build-asan/) and every fuzz target for 30 s
-# (build-fuzz/). Each stage says how long it took.
+# the suite without its long scenarios under ASan + UBSan + LSan (build-asan/) and every fuzz
+# target for 30 s (build-fuzz/). Each stage says how long it took.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
