@@ -189,6 +189,9 @@ class Operator {
           auto* band = sheet_->findChild<QLabel*>("verdict");
           if (band == nullptr || !band->text().startsWith("FAIL ")) return;
           verdict_shown = band->text().toStdString();
+          for (QLabel* label : sheet_->findChildren<QLabel*>()) {
+            if (label->text().startsWith("Today, ")) counts_shown = label->text().toStdString();
+          }
           step_ = Step::kDone;
           CloseSheet();
           return;
@@ -393,6 +396,8 @@ TEST_F(DemoWindowTest, AMacNotInTheDatabaseShowsARedBand) {
   EXPECT_EQ(RunWindowFrontEnd(1, argv, environment), 0);
   ASSERT_EQ(person.step(), Operator::Step::kDone) << "gave up while " << StepName(person.gave_up_in());
   EXPECT_EQ(person.verdict_shown, "FAIL lookup-failed");
+  EXPECT_EQ(person.counts_shown,
+            "Today, demo-window: 0 units burned, 1 attempts failed, first-pass yield 0.0 %");
   EXPECT_EQ(person.boxes().size(), 1u) << "the lookup's own box";
   EXPECT_EQ(bench.unit().ParameterCommits(), 0u);
 }
