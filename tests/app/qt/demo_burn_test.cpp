@@ -280,7 +280,22 @@ class DemoWindowTest : public InTempDir {
     if (const char* previous = std::getenv("XDG_RUNTIME_DIR")) previous_runtime_ = previous;
     ::setenv("XDG_RUNTIME_DIR", runtime.c_str(), 1);
   }
+  // The journal the program entry opens in the working directory, linked as it links it.
+  bool OpenJournal() {
+    JournalStatus opened;
+    journal_ = SqliteJournal::Open("journal.db", &opened);
+    if (!journal_) ADD_FAILURE() << opened.error;
+    link_.enabled = true;
+    link_.journal = journal_.get();
+    link_.station_name = "demo-window";
+    return journal_ != nullptr;
+  }
+
+  std::unique_ptr<SqliteJournal> journal_;
+  JournalLink link_;
+
   void TearDown() override {
+    journal_.reset();  // closed before its directory goes
     if (previous_runtime_) {
       ::setenv("XDG_RUNTIME_DIR", previous_runtime_->c_str(), 1);
     } else {
@@ -307,15 +322,9 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   const ParameterModule read_image = unit.Flash();
   ASSERT_NE(read_image.GetMacAddress(), *new_mac);
   RecordingArpFlush arp_flush;
-  JournalStatus opened;
-  const std::unique_ptr<SqliteJournal> journal = SqliteJournal::Open("journal.db", &opened);
-  ASSERT_TRUE(journal) << opened.error;
-  JournalLink link;
-  link.enabled = true;
-  link.journal = journal.get();
-  link.station_name = "demo-window";
+  ASSERT_TRUE(OpenJournal());
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
-                                  StationSettings{}, link, true};
+                                  StationSettings{}, link_, true};
 
   Operator person(record.mac_text, clock);
   char name[] = "stampwright";
@@ -338,7 +347,7 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   EXPECT_EQ(person.verdict_shown, "PASS " + record.mac_text);
   EXPECT_TRUE(person.verdict_a_third);
   std::vector<JournalRecord> records;
-  ASSERT_TRUE(journal->Read({}, &records).ok());
+  ASSERT_TRUE(journal_->Read({}, &records).ok());
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].outcome, Outcome::kSuccess);
   EXPECT_EQ(records[0].mac, record.mac_text);
@@ -380,15 +389,9 @@ TEST_F(DemoWindowTest, AMacNotInTheDatabaseShowsARedBand) {
   StatusWatchClock clock;
   DemoBench bench(clock, prefix);
   RecordingArpFlush arp_flush;
-  JournalStatus opened;
-  const std::unique_ptr<SqliteJournal> journal = SqliteJournal::Open("journal.db", &opened);
-  ASSERT_TRUE(journal) << opened.error;
-  JournalLink link;
-  link.enabled = true;
-  link.journal = journal.get();
-  link.station_name = "demo-window";
+  ASSERT_TRUE(OpenJournal());
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
-                                  StationSettings{}, link, true};
+                                  StationSettings{}, link_, true};
 
   Operator person(prefix + "FFFFFE", clock, true);
   char name[] = "stampwright";
