@@ -102,8 +102,10 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   station.adapters.CurrentAdapter = a;
   record.DevicePresent = 1;
   summary.Present = 1;
-  NoteAwaitedAccepted(station);
+  // The listen for a second unit runs its whole window: an answer left over from the pass
+  // before, or a unit's second answer, must not end it before the other unit is heard.
   if (station.listening_for_units) return;
+  NoteAwaitedAccepted(station);
 
   const MacAddress& destination = header.destination;
   const MacAddress& source = header.source;

@@ -1,6 +1,7 @@
 // Only the unit being programmed is believed: a third party on the cable and a second unit on
 // the same adapter are seen on the virtual wire, never acted on.
 
+#include <cstring>
 #include <deque>
 #include <memory>
 
@@ -135,6 +136,33 @@ TEST_F(TrustTest, TwoUnitsOnOneAdapterAreNeitherReadNorBurned) {
   ScanNow(h.station);
   EXPECT_EQ(h.page.message_boxes().size(), 2u);
   EXPECT_FALSE(h.page.IsEnabled(kBurnButton));
+}
+
+// An answer of the first unit left over from the pass before, then its fresh one, then the second
+// unit's 20 ms later: the listen runs its whole window and hears the second before anything is read.
+TEST_F(TrustTest, ALeftoverAnswerDoesNotCutTheListenForASecondUnitShort) {
+  h.AddAdapter("eth0", kAdapter0);
+  SimulatedUnit first(UnitConfig());
+  SimulatedUnitConfig second_config = UnitConfig();
+  second_config.mac = kSecondUnitMac;
+  second_config.latency_ms = 20;
+  SimulatedUnit second(second_config);
+  WireHub both;
+  both.Add(first);
+  both.Add(second);
+  h.driver.AttachPeer("eth0", &both);
+  h.page.Check(kPx300Radio, true);
+  ScanNow(h.station);  // the adapter's MAC is known from here on
+  auto leftover = StationHarness::Confirmation(kAdapter0, first.CurrentMac(), kVsVerQueryCnf, 120);
+  leftover[21] = kUnitChipPx300;
+  leftover[22] = 4;
+  std::memcpy(leftover.data() + 23, "old", 3);
+  h.driver.InjectFrame("eth0", leftover, h.clock.TickCount() + 1);
+  ScanNow(h.station);
+
+  EXPECT_EQ(h.page.GetText(kStatusLine, 79), "More than one unit on this adapter");
+  EXPECT_EQ(first.RequestCount(kVsRdModReq), 0u);
+  EXPECT_EQ(second.RequestCount(kVsRdModReq), 0u);
 }
 
 }  // namespace
