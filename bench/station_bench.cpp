@@ -34,6 +34,7 @@
 #include "protocol/simulated_unit.h"
 #include "resources/controls.h"
 #include "support/recording_page.h"
+#include "support/station_harness.h"
 #include "settings/preferences.h"
 #include "transport/clock.h"
 #include "transport/pcap/pcap_driver.h"
@@ -109,16 +110,6 @@ class TimingPage final : public Page {
   int boxes_ = 0;
 };
 
-class IdleTimer final : public Timer {
- public:
-  void Start(uint32_t) override { active_ = true; }
-  void Stop() override { active_ = false; }
-  bool IsActive() const override { return active_; }
-
- private:
-  bool active_ = false;
-};
-
 const char* BenchInterface() {
   const char* name = std::getenv("STAMPWRIGHT_BENCH_INTERFACE");
   return name != nullptr && *name != '\0' ? name : nullptr;
@@ -175,7 +166,7 @@ struct Rig {
   std::unique_ptr<SimulatedUnit> unit;
   std::unique_ptr<PacketDriver> driver;
   TimingPage page;
-  IdleTimer timer;
+  station_test::ManualTimer timer;  // the bench calls the timer entry itself
   RecordingArpFlush arp_flush;
   Station station;
 };

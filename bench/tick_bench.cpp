@@ -36,6 +36,7 @@
 #include "station/station.h"
 #include "support/recording_arp_flush.h"
 #include "support/recording_page.h"
+#include "support/station_harness.h"
 #include "transport/pcap/pcap_driver.h"
 
 namespace stampwright {
@@ -44,16 +45,6 @@ namespace {
 using Steady = std::chrono::steady_clock;
 
 double Ms(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-class IdleTimer final : public Timer {
- public:
-  void Start(uint32_t) override { active_ = true; }
-  void Stop() override { active_ = false; }
-  bool IsActive() const override { return active_; }
-
- private:
-  bool active_ = false;
-};
 
 // Every 1 ms; the gap between two beats (or a tick's start or end and the nearest beat) is how
 // long the event loop could not run.
@@ -97,7 +88,7 @@ Figures MeasureTicks(const std::vector<std::string>& interfaces, bool classic, i
   PcapDriver driver(interfaces);
   driver.SetReuseHandles(!classic);
   SystemClock clock;
-  IdleTimer timer;
+  station_test::ManualTimer timer;  // the bench calls the timer entry itself
   RecordingPage page;
   RecordingArpFlush arp_flush;
   StationSettings settings;
@@ -144,7 +135,7 @@ struct BurnFigures {
 BurnFigures MeasureBurn(bool classic) {
   SystemClock clock;
   DemoBench demo(clock, kDefaultMacPrefix);
-  IdleTimer timer;
+  station_test::ManualTimer timer;  // the bench calls the timer entry itself
   RecordingPage page;
   RecordingArpFlush arp_flush;
   StationSettings settings;

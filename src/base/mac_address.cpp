@@ -22,6 +22,19 @@ std::string MacAddress::ToString() const {
   return text;
 }
 
+std::string MacAddress::ToDigits() const {
+  char text[13];
+  std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", octets[0], octets[1], octets[2],
+                octets[3], octets[4], octets[5]);
+  return text;
+}
+
+uint64_t MacAddress::ToNumber() const {
+  uint64_t value = 0;
+  for (const uint8_t octet : octets) value = value << 8 | octet;
+  return value;
+}
+
 std::optional<MacAddress> MacAddress::Parse(std::string_view text) {
   const bool separated = text.size() == 17;
   if (!separated && text.size() != 12) return std::nullopt;

@@ -21,6 +21,10 @@ struct MacAddress {
 
   // "%02X:%02X:%02X:%02X:%02X:%02X", as an answering unit is shown.
   std::string ToString() const;
+  // Twelve upper-case hex digits, no separators, as the journal keeps a MAC.
+  std::string ToDigits() const;
+  // The 48-bit number the MAC spells, first octet most significant (lease ranges, claims).
+  uint64_t ToNumber() const;
 
   // Accepts "AA:BB:CC:DD:EE:FF", "aa-bb-cc-dd-ee-ff" and twelve bare hex digits.
   static std::optional<MacAddress> Parse(std::string_view text);

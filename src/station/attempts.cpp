@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -18,13 +17,6 @@ namespace stampwright {
 namespace {
 
 constexpr const char* kCaption = "Mac Burn";
-
-std::string MacDigits(const MacAddress& mac) {
-  char text[13];
-  std::snprintf(text, sizeof text, "%02X%02X%02X%02X%02X%02X", mac.octets[0], mac.octets[1],
-                mac.octets[2], mac.octets[3], mac.octets[4], mac.octets[5]);
-  return text;
-}
 
 std::string HexDigest(const uint8_t* data, size_t length, size_t chars) {
   Sha256Context context;
@@ -108,7 +100,7 @@ JournalRecord Draft(Station& station, RecordKind kind) {
   record.station = link.station_name;
   record.adapter = std::string(adapter.AdapterName, strnlen(adapter.AdapterName, sizeof adapter.AdapterName));
   record.kind = kind;
-  record.unit_mac_before = MacDigits(adapter.DeviceMac);
+  record.unit_mac_before = adapter.DeviceMac.ToDigits();
   record.chip = station.page.GetText(kChipModelField, 79);
   record.module_class = ModuleClass(IdentifyCarrierTable(station.module));
   record.firmware_version = station.page.GetText(kFirmwareVersionField, 79);
@@ -274,7 +266,7 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
     Finish(station, Outcome::kSuccess, burn_ms, Elapsed(station, link.commit_tick));
     return;
   }
-  const bool old_mac = MacDigits(source) == link.current->unit_mac_before;
+  const bool old_mac = source.ToDigits() == link.current->unit_mac_before;
   Finish(station, NotReturned(link, old_mac ? Outcome::kWrongReturn : Outcome::kNoReturn), burn_ms,
          std::nullopt);
 }
@@ -313,7 +305,7 @@ bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8
   link.current = Draft(station, RecordKind::kFirmware);
   JournalRecord& record = *link.current;
   const AdapterRecord& adapter = station.adapters.records[static_cast<size_t>(station.adapters.CurrentAdapter)];
-  record.mac = MacDigits(adapter.DeviceMac);
+  record.mac = adapter.DeviceMac.ToDigits();
   const size_t slash = path.find_last_of('/');
   record.firmware_name = slash == std::string::npos ? path : path.substr(slash + 1);
   record.firmware_size = static_cast<int64_t>(length);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/mac_address.h"
 #include "commands.h"
 #include "journal/journal.h"
 #include "journal/postgresql/pg_connection.h"
@@ -20,21 +21,16 @@ namespace {
 
 constexpr const char* kCommand = "journal";
 
+// Twelve hex digits, separators anywhere ignored.
 std::optional<int64_t> ParseMac(const std::string& text) {
-  int64_t value = 0;
-  int digits = 0;
-  for (char c : text) {
-    if (c == ':' || c == '-') continue;
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else return std::nullopt;
-    value = value * 16 + digit;
-    if (++digits > 12) return std::nullopt;
+  std::string digits;
+  for (const char c : text) {
+    if (c != ':' && c != '-') digits += c;
   }
-  if (digits != 12) return std::nullopt;
-  return value;
+  if (digits.size() != 12) return std::nullopt;
+  const std::optional<MacAddress> mac = MacAddress::Parse(digits);
+  if (!mac) return std::nullopt;
+  return static_cast<int64_t>(mac->ToNumber());
 }
 
 std::string MacText(int64_t value) {

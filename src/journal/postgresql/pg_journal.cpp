@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "base/mac_address.h"
 #include "journal/postgresql/pg_schema.h"
 
 namespace stampwright {
@@ -219,16 +220,9 @@ std::optional<int64_t> OptionalInteger(const PgResult& result, int row, int colu
 // 12 hex digits, any case, as the 48-bit number the leases and claims use.
 std::optional<int64_t> MacNumber(const std::string& mac) {
   if (mac.size() != 12) return std::nullopt;
-  int64_t value = 0;
-  for (char c : mac) {
-    int digit;
-    if (c >= '0' && c <= '9') digit = c - '0';
-    else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-    else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-    else return std::nullopt;
-    value = value * 16 + digit;
-  }
-  return value;
+  const std::optional<MacAddress> parsed = MacAddress::Parse(mac);
+  if (!parsed) return std::nullopt;
+  return static_cast<int64_t>(parsed->ToNumber());
 }
 
 JournalRecord RowToRecord(const PgResult& r, int row) {
