@@ -13,14 +13,22 @@
 
 namespace stampwright {
 
+// The last confirmed commit of a MAC that no later release allows again.
+struct BurnedMac {
+  std::string station;
+  int64_t committed = 0;
+};
+
 // Empty when a journal operation went through; else the reason, with the database's own words.
 struct JournalStatus {
   std::string error;
   // The journal's server could not be reached: the operator sees "Journal unavailable: " and error.
   bool unavailable = false;
-  // The line refuses the attempt (its MAC is claimed by or leased to another station): the text
-  // of the box the operator sees instead of a journal error.
+  // The claim refuses the attempt (its MAC is burned, claimed by another attempt or leased to
+  // another station): the text of the box the operator sees instead of a journal error.
   std::string refusal{};
+  // Set with the refusal when the MAC is burned: the commit that forbids this burn.
+  std::optional<BurnedMac> burned{};
   bool ok() const { return error.empty() && refusal.empty(); }
 };
 
@@ -34,18 +42,20 @@ inline std::string ConnectionChangeText(bool connected, const std::string& text)
                    : "journal: lost the database: " + text;
 }
 
+// A record the journal flagged as it took it: which, and why.
+struct FlaggedRecord {
+  std::string id;
+  std::string mac;
+  std::string station;
+  std::string reason;
+};
+
 // Which records to read, oldest first. Empty fields do not filter.
 struct RecordFilter {
   std::string mac;
   std::optional<int64_t> since;  // started at or after
   std::optional<int64_t> until;  // started before
   std::string station;
-};
-
-// The last confirmed commit of a MAC that no later release allows again.
-struct BurnedMac {
-  std::string station;
-  int64_t committed = 0;
 };
 
 // The production journal: every burn and firmware attempt, appended and closed once with its
@@ -61,6 +71,13 @@ class Journal {
   // Appends record. Fills its id (when empty) and its attempt number for burn and firmware
   // records (1 + the attempts of the same kind and MAC already there). A record may carry its
   // outcome already (a refusal, a record written late).
+  //
+  // A burn record without an outcome is the attempt's claim on its MAC, taken before the first
+  // module frame, and the one place that decides whether the MAC may be burned: in the same
+  // transaction as the record, it is refused when the MAC is burned (a confirmed commit with no
+  // release after it; not for the rework of a unit that already answers under it), or held by
+  // another attempt without an outcome. The claim ends with the attempt's outcome. An earlier
+  // FindBurned may show the box sooner, but only the claim is atomic with the write.
   virtual JournalStatus Append(JournalRecord& record) = 0;
   // The attempt's commit was confirmed at utc_ms: from now on its MAC counts as burned.
   virtual JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) = 0;
@@ -82,6 +99,12 @@ class Journal {
   // station's leases and forwards its outbox here. Nothing for a file.
   virtual void Poll() {}
   virtual void SetConnectionObserver(ConnectionObserver) {}
+  // Records the journal itself flagged when they reached it (a line's burns made offline that
+  // met a MAC burned elsewhere meanwhile). None for a file.
+  virtual JournalStatus ReadFlagged(std::vector<FlaggedRecord>* flagged) {
+    flagged->clear();
+    return {};
+  }
 };
 
 // Opens the journal a target names: "none" (no journal: null and ok), a file path for the

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "journal/guard.h"
 #include "journal/postgresql/pg_connection.h"
 #include "journal/postgresql/pg_journal.h"
 
@@ -62,6 +63,25 @@ ALTER TABLE records ADD COLUMN verified INTEGER
   CHECK (verified IS NULL OR (verified IN (0, 1) AND outcome IS NOT NULL));
 ALTER TABLE records ADD COLUMN other_bytes_changed INTEGER
   CHECK (other_bytes_changed IS NULL OR (other_bytes_changed >= 0 AND outcome IS NOT NULL));
+)sql",
+    // A burn attempt's claim on its MAC, from before its first module frame to its outcome. The
+    // index keeps one open claim per MAC whoever writes the file (the station, the tool, a second
+    // copy); the claim ends in the same write as the attempt's outcome, and a confirmed commit is
+    // noted before that (a separate, earlier write), so a MAC is never unclaimed and unburned at
+    // once between its commit and its outcome.
+    R"sql(
+CREATE TABLE claims (
+  record_id TEXT PRIMARY KEY REFERENCES records (id),
+  mac TEXT NOT NULL,
+  station TEXT NOT NULL,
+  ended INTEGER
+);
+CREATE UNIQUE INDEX claims_one_open_per_mac ON claims (mac) WHERE ended IS NULL;
+CREATE TRIGGER claims_end_with_outcome AFTER UPDATE OF outcome ON records
+WHEN OLD.outcome IS NULL AND NEW.outcome IS NOT NULL
+BEGIN UPDATE claims SET ended = coalesce(NEW.finished, NEW.started) WHERE record_id = NEW.id AND ended IS NULL; END;
+CREATE TRIGGER claims_never_deleted BEFORE DELETE ON claims
+BEGIN SELECT RAISE(ABORT, 'claims are never deleted'); END;
 )sql",
 };
 
@@ -226,6 +246,9 @@ JournalStatus SqliteJournal::Prepare() {
       close_interrupted_.Prepare(db_.get(),
                                  "UPDATE records SET outcome = 'interrupted', finished = ?2 WHERE "
                                  "station = ?1 AND outcome IS NULL AND kind IN ('burn', 'firmware')") &&
+      open_claim_.Prepare(db_.get(), "SELECT station FROM claims WHERE mac = ?1 AND ended IS NULL") &&
+      insert_claim_.Prepare(db_.get(),
+                            "INSERT INTO claims (record_id, mac, station) VALUES (?1, ?2, ?3)") &&
       last_commit_.Prepare(db_.get(),
                            "SELECT station, committed FROM records WHERE mac = ?1 AND kind = 'burn' "
                            "AND committed IS NOT NULL ORDER BY committed DESC LIMIT 1") &&
@@ -237,10 +260,16 @@ JournalStatus SqliteJournal::Prepare() {
   return prepared ? JournalStatus{} : Failed("preparing the journal's statements");
 }
 
-JournalStatus SqliteJournal::Append(JournalRecord& record) {
+JournalStatus SqliteJournal::Append(JournalRecord& record, ClaimCheck check) {
   if (record.id.empty()) record.id = NewRecordId();
+  // BEGIN IMMEDIATE takes the file's write lock first: the claim's checks below read what every
+  // other writer has committed, and nobody writes between them and the insert.
   Transaction transaction(db_);
   if (auto error = transaction.Begin()) return {"writing the journal: " + *error};
+  const bool claims = record.kind == RecordKind::kBurn && !record.outcome;
+  if (claims) {
+    if (JournalStatus refused = CheckClaim(record, check); !refused.ok()) return refused;
+  }
   const std::string kind(RecordKindName(record.kind));
   if (IsAttempt(record.kind)) {
     count_attempts_.BindText(1, record.mac);
@@ -279,8 +308,37 @@ JournalStatus SqliteJournal::Append(JournalRecord& record) {
   const int step = s.Step();
   s.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");
+  if (claims) {
+    insert_claim_.BindText(1, record.id);
+    insert_claim_.BindText(2, record.mac);
+    insert_claim_.BindText(3, record.station.empty() ? std::string("?") : record.station);
+    const int claimed = insert_claim_.Step();
+    insert_claim_.Reset();
+    if (claimed != SQLITE_DONE) return Failed("claiming the MAC");
+  }
   if (auto error = transaction.Commit()) return {"writing the journal: " + *error};
   return {};
+}
+
+JournalStatus SqliteJournal::CheckClaim(const JournalRecord& record, ClaimCheck check) {
+  open_claim_.BindText(1, record.mac);
+  const int step = open_claim_.Step();
+  const std::string holder = step == SQLITE_ROW ? open_claim_.Text(0) : std::string();
+  open_claim_.Reset();
+  if (step != SQLITE_ROW && step != SQLITE_DONE) return Failed("claiming the MAC");
+  if (step == SQLITE_ROW) {
+    return {{}, false, "MAC " + record.mac + " is being burned by station " + holder + "."};
+  }
+  // The rework of the unit that already carries the MAC is allowed again; so is a MAC whose
+  // claim was decided elsewhere (a line's database).
+  if (check == ClaimCheck::kDecidedElsewhere || record.unit_mac_before == record.mac) return {};
+  std::optional<BurnedMac> burned;
+  if (JournalStatus status = FindBurned(record.mac, &burned); !status.ok()) return status;
+  if (!burned && burned_elsewhere) {
+    if (JournalStatus status = burned_elsewhere(record.mac, &burned); !status.ok()) return status;
+  }
+  if (!burned) return {};
+  return {{}, false, AlreadyBurnedText(record.mac, *burned), burned};
 }
 
 JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -9,7 +10,7 @@
 namespace stampwright {
 
 // The schema version this program writes; a journal of a newer one is refused.
-inline constexpr int kJournalSchemaVersion = 2;
+inline constexpr int kJournalSchemaVersion = 3;
 
 // The journal of one station in one SQLite file: WAL with synchronous=FULL, so a record is on
 // the disk when a call returns; append-only enforced by triggers in the file itself.
@@ -18,7 +19,11 @@ class SqliteJournal final : public Journal {
   // Opens (creating it if missing) and migrates the file at path; null with the reason else.
   static std::unique_ptr<SqliteJournal> Open(const std::string& path, JournalStatus* status);
 
-  JournalStatus Append(JournalRecord& record) override;
+  // Whether a burn's claim checks that its MAC is not burned: always, but where a line's database
+  // took the claim already and this file only keeps a copy.
+  enum class ClaimCheck { kFull, kDecidedElsewhere };
+  JournalStatus Append(JournalRecord& record) override { return Append(record, ClaimCheck::kFull); }
+  JournalStatus Append(JournalRecord& record, ClaimCheck check);
   JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override;
   JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
                        std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
@@ -31,14 +36,20 @@ class SqliteJournal final : public Journal {
 
   sqlite3* database() const { return db_.get(); }
 
+  // Asked inside a claim's transaction when this file knows the MAC as unburned: what else knows
+  // it burned (a line station's last copy of the central journal). Reads only.
+  std::function<JournalStatus(const std::string& mac, std::optional<BurnedMac>* burned)>
+      burned_elsewhere;
+
  private:
   explicit SqliteJournal(SqliteDatabase db) : db_(std::move(db)) {}
   JournalStatus Prepare();
   JournalStatus Failed(const char* what) const;
+  JournalStatus CheckClaim(const JournalRecord& record, ClaimCheck check);
   JournalStatus ReadRows(SqliteStatement& statement, std::vector<JournalRecord>* records);
 
   SqliteDatabase db_;
-  SqliteStatement count_attempts_, insert_, note_commit_, finish_, close_interrupted_;
+  SqliteStatement count_attempts_, insert_, open_claim_, insert_claim_, note_commit_, finish_, close_interrupted_;
   SqliteStatement last_commit_, release_after_, select_, select_by_mac_, select_one_;
 };
 

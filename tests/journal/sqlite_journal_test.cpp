@@ -84,12 +84,12 @@ TEST_F(SqliteJournalTest, RecordsAreAppendOnlyAndAnOutcomeIsAddedOnce) {
   ASSERT_TRUE(journal->Append(first).ok());
   EXPECT_EQ(first.attempt, 1);
   EXPECT_EQ(first.id.size(), 36u);
-  JournalRecord second = Attempt("02A0C5000010");
-  ASSERT_TRUE(journal->Append(second).ok());
-  EXPECT_EQ(second.attempt, 2);
-
   ASSERT_TRUE(journal->NoteCommit(first.id, first.started + 900).ok());
   ASSERT_TRUE(journal->Finish(first.id, Outcome::kSuccess, first.started + 2000, 900, 1100, {}, {}).ok());
+  JournalRecord second = Attempt("02A0C5000010");
+  second.outcome = Outcome::kDuplicateRefused;
+  ASSERT_TRUE(journal->Append(second).ok());
+  EXPECT_EQ(second.attempt, 2);
   EXPECT_FALSE(journal->Finish(first.id, Outcome::kNoReturn, first.started + 3000, {}, {}, {}, {}).ok());
   EXPECT_FALSE(journal->NoteCommit(first.id, first.started + 3000).ok());
 
@@ -137,6 +137,46 @@ TEST_F(SqliteJournalTest, GuardSeesConfirmedCommitsUntilALaterRelease) {
   EXPECT_FALSE(burned);
 }
 
+TEST_F(SqliteJournalTest, TheClaimDecidesForEveryHandleOnTheFile) {
+  auto a = Open();
+  auto b = Open();
+  const std::string mac = "02A0C5000040";
+  JournalRecord first = Attempt(mac, "s1");
+  first.unit_mac_before = "02A0C5000001";
+  ASSERT_TRUE(a->Append(first).ok());
+  // Open on the other handle: held, whatever the early check said.
+  JournalRecord second = Attempt(mac, "s2");
+  second.unit_mac_before = "02A0C5000002";
+  JournalStatus status = b->Append(second);
+  EXPECT_EQ(status.refusal, "MAC 02A0C5000040 is being burned by station s1.");
+  EXPECT_FALSE(status.burned);
+
+  // Committed and finished: burned, and the refusal names the commit.
+  ASSERT_TRUE(a->NoteCommit(first.id, 1765200005000).ok());
+  ASSERT_TRUE(a->Finish(first.id, Outcome::kSuccess, 1765200007000, 900, 1100, true, 0).ok());
+  second.id.clear();
+  status = b->Append(second);
+  EXPECT_EQ(status.refusal, "MAC 02A0C5000040 was already burned by station s1 at " +
+                                FormatUtcSeconds(1765200005000) + " UTC.");
+  ASSERT_TRUE(status.burned);
+  EXPECT_EQ(status.burned->station, "s1");
+  // An attempt that ended without a commit leaves the MAC free; the rework of the unit that
+  // carries it is allowed.
+  JournalRecord rework = Attempt(mac, "s2");
+  rework.unit_mac_before = mac;
+  ASSERT_TRUE(b->Append(rework).ok());
+  ASSERT_TRUE(b->Finish(rework.id, Outcome::kWriteFailed, 1765200009000, {}, {}, {}, {}).ok());
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(a->Read({}, &records).ok());
+  EXPECT_EQ(records.size(), 2u) << "refused claims write nothing";
+
+  // Not even a plain SQL client holds two open claims on one MAC.
+  sqlite3* db = a->database();
+  EXPECT_EQ(Exec(db, "INSERT INTO claims (record_id, mac, station) VALUES ('x1', 'M', 's')"), "");
+  EXPECT_THAT(Exec(db, "INSERT INTO claims (record_id, mac, station) VALUES ('x2', 'M', 's')"),
+              HasSubstr("UNIQUE constraint failed"));
+}
+
 TEST_F(SqliteJournalTest, OpenClosesInterruptedAttemptsOfItsStationAndRefusesNewerSchemas) {
   {
     auto journal = Open();
@@ -156,7 +196,7 @@ TEST_F(SqliteJournalTest, OpenClosesInterruptedAttemptsOfItsStationAndRefusesNew
   }
   JournalStatus status;
   EXPECT_FALSE(SqliteJournal::Open("journal.db", &status));
-  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 2"));
+  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 3"));
 
   EXPECT_FALSE(SqliteJournal::Open("missing/journal.db", &status));
   EXPECT_THAT(status.error, HasSubstr("unable to open database file"));

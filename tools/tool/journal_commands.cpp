@@ -159,7 +159,22 @@ int RunReconcile(const JournalArguments& arguments) {
   if (const JournalStatus status = journal->Read({}, &records); !status.ok()) {
     return Failure(kCommand, status.error.c_str());
   }
-  const Reconciliation r = Reconcile(macs, records);
+  std::vector<FlaggedRecord> flagged;
+  if (const JournalStatus status = journal->ReadFlagged(&flagged); !status.ok()) {
+    return Failure(kCommand, status.error.c_str());
+  }
+  Reconciliation r = Reconcile(macs, records);
+  // What the line's database flagged as it arrived (a burn made offline from a lease), unless the
+  // records' own history names the same attempt already.
+  for (const FlaggedRecord& f : flagged) {
+    const bool named = std::any_of(r.anomalies.begin(), r.anomalies.end(), [&f](const std::string& a) {
+      return a.find("(attempt " + f.id + " ") != std::string::npos;
+    });
+    if (!named) {
+      r.anomalies.push_back("MAC " + f.mac + " burned offline by station " + f.station +
+                            " (attempt " + f.id + "), flagged on arrival: " + f.reason);
+    }
+  }
   // A line's journal: the MACs each station burned (by the last confirmed commit of each MAC).
   std::map<std::string, std::string> last_burner;
   std::map<std::string, int64_t> last_commit;

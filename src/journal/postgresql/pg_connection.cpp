@@ -46,6 +46,12 @@ std::string PgResult::SqlState() const {
   return state ? state : "";
 }
 
+std::string PgResult::ConstraintName() const {
+  if (!result_) return {};
+  const char* name = PQresultErrorField(result_.get(), PG_DIAG_CONSTRAINT_NAME);
+  return name ? name : "";
+}
+
 std::string PgResult::Error() const {
   if (!result_) return "no connection to the server";
   const char* primary = PQresultErrorField(result_.get(), PG_DIAG_MESSAGE_PRIMARY);

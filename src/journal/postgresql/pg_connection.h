@@ -32,6 +32,8 @@ class PgResult {
   std::string SqlState() const;
   // The server's or libpq's message, without the "ERROR:" prefix and the trailing newline.
   std::string Error() const;
+  // The constraint a violation names, or empty.
+  std::string ConstraintName() const;
 
   int Rows() const;
   bool IsNull(int row, int column) const;

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/mac_address.h"
+#include "journal/guard.h"
 #include "journal/postgresql/pg_schema.h"
 
 namespace stampwright {
@@ -42,20 +43,46 @@ const std::string kSelectRecord =
 const PgStatement kSelectRecordsStatement{"select_records", kSelectRecords.c_str()};
 const PgStatement kSelectRecordStatement{"select_record", kSelectRecord.c_str()};
 
-// The claim: one statement, so the database alone decides. No row comes back when the MAC lies
-// in another station's live lease; a unique violation when another attempt holds it open.
+// Every write that claims a MAC, notes its commit or ends its claim holds the MAC's advisory
+// lock (its 48-bit number as the key; the schema's own lock lies above 2^48) until it commits. A
+// claim takes the lock before its statement starts, so under READ COMMITTED the statement sees
+// every transaction that ended a claim of that MAC, and with it the commit noted in the same or
+// an earlier transaction: a station's commit always reaches the database before, or together
+// with, the outcome that ends its claim (NoteCommit, then Finish; or one forwarded batch).
+constexpr PgStatement kLockMac{"lock_mac", "SELECT pg_advisory_xact_lock($1::bigint)"};
+// The same for every burn MAC of a forwarded batch, lowest first so two batches never deadlock.
+constexpr PgStatement kLockBatchMacs{
+    "lock_batch_macs",
+    "SELECT pg_advisory_xact_lock(m) FROM (SELECT DISTINCT macnum AS m"
+    "   FROM json_to_recordset($1::json) AS x(macnum bigint, kind text)"
+    "   WHERE macnum IS NOT NULL AND kind = 'burn' ORDER BY m) s"};
+constexpr PgStatement kLockStationClaims{
+    "lock_station_claims",
+    "SELECT pg_advisory_xact_lock(mac) FROM (SELECT mac FROM stampwright.claims"
+    "   WHERE station = $1 AND ended IS NULL ORDER BY mac) s"};
+
+// The claim: one statement under the MAC's lock, so the database alone decides. Nothing is
+// inserted when the MAC is burned (a confirmed commit with no release after it; not asked for
+// the rework of the unit that carries it, $6) or lies in another station's live lease; a unique
+// violation when another attempt holds it open. The row says which: inserted, the burning
+// station and its commit, the lease's station.
 constexpr PgStatement kClaim{
     "claim",
-    "INSERT INTO stampwright.claims (record_id, mac, station, claimed)"
-    " SELECT $1::uuid, $2::bigint, $3, stampwright.from_ms($4)"
-    " WHERE NOT EXISTS (SELECT 1 FROM stampwright.leases l WHERE l.macs @> $2::bigint"
+    "WITH burned AS (SELECT r.station, stampwright.to_ms(c.committed) AS committed"
+    "   FROM stampwright.records r JOIN stampwright.commits c ON c.record_id = r.id"
+    "   WHERE NOT $6::boolean AND r.mac = $5 AND r.kind = 'burn'"
+    "   AND NOT EXISTS (SELECT 1 FROM stampwright.records x WHERE x.mac = r.mac"
+    "     AND x.kind = 'release' AND x.started > c.committed)"
+    "   ORDER BY c.committed DESC LIMIT 1),"
+    " leased AS (SELECT l.station FROM stampwright.leases l WHERE l.macs @> $2::bigint"
     "   AND l.station <> $3 AND l.granted <= now() AND l.revoked IS NULL"
-    "   AND (l.until IS NULL OR l.until > now()))"
-    " RETURNING 1"};
-constexpr PgStatement kLeaseHolder{
-    "lease_holder",
-    "SELECT station FROM stampwright.leases WHERE macs @> $1::bigint AND granted <= now()"
-    " AND revoked IS NULL AND (until IS NULL OR until > now()) LIMIT 1"};
+    "   AND (l.until IS NULL OR l.until > now()) LIMIT 1),"
+    " claimed AS (INSERT INTO stampwright.claims (record_id, mac, station, claimed)"
+    "   SELECT $1::uuid, $2::bigint, $3, stampwright.from_ms($4)"
+    "   WHERE NOT EXISTS (SELECT 1 FROM burned) AND NOT EXISTS (SELECT 1 FROM leased)"
+    "   RETURNING 1)"
+    " SELECT (SELECT count(*) FROM claimed), (SELECT station FROM burned),"
+    "   (SELECT committed FROM burned), (SELECT station FROM leased)"};
 constexpr PgStatement kOpenClaimHolder{
     "open_claim_holder",
     "SELECT station FROM stampwright.claims WHERE mac = $1::bigint AND ended IS NULL"};
@@ -105,6 +132,55 @@ constexpr PgStatement kForwardClaims{
     "   outcome FROM json_to_recordset($1::json) AS x(ord int, id uuid, macnum bigint,"
     "   station text, started bigint, finished bigint, outcome text, claim boolean)"
     " WHERE claim ORDER BY ord ON CONFLICT DO NOTHING"};
+// A burn committed from a lease while the database was away, of a MAC that another attempt's
+// commit had burned with no release between the two: kept, and flagged for reconcile. Run before
+// the batch's own commits go in; leases that never overlap keep this from happening.
+constexpr PgStatement kFlagBurnedTwice{
+    "flag_burned_twice",
+    "INSERT INTO stampwright.flagged (record_id, reason)"
+    " SELECT x.id, 'MAC ' || x.mac || ' was already burned by station ' || b.station || ' at '"
+    "   || to_char(b.committed AT TIME ZONE 'UTC', 'YYYY-MM-DD HH24:MI:SS') || ' UTC'"
+    " FROM json_to_recordset($1::json) AS x(id uuid, kind text, mac text, unit_mac_before text,"
+    "   committed bigint)"
+    " CROSS JOIN LATERAL (SELECT r.station, c.committed FROM stampwright.records r"
+    "   JOIN stampwright.commits c ON c.record_id = r.id"
+    "   WHERE r.mac = x.mac AND r.kind = 'burn' AND r.id <> x.id"
+    "   AND NOT EXISTS (SELECT 1 FROM stampwright.records rel WHERE rel.mac = x.mac"
+    "     AND rel.kind = 'release'"
+    "     AND rel.started > LEAST(c.committed, stampwright.from_ms(x.committed))"
+    "     AND rel.started < GREATEST(c.committed, stampwright.from_ms(x.committed)))"
+    "   ORDER BY c.committed DESC LIMIT 1) b"
+    " WHERE x.kind = 'burn' AND x.committed IS NOT NULL"
+    "   AND x.unit_mac_before IS DISTINCT FROM x.mac"
+    "   AND NOT EXISTS (SELECT 1 FROM stampwright.commits own WHERE own.record_id = x.id)"
+    " ON CONFLICT DO NOTHING"};
+constexpr PgStatement kFlagged{
+    "flagged",
+    "SELECT f.record_id, r.mac, r.station, f.reason FROM stampwright.flagged f"
+    " JOIN stampwright.records r ON r.id = f.record_id ORDER BY f.flagged, r.seq"};
+
+// The tool's burns go straight to the database: the commit, then the outcome with the claim's
+// end in one transaction under the MAC's lock.
+constexpr PgStatement kInsertCommit{
+    "insert_commit",
+    "INSERT INTO stampwright.commits (record_id, committed)"
+    " SELECT id, stampwright.from_ms($2::bigint) FROM stampwright.records"
+    " WHERE id = $1::uuid AND NOT EXISTS (SELECT 1 FROM stampwright.outcomes o"
+    "   WHERE o.record_id = $1::uuid)"
+    " ON CONFLICT DO NOTHING RETURNING 1"};
+constexpr PgStatement kLockRecordMac{
+    "lock_record_mac",
+    "SELECT pg_advisory_xact_lock(mac) FROM stampwright.claims WHERE record_id = $1::uuid"};
+constexpr PgStatement kInsertOutcome{
+    "insert_outcome",
+    "WITH o AS (INSERT INTO stampwright.outcomes (record_id, outcome, finished, burn_ms,"
+    "   return_ms, verified, other_bytes_changed)"
+    "   VALUES ($1::uuid, $2, stampwright.from_ms($3::bigint), $4::bigint, $5::bigint,"
+    "   $6::boolean, $7::bigint) ON CONFLICT DO NOTHING RETURNING record_id),"
+    " ended AS (UPDATE stampwright.claims c SET ended = stampwright.from_ms($3::bigint),"
+    "   outcome = $2 FROM o WHERE c.record_id = o.record_id AND c.ended IS NULL RETURNING 1)"
+    " SELECT count(*) FROM o"};
+
 constexpr PgStatement kForwardCommits{
     "forward_commits",
     "INSERT INTO stampwright.commits (record_id, committed)"
@@ -362,6 +438,13 @@ std::unique_ptr<PgJournal> PgJournal::OpenStation(const std::string& target,
     *status = {"outbox '" + outbox_path + "': " + *error};
     return nullptr;
   }
+  // A claim taken in the outbox (a leased MAC, the database away) also refuses what the last
+  // central copy knows burned.
+  PgJournal* self = journal.get();
+  journal->outbox_->burned_elsewhere = [self](const std::string& mac,
+                                              std::optional<BurnedMac>* burned) {
+    return self->LeaseBurned(mac, burned);
+  };
   // Everything the database has not confirmed, oldest first: after a restart too.
   SqliteStatement pending;
   if (!pending.Prepare(db,
@@ -521,8 +604,15 @@ JournalStatus PgJournal::ClaimOnline(const JournalRecord& record, int64_t mac) {
     if (!connection_.Ok()) Lost(connection_.Error());
     return Unavailable();
   }
-  PgResult claimed = Run(kClaim, {record.id, Text(mac), station_, Text(record.started)});
-  if (claimed.Ok() && claimed.Rows() == 1) {
+  const std::string station = outbox_ ? station_ : record.station;
+  const bool rework = !record.unit_mac_before.empty() && record.unit_mac_before == record.mac;
+  PgResult claimed = Run(kLockMac, {Text(mac)});
+  if (claimed.Ok()) {
+    claimed = Run(kClaim, {record.id, Text(mac), station, Text(record.started), record.mac,
+                           rework ? "true" : "false"});
+  }
+  const bool inserted_claim = claimed.Ok() && claimed.Rows() == 1 && claimed.Integer(0, 0) == 1;
+  if (inserted_claim) {
     PgResult inserted = Run(kInsertRecord, RecordParams(record));
     if (inserted.Ok()) {
       PgResult committed = connection_.Exec("COMMIT");
@@ -537,12 +627,16 @@ JournalStatus PgJournal::ClaimOnline(const JournalRecord& record, int64_t mac) {
     return Unavailable();
   }
   connection_.Exec("ROLLBACK");
-  if (claimed.Ok()) {
-    PgResult holder = Run(kLeaseHolder, {Text(mac)});
-    const std::string who = holder.Ok() && holder.Rows() > 0 ? holder.Text(0, 0) : "?";
+  if (claimed.Ok() && !inserted_claim && claimed.Rows() == 1) {
+    if (!claimed.IsNull(0, 1)) {
+      const BurnedMac burned{claimed.Text(0, 1), claimed.Integer(0, 2)};
+      return {{}, false, AlreadyBurnedText(record.mac, burned), burned};
+    }
+    const std::string who = claimed.IsNull(0, 3) ? "?" : claimed.Text(0, 3);
     return {{}, false, "MAC " + record.mac + " is leased to station " + who + "."};
   }
-  if (claimed.SqlState() == kSqlStateUniqueViolation && claimed.Error().find("claims") != std::string::npos) {
+  if (claimed.SqlState() == kSqlStateUniqueViolation &&
+      claimed.ConstraintName() == "claims_one_open_per_mac") {
     PgResult holder = Run(kOpenClaimHolder, {Text(mac)});
     const std::string who = holder.Ok() && holder.Rows() > 0 ? holder.Text(0, 0) : "?";
     return {{}, false, "MAC " + record.mac + " is being burned by station " + who + "."};
@@ -554,6 +648,14 @@ void PgJournal::Enqueue(const std::string& id) { queue_.push_back(id); }
 
 JournalStatus PgJournal::Append(JournalRecord& record) {
   if (record.id.empty()) record.id = NewRecordId();
+  const bool claims = record.kind == RecordKind::kBurn && !record.outcome;
+  if (!outbox_ && claims) {
+    // The tool's burn claims its MAC like a station's, and only while the database answers.
+    const std::optional<int64_t> mac = MacNumber(record.mac);
+    if (!mac) return {"the MAC '" + record.mac + "' is not 12 hex digits"};
+    if (!connection_.Ok()) return Unavailable();
+    return ClaimOnline(record, *mac);
+  }
   if (!outbox_ || record.kind == RecordKind::kScrap || record.kind == RecordKind::kRelease) {
     // Scraps and releases are a supervisor's word, given to the database itself, never queued.
     if (!connection_.Ok()) return Unavailable();
@@ -566,7 +668,7 @@ JournalStatus PgJournal::Append(JournalRecord& record) {
   }
   // A burn about to send its first module frame claims its MAC first: in the database while it
   // answers, else in the outbox when the MAC is this station's by lease; else refused.
-  if (record.kind == RecordKind::kBurn && !record.outcome) {
+  if (claims) {
     const std::optional<int64_t> mac = MacNumber(record.mac);
     if (!mac) return {"the MAC '" + record.mac + "' is not 12 hex digits"};
     if (!connection_.Ok()) Reconnect();
@@ -579,7 +681,7 @@ JournalStatus PgJournal::Append(JournalRecord& record) {
         // In the database already: the outbox keeps its copy, with nothing left to send, and
         // need not wait for the disk.
         LocalSync(false);
-        JournalStatus stored = outbox_->Append(record);
+        JournalStatus stored = outbox_->Append(record, SqliteJournal::ClaimCheck::kDecidedElsewhere);
         if (stored.ok()) unmarked_.push_back({record.id, false, false});
         return stored;
       }
@@ -615,7 +717,13 @@ JournalStatus PgJournal::StoreAndForward(const std::function<JournalStatus()>& w
 }
 
 JournalStatus PgJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
-  if (!outbox_) return {"the tool records no commits"};
+  if (!outbox_) {
+    // Its own transaction, before the outcome's that ends the claim.
+    PgResult noted = Run(kInsertCommit, {id, Text(utc_ms)});
+    if (!noted.Ok()) return connection_.Ok() ? JournalStatus{noted.Error()} : Unavailable();
+    if (noted.Rows() != 1) return {"writing the journal: no open attempt " + id};
+    return {};
+  }
   // Durable here: the commit note reaches the database only with the outcome.
   LocalSync(true);
   JournalStatus stored = outbox_->NoteCommit(id, utc_ms);
@@ -630,13 +738,42 @@ JournalStatus PgJournal::Finish(const std::string& id, Outcome outcome, int64_t 
                                 std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
                                 std::optional<bool> verified,
                                 std::optional<int64_t> other_bytes_changed) {
-  if (!outbox_) return {"the tool records no outcomes"};
+  if (!outbox_) {
+    return FinishDirect(id, outcome, finished, burn_ms, return_ms, verified, other_bytes_changed);
+  }
   return StoreAndForward(
       [&] {
         return outbox_->Finish(id, outcome, finished, burn_ms, return_ms, verified,
                                other_bytes_changed);
       },
       id);
+}
+
+JournalStatus PgJournal::FinishDirect(const std::string& id, Outcome outcome, int64_t finished,
+                                      std::optional<int64_t> burn_ms,
+                                      std::optional<int64_t> return_ms,
+                                      std::optional<bool> verified,
+                                      std::optional<int64_t> other_bytes_changed) {
+  if (!connection_.Ok() || !connection_.Exec("BEGIN").Ok()) {
+    if (!connection_.Ok()) Lost(connection_.Error());
+    return Unavailable();
+  }
+  PgResult done = Run(kLockRecordMac, {id});
+  if (done.Ok()) {
+    done = Run(kInsertOutcome,
+               {id, std::string(OutcomeName(outcome)), Text(finished), OptionalText(burn_ms),
+                OptionalText(return_ms),
+                verified ? std::optional<std::string>(*verified ? "true" : "false") : std::nullopt,
+                OptionalText(other_bytes_changed)});
+  }
+  if (done.Ok() && done.Integer(0, 0) == 1 && connection_.Exec("COMMIT").Ok()) return {};
+  if (!connection_.Ok()) {
+    Lost(connection_.Error());
+    return Unavailable();
+  }
+  connection_.Exec("ROLLBACK");
+  if (done.Ok()) return {"writing the journal: no open attempt " + id};
+  return {"writing the journal: " + done.Error()};
 }
 
 JournalStatus PgJournal::CloseInterrupted(const std::string& station, int64_t now_ms, int* closed) {
@@ -656,10 +793,14 @@ JournalStatus PgJournal::CloseInterrupted(const std::string& station, int64_t no
     }
   }
   // Then what only the database still holds open, once everything local is there.
-  if (ForwardAll()) {
-    PgResult central = Run(kCloseInterruptedCentral, {station, Text(now_ms)});
-    if (central.Ok() && closed) *closed += static_cast<int>(central.Integer(0, 0));
-    Run(kEndStationClaims, {station, Text(now_ms)});
+  if (ForwardAll() && connection_.Exec("BEGIN").Ok()) {
+    bool done = Run(kLockStationClaims, {station}).Ok();
+    PgResult central;
+    if (done) central = Run(kCloseInterruptedCentral, {station, Text(now_ms)});
+    done = done && central.Ok() && Run(kEndStationClaims, {station, Text(now_ms)}).Ok() &&
+           connection_.Exec("COMMIT").Ok();
+    if (done && closed) *closed += static_cast<int>(central.Integer(0, 0));
+    if (!done && connection_.Ok()) connection_.Exec("ROLLBACK");
   }
   return {};
 }
@@ -709,11 +850,13 @@ bool PgJournal::ForwardBatch(size_t limit) {
   // The whole batch as one JSON parameter, read by each statement: a few round trips per batch
   // instead of several per record.
   const std::string batch = BatchJson(records);
-  for (const PgStatement* statement : {&kForwardRecords, &kForwardClaims, &kForwardCommits,
-                                       &kForwardOutcomes, &kForwardEndClaims}) {
+  for (const PgStatement* statement :
+       {&kLockBatchMacs, &kForwardRecords, &kForwardClaims, &kFlagBurnedTwice, &kForwardCommits,
+        &kForwardOutcomes, &kForwardEndClaims}) {
     PgResult done = Run(*statement, {batch});
     if (!done.Ok()) return failed(done);
   }
+  if (forward_hook) forward_hook();
   if (!connection_.Exec("COMMIT").Ok()) {
     if (!connection_.Ok()) Lost(connection_.Error());
     return false;
@@ -748,9 +891,7 @@ void PgJournal::PersistMarks() {
 
 PgJournal::~PgJournal() { PersistMarks(); }
 
-JournalStatus PgJournal::LocalFindBurned(const std::string& mac, std::optional<BurnedMac>* burned) {
-  JournalStatus status = outbox_->FindBurned(mac, burned);
-  if (!status.ok()) return status;
+JournalStatus PgJournal::LeaseBurned(const std::string& mac, std::optional<BurnedMac>* burned) {
   SqliteStatement select;
   if (!select.Prepare(outbox_->database(),
                       "SELECT station, committed FROM outbox_lease_burned WHERE mac = ?1")) {
@@ -762,6 +903,12 @@ JournalStatus PgJournal::LocalFindBurned(const std::string& mac, std::optional<B
     if (!*burned || (*burned)->committed < central.committed) *burned = central;
   }
   return {};
+}
+
+JournalStatus PgJournal::LocalFindBurned(const std::string& mac, std::optional<BurnedMac>* burned) {
+  JournalStatus status = outbox_->FindBurned(mac, burned);
+  if (!status.ok()) return status;
+  return LeaseBurned(mac, burned);
 }
 
 JournalStatus PgJournal::FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) {
@@ -861,6 +1008,17 @@ JournalStatus PgJournal::RevokeLease(int64_t id) {
   PgResult revoked = Run(kRevokeLease, {Text(id)});
   if (!revoked.Ok()) return connection_.Ok() ? JournalStatus{revoked.Error()} : Unavailable();
   if (revoked.Rows() != 1) return {"no live lease " + std::to_string(id)};
+  return {};
+}
+
+JournalStatus PgJournal::ReadFlagged(std::vector<FlaggedRecord>* flagged) {
+  flagged->clear();
+  if (outbox_ && !connection_.Ok()) Reconnect();
+  PgResult rows = Run(kFlagged, {});
+  if (!rows.Ok()) return connection_.Ok() ? JournalStatus{rows.Error()} : Unavailable();
+  for (int row = 0; row < rows.Rows(); ++row) {
+    flagged->push_back({rows.Text(row, 0), rows.Text(row, 1), rows.Text(row, 2), rows.Text(row, 3)});
+  }
   return {};
 }
 

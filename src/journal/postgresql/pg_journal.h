@@ -75,8 +75,12 @@ class PgJournal final : public Journal {
   JournalStatus ListLeases(std::vector<MacLease>* leases);
   JournalStatus RevokeLease(int64_t id);
 
+  JournalStatus ReadFlagged(std::vector<FlaggedRecord>* flagged) override;
+
   // Clock for lease expiry and reconnect pacing; tests may replace it.
   std::function<int64_t()> now = UtcNowMs;
+  // Test seam: runs inside a forwarding transaction, its MACs locked, just before it commits.
+  std::function<void()> forward_hook;
 
  private:
   PgJournal() = default;
@@ -92,6 +96,10 @@ class PgJournal final : public Journal {
   void PersistMarks();
   void LocalSync(bool full);
   JournalStatus StoreAndForward(const std::function<JournalStatus()>& write, const std::string& id);
+  JournalStatus FinishDirect(const std::string& id, Outcome outcome, int64_t finished,
+                             std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
+                             std::optional<bool> verified, std::optional<int64_t> other_bytes_changed);
+  JournalStatus LeaseBurned(const std::string& mac, std::optional<BurnedMac>* burned);
   JournalStatus LocalFindBurned(const std::string& mac, std::optional<BurnedMac>* burned);
   JournalStatus ReadCentral(const RecordFilter& filter, std::vector<JournalRecord>* records);
   void Enqueue(const std::string& id);

@@ -157,6 +157,18 @@ ALTER TABLE stampwright.outcomes
   ADD COLUMN verified boolean,
   ADD COLUMN other_bytes_changed bigint CHECK (other_bytes_changed >= 0);
 )SQL",
+    R"SQL(
+-- Records the database flagged as they arrived: a burn a station made from its lease while the
+-- database was away, of a MAC that another attempt had burned meanwhile. Kept, never hidden;
+-- reconcile shows them.
+CREATE TABLE stampwright.flagged (
+  record_id uuid PRIMARY KEY REFERENCES stampwright.records (id),
+  reason text NOT NULL,
+  flagged timestamptz NOT NULL DEFAULT now()
+);
+CREATE TRIGGER flagged_append_only BEFORE UPDATE OR DELETE ON stampwright.flagged
+  FOR EACH ROW EXECUTE FUNCTION stampwright.refuse_change();
+)SQL",
 };
 
 // Run on every init, after the steps: roles and grants are idempotent and follow the newest step.
@@ -176,7 +188,7 @@ GRANT USAGE ON SCHEMA stampwright TO stampwright_station;
 GRANT SELECT ON ALL TABLES IN SCHEMA stampwright TO stampwright_station;
 GRANT USAGE ON ALL SEQUENCES IN SCHEMA stampwright TO stampwright_station;
 GRANT INSERT ON stampwright.records, stampwright.commits, stampwright.outcomes,
-  stampwright.claims TO stampwright_station;
+  stampwright.claims, stampwright.flagged TO stampwright_station;
 -- Ending a claim with its outcome; the trigger keeps every other column as it was.
 GRANT UPDATE (ended, outcome) ON stampwright.claims TO stampwright_station;
 GRANT INSERT, UPDATE (revoked) ON stampwright.leases TO stampwright_supervisor;

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,7 @@
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "journal/postgresql/pg_test_database.h"
@@ -29,6 +32,10 @@ using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kMacs = 20;
 constexpr int kThird = 7;  // tries per station before the outage, and during it
+// The loaded runs: each burns its own 8 MACs of the file, after the first kMacs.
+constexpr int kLoadedRuns = 3;
+constexpr int kLoadedMacs = 8;
+constexpr int kFileMacs = kMacs + kLoadedRuns * kLoadedMacs;
 constexpr const char* kReady = "Read Module OK - PX300 Class B";
 
 std::string MacOf(int index) {
@@ -70,7 +77,7 @@ class LineStationsTest : public PgDatabaseTest {
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     scratch_ = pattern;
     // One cam.dbr for the whole line.
-    for (int i = 0; i < kMacs; ++i) {
+    for (int i = 0; i < kFileMacs; ++i) {
       char password[17];
       std::snprintf(password, sizeof password, "LINEPASSWORD%04d", i);
       const auto encoded = tool_test::RunTool(scratch_, {"db", "encode", MacOf(i), password});
@@ -293,6 +300,60 @@ TEST_F(LineStationsTest, EveryMacIsBurnedOnceAcrossTheLine) {
     EXPECT_EQ(static_cast<size_t>(std::count(listed.out.begin(), listed.out.end(), '\n')),
               s.reported_ids.size()) << listed.err;
   }
+}
+
+// Every core busy beside the line, so the stations' checks, claims and commits interleave as
+// they do on a loaded PC.
+class CpuHog {
+ public:
+  CpuHog() {
+    const unsigned n = std::max(2u, std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < n; ++i) {
+      threads_.emplace_back([this] {
+        uint64_t spin = 0;
+        while (!stop_.load(std::memory_order_relaxed)) spin = spin * 3 + 1;
+        sink_.fetch_add(spin, std::memory_order_relaxed);
+      });
+    }
+  }
+  ~CpuHog() {
+    stop_ = true;
+    for (std::thread& t : threads_) t.join();
+  }
+
+ private:
+  std::atomic<bool> stop_ = false;
+  std::atomic<uint64_t> sink_ = 0;  // keeps the spinning from being optimised away
+  std::vector<std::thread> threads_;
+};
+
+TEST_F(LineStationsTest, ThreeStationsTryingEveryMacAtOnceOnALoadedMachineBurnEachOnce) {
+  CpuHog hog;
+  for (int run = 0; run < kLoadedRuns; ++run) {
+    std::vector<int> natural;
+    for (int i = 0; i < kLoadedMacs; ++i) natural.push_back(kMacs + run * kLoadedMacs + i);
+    std::vector<int> reversed(natural.rbegin(), natural.rend());
+    std::vector<int> stride;
+    for (int i = 0; i < kLoadedMacs; ++i) stride.push_back(natural[static_cast<size_t>(i * 3 % kLoadedMacs)]);
+    const std::string suffix = "-" + std::to_string(run);
+    Start("load-a" + suffix, natural);
+    Start("load-b" + suffix, reversed);
+    Start("load-c" + suffix, stride);
+    for (LineStation& s : stations_) WaitReady(*s.process);
+    RunUntil(kLoadedMacs, 200000);
+    if (HasFatalFailure()) return;
+    EXPECT_EQ(CheckTries().size(), static_cast<size_t>(kLoadedMacs)) << "run " << run;
+    CloseAll();
+    stations_.clear();
+  }
+  PgConnection reader = Connect("postgres");
+  PgResult twice = reader.Exec(
+      "SELECT r.mac, count(*) FROM stampwright.records r JOIN stampwright.commits c"
+      " ON c.record_id = r.id GROUP BY r.mac HAVING count(*) > 1");
+  ASSERT_TRUE(twice.Ok()) << twice.Error();
+  EXPECT_EQ(twice.Rows(), 0) << twice.Text(0, 0) << " committed " << twice.Text(0, 1) << " times";
+  EXPECT_EQ(reader.Exec("SELECT count(*) FROM stampwright.commits").Integer(0, 0), kLoadedRuns * kLoadedMacs);
+  EXPECT_EQ(reader.Exec("SELECT count(*) FROM stampwright.claims WHERE ended IS NULL").Integer(0, 0), 0);
 }
 
 TEST_F(LineStationsTest, LeasedMacsBurnThroughAnOutageAndNothingIsLostOrDoubled) {

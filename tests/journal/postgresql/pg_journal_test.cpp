@@ -1,13 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <fstream>
+#include <mutex>
+#include <thread>
 #include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "journal/postgresql/pg_journal.h"
+#include "journal/guard.h"
 #include "journal/postgresql/pg_test_database.h"
+#include "programming/mac_database.h"
+#include "support/claim_race.h"
+#include "support/tool_runner.h"
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -231,6 +240,175 @@ TEST_F(PgJournalTest, AnOutageKeepsLeasedMacsBurningAndLosesNothing) {
   EXPECT_EQ(read_back["02A0C5200001"], ReadBack(false, 5));
   EXPECT_EQ(read_back["02A0C5200002"], ReadBack());  // interrupted: never read back
   EXPECT_EQ(read_back["02A0C5200003"], ReadBack(true, 2));
+}
+
+// Two stations' journals, each station on a thread of its own: the label that line-2 burns while
+// line-1 sits between its early check and its claim is refused by line-1's claim.
+TEST_F(PgJournalTest, TheLabelBurnedBetweenTheCheckAndTheClaimIsRefusedByTheClaim) {
+  const std::string label = "02A0C5123456";
+  auto one = Station("race-a");
+  auto two = Station("race-b");
+  ASSERT_TRUE(one && two);
+  const std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(scratch_);  // cam.dbr is a name in the working directory
+  std::ofstream("cam.dbr") << EncodeMacRecord(label, "K7QM2XWP9RTB4HZD") << "\n";
+  const station_test::ClaimRaceResult race = station_test::RunClaimRace(*one, *two, label);
+  std::filesystem::current_path(previous);
+
+  ASSERT_TRUE(race.first_ready && race.second_ready && race.held && race.second_success);
+  EXPECT_FALSE(race.first_success);
+  EXPECT_EQ(race.first_frames_after_check, 0u);
+  ASSERT_EQ(race.first_outcomes.size(), 1u);
+  EXPECT_EQ(race.first_outcomes[0].outcome, Outcome::kDuplicateRefused);
+  ASSERT_EQ(race.first_boxes.size(), 1u);
+  ASSERT_TRUE(race.second_outcomes.at(0).committed);
+  EXPECT_EQ(race.first_boxes[0].text, AlreadyBurnedText(label, {"race-b", *race.second_outcomes[0].committed}));
+  EXPECT_EQ(race.first_boxes[0].type, kMbIconWarning);
+  PgResult successes = owner_.Exec(
+      "SELECT count(*) FROM stampwright.outcomes WHERE outcome = 'success'");
+  EXPECT_EQ(successes.Integer(0, 0), 1);
+}
+
+// The database side of the same race: line-1's outcome (with its commit) is on its way in one
+// transaction when line-2 claims. The claim waits for it and then sees the commit.
+TEST_F(PgJournalTest, AClaimWaitsForTheTransactionThatEndsAnotherClaimAndSeesItsCommit) {
+  auto one = Station("line-1");
+  auto two = Station("line-2");
+  ASSERT_TRUE(one && two);
+  const std::string mac = "02A0C5100050";
+  JournalRecord first = Burn("line-1", mac);
+  ASSERT_TRUE(one->Append(first).ok());
+  const int64_t committed = UtcNowMs();
+  ASSERT_TRUE(one->NoteCommit(first.id, committed).ok());
+  std::optional<BurnedMac> burned;
+  ASSERT_TRUE(two->FindBurned(mac, &burned).ok());
+  ASSERT_FALSE(burned) << "the commit travels with the outcome";
+
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool held = false, release = false;
+  one->forward_hook = [&] {
+    std::unique_lock lock(mutex);
+    held = true;
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::seconds(30), [&] { return release; });
+  };
+  JournalStatus finished, claimed;
+  std::thread finisher([&] {
+    finished = one->Finish(first.id, Outcome::kSuccess, UtcNowMs(), 900, 1500, true, 0);
+  });
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return held; }));
+  }
+  std::thread claimer([&] {
+    JournalRecord second = Burn("line-2", mac);
+    second.unit_mac_before = "0050C2000002";
+    claimed = two->Append(second);
+  });
+  // Let the claim reach the database and wait there (bounded), then let line-1 commit.
+  PgConnection watcher = Connect("postgres");
+  for (int i = 0; i < 500; ++i) {
+    PgResult waiting = Run(watcher,
+                           "SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a ON a.pid = l.pid"
+                           " WHERE NOT l.granted AND a.datname = $1",
+                           {database_});
+    if (waiting.Ok() && waiting.Integer(0, 0) > 0) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  {
+    std::lock_guard lock(mutex);
+    release = true;
+    changed.notify_all();
+  }
+  finisher.join();
+  claimer.join();
+  EXPECT_TRUE(finished.ok()) << finished.error;
+  EXPECT_EQ(claimed.refusal, AlreadyBurnedText(mac, {"line-1", committed}));
+  ASSERT_TRUE(claimed.burned);
+  EXPECT_EQ(claimed.burned->station, "line-1");
+  EXPECT_EQ(owner_.Exec("SELECT count(*) FROM stampwright.claims").Integer(0, 0), 1);
+}
+
+// The engineer's bench writes to the database directly: its burn claims like a station's, its
+// commit lands before the outcome that ends the claim.
+TEST_F(PgJournalTest, TheToolClaimsLikeAStation) {
+  auto bench = Supervisor();
+  auto one = Station("line-1");
+  ASSERT_TRUE(bench && one);
+  const std::string mac = "02A0C5100060";
+  JournalRecord tool = Burn("bench-1", mac);
+  ASSERT_TRUE(bench->Append(tool).ok());
+  JournalRecord station = Burn("line-1", mac);
+  EXPECT_EQ(one->Append(station).refusal, "MAC 02A0C5100060 is being burned by station bench-1.");
+  const int64_t committed = UtcNowMs();
+  ASSERT_TRUE(bench->NoteCommit(tool.id, committed).ok());
+  ASSERT_TRUE(bench->Finish(tool.id, Outcome::kSuccess, UtcNowMs(), 700, 1500, true, 0).ok());
+  EXPECT_FALSE(bench->Finish(tool.id, Outcome::kNoReturn, UtcNowMs(), {}, {}, {}, {}).ok());
+  station.id.clear();
+  EXPECT_EQ(one->Append(station).refusal, AlreadyBurnedText(mac, {"bench-1", committed}));
+  EXPECT_EQ(owner_.Exec("SELECT count(*) FROM stampwright.claims WHERE ended IS NULL").Integer(0, 0), 0);
+  std::optional<JournalRecord> read;
+  ASSERT_TRUE(bench->ReadOne(tool.id, &read).ok());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->outcome, Outcome::kSuccess);
+  EXPECT_EQ(read->verified, true);
+}
+
+// A lease revoked while its station cannot hear of it: the station burns a MAC from its stale
+// lease while the database is away, after another station burned it. Kept, flagged, reconciled.
+TEST_F(PgJournalTest, AnOfflineBurnOfAMacBurnedMeanwhileIsKeptAndFlagged) {
+  const std::string mac = "02A0C5200100";
+  auto supervisor = Supervisor();
+  MacLease lease;
+  ASSERT_TRUE(supervisor->GrantLease("line-1", 0x02A0C5200100, 1, std::nullopt, &lease).ok());
+  auto one = Station("line-1");
+  ASSERT_TRUE(one);
+  ASSERT_TRUE(supervisor->RevokeLease(lease.id).ok());
+  auto two = Station("line-2");
+  ASSERT_TRUE(two);
+  BurnThrough(*two, "line-2", mac);
+  supervisor.reset();
+  two.reset();
+
+  Cluster("stop");
+  std::vector<std::string> ids;
+  BurnThrough(*one, "line-1", mac, &ids, true, 0);
+  // Offline too, the outbox's claim refuses what it knows burned.
+  JournalRecord again = Burn("line-1", mac);
+  again.unit_mac_before = "0050C2000009";
+  const JournalStatus refused = one->Append(again);
+  EXPECT_TRUE(refused.refusal.starts_with("MAC 02A0C5200100 was already burned by station line-1 at "))
+      << refused.refusal << refused.error;
+  Cluster("start");
+  if (HasFatalFailure()) return;
+  one->now = [] { return UtcNowMs() + 10000; };
+  one->Poll();
+  ASSERT_EQ(one->Unforwarded(), 0u);
+
+  supervisor = Supervisor();
+  ASSERT_TRUE(supervisor);
+  std::vector<FlaggedRecord> flagged;
+  ASSERT_TRUE(supervisor->ReadFlagged(&flagged).ok());
+  ASSERT_EQ(flagged.size(), 1u);
+  EXPECT_EQ(flagged[0].id, ids.at(0));
+  EXPECT_EQ(flagged[0].station, "line-1");
+  EXPECT_TRUE(flagged[0].reason.starts_with("MAC 02A0C5200100 was already burned by station line-2 at "))
+      << flagged[0].reason;
+  // Forwarding it again flags nothing more.
+  one.reset();
+  one = Station("line-1");
+  ASSERT_TRUE(supervisor->ReadFlagged(&flagged).ok());
+  EXPECT_EQ(flagged.size(), 1u);
+
+  const auto encoded = tool_test::RunTool(scratch_, {"db", "encode", mac, "FLAGGEDPASSWORD1"});
+  ASSERT_EQ(encoded.exit_code, 0) << encoded.err;
+  std::ofstream(scratch_ / "cam.dbr") << encoded.out;
+  const auto reconciled = tool_test::RunTool(
+      scratch_, {"journal", "reconcile", "cam.dbr", "--journal", Target(supervisor_login_)});
+  EXPECT_EQ(reconciled.exit_code, 1) << reconciled.out << reconciled.err;
+  EXPECT_NE(reconciled.out.find(ids[0]), std::string::npos) << reconciled.out;
+  EXPECT_TRUE(reconciled.out.ends_with("difference: 1\n")) << reconciled.out;
 }
 
 }  // namespace

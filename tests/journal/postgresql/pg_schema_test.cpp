@@ -32,7 +32,7 @@ TEST_F(PgSchemaTest, InitIsRepeatableAndRefusesANewerSchema) {
   // the old outcome keeping no read-back.
   ASSERT_TRUE(owner_.Exec(
       "ALTER TABLE stampwright.outcomes DROP COLUMN verified, DROP COLUMN other_bytes_changed;"
-      " UPDATE stampwright.schema_version SET version = 1").Ok());
+      " DROP TABLE stampwright.flagged; UPDATE stampwright.schema_version SET version = 1").Ok());
   ASSERT_TRUE(Run(owner_, kInsertBurn, {kUuidA, "line-1", "burn", "02A0C5100001"}).Ok());
   ASSERT_TRUE(Run(owner_, "INSERT INTO stampwright.outcomes (record_id, outcome, finished)"
                           " VALUES ($1, 'success', now())", {kUuidA}).Ok());
