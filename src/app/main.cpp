@@ -290,6 +290,7 @@ int Run(int argc, char** argv) {
   const Preferences preferences = LoadPreferences();
   const InstanceGuard instance = InstanceGuard::Acquire();
   if (!instance.IsFirst()) {
+    PrintError(InstanceRefusalNote(instance));
     ShowRefusal(argc, argv, options, preferences);
     return 0;
   }
