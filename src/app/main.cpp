@@ -276,6 +276,9 @@ int RunFrontEnd(int argc, char** argv, const Options& options, FrontEndEnvironme
 
 int Run(int argc, char** argv) {
   OpenMissingStandardDescriptors();
+  // A reader of stdout or stderr that goes away must never end the station mid-burn or before
+  // its state file is written: a failed write is seen and handled where it happens instead.
+  std::signal(SIGPIPE, SIG_IGN);
   auto parsed = ParseOptions(argc, argv);
   if (const auto* error = std::get_if<OptionsError>(&parsed)) {
     PrintError(error->message);

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -223,6 +224,22 @@ TEST_F(HeadlessE2e, EmptyInputIsACloseAfterTheStartUp) {
   EXPECT_TRUE(IsEvent(station.events().back(), "ready"));
   EXPECT_EQ(station.TextsOf(1105).back(), "Read Module OK - PX300 Class B");
   EXPECT_EQ(fs::file_size(StateFile()), kStateFileSize);
+}
+
+// A script that stops reading (its pipe closed, input still open) ends the station as the end
+// of input would: closed, state file written, exit 0, not running on unseen.
+TEST_F(HeadlessE2e, ClosedStdoutEndsTheStationAsTheEndOfInputDoes) {
+  StationProcess station({"--headless", "--demo", "--workdir", workdir_.string()}, Isolated(true));
+  ASSERT_TRUE(station.WaitForEvent([](const json& e) { return IsEvent(e, "ready"); }, 30000));
+  const auto closed = StationProcess::Clock::now();
+  station.CloseOutput();
+  ASSERT_EQ(station.Wait(10000), 0) << station.stderr_text();
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      StationProcess::Clock::now() - closed);
+  RecordProperty("ms_from_close_to_exit", static_cast<int>(took.count()));
+  EXPECT_EQ(fs::file_size(StateFile()), kStateFileSize);
+  EXPECT_NE(station.stderr_text().find("stdout was closed by its reader"), std::string::npos)
+      << station.stderr_text();
 }
 
 TEST_F(HeadlessE2e, DemoWithoutWorkdirCleansUpItsTemporaryDirectory) {
