@@ -270,6 +270,9 @@ TEST_F(HeadlessE2e, SecondCopyShowsTheRefusalAndStartsNothing) {
   EXPECT_EQ(refusal.dump(),
             R"({"event":"messagebox","caption":"Attention!","text":"Linewave Utility is already running.\nOnly one copy can run at a time.","type":16})");
   EXPECT_TRUE(fs::is_empty(second_dir)) << "a refused copy wrote a file";
+  EXPECT_EQ(second.stderr_text(), "stampwright: another copy is running (pid " +
+                                      std::to_string(first.pid()) + "; lock file " +
+                                      (runtime_ / "stampwright.instance").string() + ")\n");
   fs::remove_all(second_dir);
 
   first.CloseInput();
