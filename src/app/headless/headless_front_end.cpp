@@ -135,14 +135,15 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
     }
     events.Write({{"event", "journal"}, {"record", std::move(fields)}});
   };
-  if (station.journal.journal != nullptr) {
-    // A line's journal losing or regaining its database: stderr, as without a front end, and an
-    // event.
-    station.journal.journal->SetConnectionObserver([&events](bool connected, const std::string& text) {
+  // A line's journal losing or regaining its database: stderr, as without a front end, and an
+  // event; also for a journal opened only after the start.
+  station.journal.on_reopened = [&events](Journal& journal) {
+    journal.SetConnectionObserver([&events](bool connected, const std::string& text) {
       std::fprintf(stderr, "stampwright: %s\n", ConnectionChangeText(connected, text).c_str());
       events.Write({{"event", "journal-connection"}, {"connected", connected}, {"text", text}});
     });
-  }
+  };
+  if (station.journal.journal != nullptr) station.journal.on_reopened(*station.journal.journal);
 
   OnPageCreated(station);
   diagnostics.Check();
