@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
-# Installs what the project needs, builds the station into build/ and opens the demo window: a
-# simulated PX300 unit on a virtual adapter, no hardware and no root needed to run it.
+# Installs what the project needs, builds the station and stampwright-tool into build/ and opens
+# the demo window: a simulated PX300 unit on a virtual adapter, no hardware and no root needed to
+# run it.
 # Arguments are passed on to the station (e.g. --mac-prefix 0EBEEF, or --headless).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 cmake --preset default
-cmake --build --preset default --target stampwright -j "$(nproc)"
+cmake --build --preset default --target stampwright stampwright-tool -j "$(nproc)"
 
 headless=0
 for argument in "$@"; do

@@ -234,8 +234,27 @@ std::string HostName() {
   return name.data();
 }
 
-// Opens the journal --journal names and closes this station's attempts that a kill or a power
-// cut left open. A journal that cannot be opened is said here and refuses every Burn later.
+// Opens the journal at target into owner and closes this station's attempts that a kill or a
+// power cut left open: empty, or why it could not be opened.
+std::string OpenJournalInto(const std::string& target, const std::string& station,
+                            std::unique_ptr<Journal>& owner) {
+  OpenedJournal opened = OpenJournal(target, station);
+  int closed = 0;
+  if (opened.journal) opened.status = opened.journal->CloseInterrupted(station, UtcNowMs(), &closed);
+  if (!opened.status.ok()) return opened.status.error;
+  if (closed > 0) {
+    PrintError("journal: " + std::to_string(closed) + " attempt(s) left open were closed as interrupted");
+  }
+  owner = std::move(opened.journal);
+  owner->SetConnectionObserver([](bool connected, const std::string& text) {
+    PrintError(ConnectionChangeText(connected, text));
+  });
+  return {};
+}
+
+// Opens the journal --journal names. One that cannot be opened is said here, refuses Burn and
+// Browse, and is tried again at each of them and on every scan tick: a disk that was full or
+// read-only at start must not need a restart once it is fixed.
 JournalLink OpenStationJournal(const Options& options, std::unique_ptr<Journal>& owner) {
   JournalLink link;
   link.station_name = options.station.empty() ? HostName() : options.station;
@@ -244,24 +263,22 @@ JournalLink OpenStationJournal(const Options& options, std::unique_ptr<Journal>&
     return link;
   }
   link.enabled = true;
-  OpenedJournal opened = OpenJournal(options.journal, link.station_name);
-  int closed = 0;
-  if (opened.journal) {
-    opened.status = opened.journal->CloseInterrupted(link.station_name, UtcNowMs(), &closed);
-  }
-  if (!opened.status.ok()) {
-    link.open_error = opened.status.error;
-    PrintError("journal error: " + link.open_error + "; Burn and Browse are refused");
+  link.open_error = OpenJournalInto(options.journal, link.station_name, owner);
+  if (link.open_error.empty()) {
+    link.journal = owner.get();
     return link;
   }
-  if (closed > 0) {
-    PrintError("journal: " + std::to_string(closed) + " attempt(s) left open were closed as interrupted");
-  }
-  owner = std::move(opened.journal);
-  owner->SetConnectionObserver([](bool connected, const std::string& text) {
-    PrintError(ConnectionChangeText(connected, text));
-  });
-  link.journal = owner.get();
+  PrintError("journal error: " + link.open_error + "; Burn and Browse are refused");
+  link.reopen = [target = options.journal, &owner](JournalLink& reopened) {
+    const std::string error = OpenJournalInto(target, reopened.station_name, owner);
+    if (!error.empty()) {
+      reopened.open_error = error;
+      return;
+    }
+    reopened.journal = owner.get();
+    reopened.open_error.clear();
+    PrintError("journal " + target + " opened; Burn and Browse are allowed again");
+  };
   return link;
 }
 
@@ -276,6 +293,9 @@ int RunFrontEnd(int argc, char** argv, const Options& options, FrontEndEnvironme
 
 int Run(int argc, char** argv) {
   OpenMissingStandardDescriptors();
+  // A reader of stdout or stderr that goes away must never end the station mid-burn or before
+  // its state file is written: a failed write is seen and handled where it happens instead.
+  std::signal(SIGPIPE, SIG_IGN);
   auto parsed = ParseOptions(argc, argv);
   if (const auto* error = std::get_if<OptionsError>(&parsed)) {
     PrintError(error->message);
@@ -290,6 +310,7 @@ int Run(int argc, char** argv) {
   const Preferences preferences = LoadPreferences();
   const InstanceGuard instance = InstanceGuard::Acquire();
   if (!instance.IsFirst()) {
+    PrintError(InstanceRefusalNote(instance));
     ShowRefusal(argc, argv, options, preferences);
     return 0;
   }

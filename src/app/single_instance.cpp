@@ -3,11 +3,17 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
 #include <utility>
 
 namespace stampwright {
@@ -55,7 +61,58 @@ void PauseBriefly() {
   ::nanosleep(&pause, nullptr);
 }
 
+// When the process started, in clock ticks since boot (field 22 of /proc/PID/stat); nothing
+// once it has gone.
+std::optional<unsigned long long> StartTime(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(stat, line)) return std::nullopt;
+  // The command name in parentheses may hold blanks and parentheses of its own.
+  const size_t name_end = line.rfind(')');
+  if (name_end == std::string::npos) return std::nullopt;
+  std::istringstream fields(line.substr(name_end + 1));
+  std::string field;
+  for (int index = 3; index <= 22 && fields >> field; ++index) {
+    if (index == 22) return std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+int InstanceGuard::RunningCopyPid() const {
+  struct stat lock {};
+  if (members_fd_ < 0 || ::fstat(members_fd_, &lock) != 0) return 0;
+  char device[32];
+  std::snprintf(device, sizeof device, "%02x:%02x:%llu", ::major(lock.st_dev), ::minor(lock.st_dev),
+                static_cast<unsigned long long>(lock.st_ino));
+  // flock gives no owner; the kernel's table of locks does: "1: FLOCK ADVISORY READ PID
+  // MAJ:MIN:INODE 0 EOF" (a waiter's line has "->" in the second field).
+  std::ifstream locks("/proc/locks");
+  std::string line;
+  int oldest = 0;
+  unsigned long long oldest_start = 0;
+  while (std::getline(locks, line)) {
+    std::istringstream fields(line);
+    std::string number, type, mode, access, file;
+    int pid = 0;
+    if (!(fields >> number >> type >> mode >> access >> pid >> file)) continue;
+    if (type != "FLOCK" || file != device || pid <= 0 || pid == ::getpid()) continue;
+    const std::optional<unsigned long long> start = StartTime(pid);
+    if (!start) continue;
+    if (oldest == 0 || *start < oldest_start || (*start == oldest_start && pid < oldest)) {
+      oldest = pid;
+      oldest_start = *start;
+    }
+  }
+  return oldest;
+}
+
+std::string InstanceRefusalNote(const InstanceGuard& guard) {
+  const int pid = guard.RunningCopyPid();
+  return "another copy is running (" + (pid > 0 ? "pid " + std::to_string(pid) + "; " : std::string()) +
+         "lock file " + guard.LockPath() + ")";
+}
 
 std::string InstanceRefusalText(const std::string& product_name) {
   return product_name + " is already running.\nOnly one copy can run at a time.";
@@ -76,7 +133,7 @@ InstanceGuard InstanceGuard::Acquire(std::string_view program_name) {
   Descriptor members(OpenLockFile(base));
   // Without a lock file the rule cannot be kept; the station then runs rather than refusing an
   // operator for a reason that has nothing to do with another copy.
-  if (members.get() < 0) return InstanceGuard(-1, true);
+  if (members.get() < 0) return InstanceGuard(-1, true, base);
 
   Descriptor gate(OpenLockFile(base + ".gate"));
   bool gate_held = gate.get() < 0;  // no gate file: decide without one
@@ -98,17 +155,20 @@ InstanceGuard InstanceGuard::Acquire(std::string_view program_name) {
       PauseBriefly();
     }
   }
-  return InstanceGuard(members.release(), first);
+  return InstanceGuard(members.release(), first, base);
 }
 
 InstanceGuard::InstanceGuard(InstanceGuard&& other) noexcept
-    : members_fd_(std::exchange(other.members_fd_, -1)), first_(other.first_) {}
+    : members_fd_(std::exchange(other.members_fd_, -1)),
+      first_(other.first_),
+      lock_path_(std::move(other.lock_path_)) {}
 
 InstanceGuard& InstanceGuard::operator=(InstanceGuard&& other) noexcept {
   if (this != &other) {
     if (members_fd_ >= 0) ::close(members_fd_);
     members_fd_ = std::exchange(other.members_fd_, -1);
     first_ = other.first_;
+    lock_path_ = std::move(other.lock_path_);
   }
   return *this;
 }

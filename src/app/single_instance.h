@@ -2,6 +2,7 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace stampwright {
 
@@ -33,12 +34,23 @@ class InstanceGuard {
 
   // True when no other process of the program was alive at the start: this copy may run.
   bool IsFirst() const { return first_; }
+  // The lock file the rule is kept with.
+  const std::string& LockPath() const { return lock_path_; }
+  // The running copy: of the other processes holding the lock, the one that started first (a
+  // copy that is only showing its refusal holds it too). 0 when the kernel does not say.
+  int RunningCopyPid() const;
 
  private:
-  InstanceGuard(int members_fd, bool first) : members_fd_(members_fd), first_(first) {}
+  InstanceGuard(int members_fd, bool first, std::string lock_path)
+      : members_fd_(members_fd), first_(first), lock_path_(std::move(lock_path)) {}
 
   int members_fd_ = -1;  // holds the shared lock until this guard (or the process) ends
   bool first_ = false;
+  std::string lock_path_;
 };
+
+// The one stderr line of a refused copy: "another copy is running (pid N; lock file PATH)"; the
+// pid is left out when it cannot be told.
+std::string InstanceRefusalNote(const InstanceGuard& guard);
 
 }  // namespace stampwright

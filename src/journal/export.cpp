@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <optional>
+#include <string_view>
 
 namespace stampwright {
 namespace {
@@ -27,7 +28,12 @@ std::string CsvCell(const FieldValue& value) {
   if (std::holds_alternative<std::monostate>(value)) return "";
   if (const auto* number = std::get_if<int64_t>(&value)) return std::to_string(*number);
   if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
-  const std::string& text = std::get<std::string>(value);
+  std::string text = std::get<std::string>(value);
+  // A spreadsheet runs a cell that starts like this as a formula; a reason or a station name
+  // is typed by people, so it is shown as text instead.
+  if (!text.empty() && std::string_view("=+-@\t\r").find(text.front()) != std::string_view::npos) {
+    text.insert(0, 1, '\'');
+  }
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (const char c : text) {

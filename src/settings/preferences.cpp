@@ -8,6 +8,7 @@
 #include "base/byte_order.h"
 #include "base/file_handle.h"
 #include "base/regular_file.h"
+#include "base/text.h"
 #include "settings/state_file.h"
 
 namespace stampwright {
@@ -143,9 +144,16 @@ Preferences LoadPreferences(const std::string& path, std::FILE* notes) {
   Preferences p = read.value_or(DefaultPreferences());
   p.StateFileWords = {1, 1};
   const std::string name = p.ProductNameText();
-  if (!IsSafeProductName(name) && notes != nullptr) {
+  if (notes != nullptr && StateFileName(name) != name + kStateFileSuffix) {
+    // The name as C escapes: its control bytes must not reach the terminal either.
+    std::string shown;
+    for (const char c : name) {
+      const auto byte = static_cast<unsigned char>(c);
+      shown += byte >= 0x20 && byte < 0x7F && c != '"' && c != '\\' ? std::string(1, c)
+                                                                   : FormatText("\\x%02X", byte);
+    }
     std::fprintf(notes, "ProductName \"%s\" cannot name a file here; the state file is \"%s\"\n",
-                 name.c_str(), StateFileName(name).c_str());
+                 shown.c_str(), StateFileName(name).c_str());
   }
   return p;
 }

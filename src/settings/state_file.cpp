@@ -3,7 +3,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
+#include <string>
 #include <memory>
 #include <vector>
 
@@ -35,6 +37,61 @@ class OpenFile {
   std::FILE* file_;
 };
 
+// The length of the well-formed UTF-8 sequence at text[at] (shortest form, no surrogate, at
+// most U+10FFFF) and its code point; 0 when the bytes there are not one.
+size_t Utf8Sequence(const std::string& text, size_t at, uint32_t* code_point) {
+  const auto byte = [&](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t lead = byte(at);
+  size_t length = 0;
+  uint32_t value = 0;
+  if (lead < 0x80) {
+    *code_point = lead;
+    return 1;
+  }
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    value = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    value = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    value = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (at + length > text.size()) return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return 0;
+    value = value << 6 | (byte(at + i) & 0x3F);
+  }
+  constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (value < kSmallest[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+    return 0;
+  }
+  *code_point = value;
+  return length;
+}
+
+// A file name that a shell, a file manager and a terminal show as it is: control characters
+// (C0, DEL, C1) and bytes that are not UTF-8 become "_", one per byte.
+std::string PrintableFileName(const std::string& name) {
+  std::string out;
+  for (size_t at = 0; at < name.size();) {
+    uint32_t code_point = 0;
+    const size_t length = Utf8Sequence(name, at, &code_point);
+    const bool control = code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
+    if (length == 0 || control) {
+      out += '_';
+      at += length == 0 ? 1 : length;
+    } else {
+      out.append(name, at, length);
+      at += length;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool IsSafeProductName(const std::string& product_name) {
@@ -43,7 +100,8 @@ bool IsSafeProductName(const std::string& product_name) {
 }
 
 std::string StateFileName(const std::string& product_name) {
-  return (IsSafeProductName(product_name) ? product_name : std::string(kDefaultProductName)) +
+  return (IsSafeProductName(product_name) ? PrintableFileName(product_name)
+                                           : std::string(kDefaultProductName)) +
          kStateFileSuffix;
 }
 

@@ -22,7 +22,8 @@ static_assert(kStateWordsOffset + 8 == kStateFileSize);
 
 // ProductName followed by ".data", a relative name in the working directory. A ProductName that
 // would leave the directory or name another one ("/" inside, ".", "..", empty) is replaced by the
-// default product name.
+// default product name. Control characters and bytes that are not UTF-8 become "_" in the file
+// name (the page's texts keep the name as it is).
 std::string StateFileName(const std::string& product_name);
 // False for the names StateFileName replaces.
 bool IsSafeProductName(const std::string& product_name);

@@ -159,7 +159,7 @@ bool RefuseWithoutJournal(Station& station) {
     Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
   }
   link.current.reset();
-  if (link.journal == nullptr) {
+  if (!ReopenJournal(link)) {
     ShowJournalError(station, link.open_error);
     return true;
   }

@@ -16,6 +16,12 @@ struct JournalLink {
   bool enabled = false;      // off with "--journal none": no records, no guard
   Journal* journal = nullptr;  // not owned; null while enabled means it could not be opened
   std::string open_error;    // why it could not be opened
+  // Opens the journal again once it could not be opened (a full or read-only disk at start):
+  // sets journal, or open_error to why not. Tried at Burn, Browse and every scan tick, so that
+  // the station recovers without a restart. Empty: no second try.
+  std::function<void(JournalLink&)> reopen;
+  // Told when reopen has opened the journal (a front end hooks its observers up to it).
+  std::function<void(Journal&)> on_reopened;
   std::string station_name;
   // Told every record whose outcome has just been written.
   std::function<void(const JournalRecord&)> on_outcome;
@@ -33,6 +39,14 @@ struct JournalLink {
   // whether the opening record is in the journal already (then only the outcome is missing).
   std::vector<std::pair<JournalRecord, bool>> unwritten;
 };
+
+// Tries link.reopen when the journal is on but not open; true when it is open afterwards.
+inline bool ReopenJournal(JournalLink& link) {
+  if (!link.enabled || link.journal != nullptr || !link.reopen) return link.journal != nullptr;
+  link.reopen(link);
+  if (link.journal != nullptr && link.on_reopened) link.on_reopened(*link.journal);
+  return link.journal != nullptr;
+}
 
 // How long a unit may take to come back under the burned MAC before "no-return".
 inline constexpr uint32_t kReturnWatchMs = 120000;

@@ -48,8 +48,9 @@ void SetConnectionText(Station& station, std::string_view text) {
 }
 
 void ScanTick(Station& station) {
-  // A line's journal reconnects, refreshes its leases and forwards its outbox on the tick.
-  if (station.journal.journal != nullptr) station.journal.journal->Poll();
+  // A journal that could not be opened is tried again; a line's journal reconnects, refreshes
+  // its leases and forwards its outbox on the tick.
+  if (ReopenJournal(station.journal)) station.journal.journal->Poll();
   CheckReturnDeadline(station);
   if (station.AutoScanSuspended == 0) {
     long ticks = ParseTickCounter(station.page.GetText(kTickCounter, 78));

@@ -69,6 +69,7 @@ class Copy {
     return outcome_;
   }
   bool Runs() { return Outcome() == 'R'; }
+  pid_t pid() const { return pid_; }
   bool Refused() { return Outcome() == 'X'; }
 
   // The copy ends normally (the operator closed its window or its refusal box).
@@ -150,6 +151,24 @@ TEST_F(SingleInstanceTest, SecondStartIsRefusedAndFirstIsUndisturbed) {
   second.Release();
   Copy third;
   EXPECT_TRUE(third.Refused());  // the first still runs
+}
+
+TEST_F(SingleInstanceTest, RefusalNoteNamesTheLockFileAndTheCopyThatStartedFirst) {
+  Copy first;
+  ASSERT_TRUE(first.Runs());
+  Copy second;  // refused, and holding the lock while it says so
+  ASSERT_TRUE(second.Refused());
+  const InstanceGuard third = InstanceGuard::Acquire();
+  ASSERT_FALSE(third.IsFirst());
+  EXPECT_EQ(third.LockPath(), dir_ + "/stampwright.instance");
+  EXPECT_EQ(third.RunningCopyPid(), first.pid());
+  EXPECT_EQ(InstanceRefusalNote(third), "another copy is running (pid " +
+                                            std::to_string(first.pid()) + "; lock file " + dir_ +
+                                            "/stampwright.instance)");
+  // Once every other copy has gone there is nobody to name.
+  first.Release();
+  second.Release();
+  EXPECT_EQ(third.RunningCopyPid(), 0);
 }
 
 TEST_F(SingleInstanceTest, RefusingCopyCountsAsRunningAfterTheFirstHasEnded) {

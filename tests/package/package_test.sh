@@ -23,7 +23,7 @@ arch=$(dpkg --print-architecture)
 deb="$package_dir/stampwright_${version}_${arch}.deb"
 capabilities="cap_net_admin,cap_net_raw=eip"
 programs=(stampwright stampwright-unit-sim stampwright-tool)
-with_capabilities=(stampwright stampwright-unit-sim)
+with_capabilities=(stampwright stampwright-unit-sim stampwright-tool)
 # Every file of the package with its mode; directories are checked apart.
 expected_files=(
   "-rwxr-xr-x ./usr/bin/stampwright"
@@ -275,7 +275,9 @@ check_install() {
     expect_equal "getcap $program" "$(getcap "/usr/bin/$program")" \
       "/usr/bin/$program $capabilities"
   done
-  expect_equal "getcap stampwright-tool" "$(getcap /usr/bin/stampwright-tool)" ""
+  expect_equal "stampwright-tool --version as nobody" \
+    "$(timeout 10 setpriv --reuid=65534 --regid=65534 --clear-groups \
+         /usr/bin/stampwright-tool --version)" "stampwright-tool $version"
   expect_equal "stampwright --version from /usr/bin" \
     "$(timeout 10 /usr/bin/stampwright --version)" "stampwright $version"
   # An operator's account: the capabilities must not stop the program from starting.

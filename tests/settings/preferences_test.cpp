@@ -227,5 +227,34 @@ TEST_F(PreferencesFile, UnsafeProductNameKeepsItsTextAndSaysWhereTheStateGoes) {
   }
 }
 
+TEST_F(PreferencesFile, ControlBytesAndBrokenUtf8BecomeUnderscoresInTheStateFileNameOnly) {
+  struct Case {
+    const char* name;
+    const char* file;
+  };
+  // é, € and 😀 are kept; a C1 control (U+0085), an overlong '/', a surrogate, a lone
+  // continuation byte and a cut sequence are not.
+  for (const Case& c : {Case{"Line\twave\x01\x7F", "Line_wave__.data"},
+                        Case{"Caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80", "Caf\xC3\xA9 \xE2\x82\xAC\xF0\x9F\x98\x80.data"},
+                        Case{"a\xC2\x85" "b\xC0\xAF" "c\xED\xA0\x80" "d\x80" "e\xE2\x82", "a_b__c___d_e__.data"},
+                        Case{"\xFF", "_.data"}}) {
+    SCOPED_TRACE(c.file);
+    std::vector<uint8_t> file = FullFile();
+    std::memset(&file[96], 0, 64);
+    PutText(file, 96, c.name);
+    WriteBytes("OEMPrefs.dat", file);
+    testing::internal::CaptureStderr();
+    const Preferences p = LoadPreferences();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(p.ProductNameText(), c.name);
+    EXPECT_EQ(StateFileName(p.ProductNameText()), c.file);
+    const bool renamed = std::string(c.name) + ".data" != c.file;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), renamed ? 1 : 0) << said;
+    for (const char byte : said) {
+      EXPECT_TRUE(byte == '\n' || (byte >= 0x20 && byte < 0x7F)) << said;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace stampwright

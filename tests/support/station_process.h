@@ -100,6 +100,11 @@ class StationProcess {
     if (in_ >= 0) ::close(in_);
     in_ = -1;
   }
+  // The reader of the events goes away; what was not read yet is lost.
+  void CloseOutput() {
+    if (out_ >= 0) ::close(out_);
+    out_ = -1;
+  }
 
   // Reads output until an event satisfies the predicate (returned) or the time runs out.
   template <typename Predicate>

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/options.h"
 #include "base/text.h"
 #include "crypto/key_derivation.h"
 #include "support/tool_runner.h"
@@ -58,6 +59,47 @@ TEST_F(ToolTest, CommandHelpPrintsItsUsage) {
     EXPECT_EQ(result.out.rfind(std::string("usage: stampwright-tool ") + name + " ", 0), 0u)
         << result.out;
   }
+}
+
+// What a newcomer tries first: every command and every second word answers "--help" on stdout
+// with its own usage line and exits 0, wherever the option stands; the tool and the simulator
+// say their version, the station's.
+TEST_F(ToolTest, EveryCommandAndSubcommandAnswersHelpAndTheVersionIsTheStations) {
+  const std::vector<std::vector<std::string>> commands = {
+      {"nmk"}, {"dak"}, {"sha256"}, {"image"}, {"image", "burn"}, {"prefs"}, {"state"}, {"db"},
+      {"db", "lookup"}, {"db", "encode"}, {"unit"}, {"unit", "find"}, {"unit", "read"},
+      {"unit", "write"}, {"unit", "firmware"}, {"unit", "burn"}, {"journal"},
+      {"journal", "list"}, {"journal", "report"}, {"journal", "reconcile"}, {"journal", "scrap"},
+      {"journal", "release"}, {"journal", "init"}, {"journal", "lease"}};
+  for (const std::vector<std::string>& words : commands) {
+    std::string named = "usage: stampwright-tool";
+    for (const std::string& word : words) named += " " + word;
+    for (const bool late : {false, true}) {
+      std::vector<std::string> arguments = words;
+      // After an operand or an option too, as "journal list --format csv --help".
+      if (late && words.size() == 2) arguments.insert(arguments.end(), {"--journal", "x.db"});
+      arguments.push_back(late ? "-h" : "--help");
+      const ToolResult result = Run(arguments);
+      SCOPED_TRACE(named + (late ? " ... -h" : " --help"));
+      EXPECT_EQ(result.exit_code, 0);
+      EXPECT_EQ(result.out.rfind(named + (words.size() == 1 ? " " : ""), 0), 0u) << result.out;
+      EXPECT_EQ(result.err, "");
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "x.db")) << "a help opened the journal";
+
+  const std::string station_version = VersionText().substr(std::string("stampwright").size());
+  const ToolResult tool = Run({"--version"});
+  EXPECT_EQ(tool.exit_code, 0);
+  EXPECT_EQ(tool.out, "stampwright-tool" + station_version);
+  const std::string sim = std::string(STAMPWRIGHT_BIN_DIR) + "/stampwright-unit-sim";
+  std::FILE* pipe = ::popen((sim + " --version 2>&1").c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  char line[128] = {};
+  const bool read = std::fgets(line, sizeof line, pipe) != nullptr;
+  EXPECT_EQ(::pclose(pipe), 0);
+  EXPECT_TRUE(read);
+  EXPECT_EQ(std::string(line), "stampwright-unit-sim" + station_version);
 }
 
 TEST_F(ToolTest, KeysAreThirtyTwoUpperCaseHexDigits) {

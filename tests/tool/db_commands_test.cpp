@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,19 +73,35 @@ TEST_F(DbCommandTest, EncodedLinesAreFoundByLookup) {
   }
 }
 
-TEST_F(DbCommandTest, LookupFailuresPrintTheStationsMessage) {
+// The MAC as the station's New MAC field takes it; failures say which file and why, in the
+// command line's words, not a dialog's.
+TEST_F(DbCommandTest, LookupTakesTheStationsFormsAndFailuresNameTheFileAndTheReason) {
   ToolResult result = Db({"lookup", "02A0C5123456"});
   EXPECT_EQ(result.exit_code, 1);
   EXPECT_EQ(result.out, "");
-  EXPECT_NE(result.err.find("Error opening DB"), std::string::npos) << result.err;
+  EXPECT_EQ(result.err,
+            "stampwright-tool db lookup: cannot open cam.dbr: No such file or directory\n");
+  std::filesystem::create_directory(dir_ / "dir.dbr");
+  result = Db({"lookup", "02A0C5123456", "dir.dbr"});
+  EXPECT_EQ(result.err, "stampwright-tool db lookup: cannot open dir.dbr: not a regular file\n");
 
   WriteDatabase(EncodeMacRecord("02A0C5123456", "ABCDEFGHIJKLMNOP") + "\n");
-  // The lookup is the station's: exact and case-sensitive.
-  for (const char* entry : {"02a0c5123456", "02:A0:C5:12:34:56", "02A0C512345", ""}) {
+  for (const char* entry : {"02A0C5123456", "02a0c5123456", "02:a0:c5:12:34:56",
+                            "02-A0-C5-12-34-56", " 02a0.c512.3456 "}) {
+    result = Db({"lookup", entry});
+    EXPECT_EQ(result.exit_code, 0) << entry << ": " << result.err;
+    EXPECT_EQ(result.out, "MAC:      02A0C5123456\nPassword: ABCD-EFGH-IJKL-MNOP\n") << entry;
+  }
+  for (const char* entry : {"02A0C512345", "", "02:A0:C5:12:34:5G", "02A0C5123457"}) {
     result = Db({"lookup", entry});
     EXPECT_EQ(result.exit_code, 1) << entry;
-    EXPECT_NE(result.err.find("The input MAC is invalid."), std::string::npos) << result.err;
+    EXPECT_EQ(result.err, std::string("stampwright-tool db lookup: MAC ") + entry +
+                              " is not in cam.dbr\n");
   }
+  // The other MAC arguments take the same forms.
+  result = Db({"encode", "02:a0:c5:12:34:56", "ABCDEFGHIJKLMNOP"});
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_EQ(result.out, EncodeMacRecord("02A0C5123456", "ABCDEFGHIJKLMNOP") + "\n");
 }
 
 TEST_F(DbCommandTest, BadUsage) {

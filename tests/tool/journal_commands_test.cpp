@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -87,6 +89,72 @@ TEST_F(JournalCommandTest, ScrapAndReleaseAppendRecordsThatListShows) {
   const ToolResult reconcile = Run(Journal({"reconcile", "cam.dbr", "--format", "json"}));
   EXPECT_EQ(reconcile.out,
             "{\"records\":2,\"burned\":0,\"scrapped\":1,\"released\":1,\"unused\":1,\"anomalies\":[]}\n");
+}
+
+// Texts people typed (a reason, a station name) leave as data: a CSV cell that a spreadsheet
+// would run as a formula starts with a quote; the text table keeps every record on one aligned
+// line; a terminal gets the table and a pipe the JSON lines, unless --format says otherwise.
+TEST_F(JournalCommandTest, ListFormatsKeepTypedTextsInertAndAligned) {
+  const std::vector<std::string> reasons = {"=HYPERLINK(\"http://x.test\",\"a\")", "+1", "-2+3",
+                                            "@SUM(A1)", "\tlabel", "\rline", "torn, wet"};
+  for (size_t i = 0; i < reasons.size(); ++i) {
+    const std::string mac = "02:a0:c5:00:00:1" + std::to_string(i);
+    const ToolResult added = Run(Journal({"scrap", mac, "--reason", reasons[i], "--station",
+                                          i == 0 ? "=cmd|' /C calc'!A0" : "st\xC3\xA4tion"}));
+    ASSERT_EQ(added.exit_code, 0) << added.err;
+  }
+
+  ToolResult list = Run(Journal({"list", "--format", "csv"}));
+  ASSERT_EQ(list.exit_code, 0) << list.err;
+  EXPECT_THAT(list.out, HasSubstr(",'=cmd|' /C calc'!A0,"));
+  EXPECT_THAT(list.out, HasSubstr(",\"'=HYPERLINK(\"\"http://x.test\"\",\"\"a\"\")\","));
+  for (const char* cell : {",'+1,", ",'-2+3,", ",'@SUM(A1),", ",'\tlabel,", ",\"'\rline\",",
+                           ",\"torn, wet\","}) {
+    EXPECT_THAT(list.out, HasSubstr(cell));
+  }
+  // JSON carries the texts as they are.
+  list = Run(Journal({"list", "--mac", "02A0C5000011"}));
+  EXPECT_THAT(list.out, HasSubstr("\"reason\":\"+1\""));
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 1) << list.out;
+
+  list = Run(Journal({"list", "--format", "text", "--station", "st\xC3\xA4tion"}));
+  ASSERT_EQ(list.exit_code, 0) << list.err;
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = list.out.find('\n', at)) != std::string::npos; at = end + 1) {
+    std::string line = list.out.substr(at, end - at);
+    // Offsets below count columns: the two bytes of "ä" take one.
+    for (size_t a; (a = line.find("\xC3\xA4")) != std::string::npos;) line.replace(a, 2, "a");
+    lines.push_back(line);
+  }
+  ASSERT_EQ(lines.size(), 7u) << list.out;  // the header and six records, one line each
+  EXPECT_TRUE(lines[0].starts_with("started ")) << lines[0];
+  // Each column starts where its header does; a tab or a line end in a reason is a blank.
+  const size_t kind = lines[0].find("kind"), mac = lines[0].find("mac"),
+               outcome = lines[0].find("outcome"), reason = lines[0].find("reason");
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::string shown_reason = reasons[i];
+    std::replace_if(shown_reason.begin(), shown_reason.end(), [](char c) { return c < 0x20; }, ' ');
+    EXPECT_EQ(lines[i].find("scrap"), kind) << lines[i];
+    EXPECT_EQ(lines[i].find("02A0C500001" + std::to_string(i)), mac) << lines[i];
+    EXPECT_EQ(lines[i].substr(outcome, 2), "- ") << lines[i];
+    EXPECT_EQ(lines[i].substr(reason), shown_reason) << lines[i];
+  }
+
+  // On a terminal the table is the default (script(1) gives the tool one).
+  const std::string tool = std::string(STAMPWRIGHT_BIN_DIR) + "/stampwright-tool";
+  list = Run(Journal({"list"}));
+  EXPECT_TRUE(list.out.starts_with("{\"id\":")) << list.out;
+  std::FILE* pipe = ::popen(("cd " + tool_test::ShellQuote(dir_.string()) + " && script -qec " +
+                             tool_test::ShellQuote(tool_test::ShellQuote(tool) + " journal list") +
+                             " /dev/null </dev/null")
+                                .c_str(),
+                            "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string shown;
+  char buffer[4096];
+  for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) shown.append(buffer, got);
+  EXPECT_EQ(::pclose(pipe), 0);
+  EXPECT_TRUE(shown.starts_with("started ")) << shown;
 }
 
 TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {

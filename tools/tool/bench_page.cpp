@@ -40,10 +40,10 @@ void BenchPage::Check(int id, bool checked) {
 
 bool BenchPage::IsChecked(int id) const { return checked_.count(id) != 0; }
 
-int BenchPage::MessageBox(std::string_view text, std::string_view caption, uint32_t) {
+int BenchPage::MessageBox(std::string_view text, std::string_view, uint32_t) {
+  // The caption names a dialog; on a command line the prefix says who speaks.
   last_box_ = Big5ToUtf8(text);
-  const std::string title = Big5ToUtf8(caption);
-  std::fprintf(stderr, "%s: [%s] %s\n", prefix_.c_str(), title.c_str(), last_box_.c_str());
+  std::fprintf(stderr, "%s: %s\n", prefix_.c_str(), last_box_.c_str());
   return kIdOk;
 }
 

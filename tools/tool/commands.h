@@ -5,7 +5,9 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
+#include "base/mac_address.h"
 #include "programming/parameter_module.h"
 
 namespace stampwright::tool {
@@ -28,6 +30,14 @@ int UsageError(const char* command, const char* message);
 
 // Prints "stampwright-tool CMD: message" to stderr; returns kExitFailure.
 int Failure(const char* command, const char* message);
+
+// A MAC as the station's New MAC field takes it: twelve hex digits in either case, with or
+// without separators (':', '-', '.') and blanks around.
+std::optional<MacAddress> ParseMacArgument(std::string_view text);
+
+// Why a file to read cannot be opened: "cannot open PATH: " and the system's reason (the file is
+// opened again, as the station opens it, to learn it).
+std::string OpenErrorText(const std::string& path);
 
 // The operands after argv[0]: a leading "--" is skipped, so that an operand may start with '-';
 // any other argument starting with '-' (except "-" itself) is an unknown option. Returns false

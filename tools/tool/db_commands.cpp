@@ -1,6 +1,5 @@
 // The MAC database: db lookup, db encode.
 
-#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -11,6 +10,7 @@
 #include "base/mac_address.h"
 #include "commands.h"
 #include "programming/mac_database.h"
+#include "station/mac_lookup.h"
 
 namespace stampwright::tool {
 namespace {
@@ -69,14 +69,17 @@ int Lookup(int argc, char** argv, const std::string& prefix) {
   MacLookupOptions options;
   options.mac_prefix = prefix;
   if (argc == 3) options.database_path = argv[2];
-  // The station reads at most this many characters of the New MAC edit.
-  const std::string entry = std::string(argv[1]).substr(0, kMacTextLength);
+  // As the page has it once the MAC is typed: separators and case normalised, then at most the
+  // characters the station reads of the New MAC edit.
+  const std::string typed = argv[1];
+  const std::string entry = NormalizedMacEntry(typed).value_or(typed).substr(0, kMacTextLength);
   const MacSearchResult result = SearchMacDatabase(entry, options);
   switch (result.status) {
     case MacSearchStatus::kCannotOpen:
-      return Failure("db lookup", "Mac Burn: Error opening DB");
+      return Failure("db lookup", OpenErrorText(options.database_path).c_str());
     case MacSearchStatus::kNoRecord:
-      return Failure("db lookup", "Info: The input MAC is invalid.");
+      return Failure("db lookup",
+                     ("MAC " + typed + " is not in " + options.database_path).c_str());
     case MacSearchStatus::kFound:
       break;
   }
@@ -102,10 +105,9 @@ bool TakePassword(std::string text, std::string& password) {
 
 int Encode(int argc, char** argv, const std::string& prefix) {
   if (argc != 3) return UsageError(kCommand, argc < 3 ? "missing argument" : "too many arguments");
-  const std::optional<MacAddress> mac = MacAddress::Parse(argv[1]);
+  const std::optional<MacAddress> mac = ParseMacArgument(argv[1]);
   if (!mac) return UsageError(kCommand, "MAC must be 12 hex digits");
-  std::string mac_text = mac->ToString();
-  mac_text.erase(std::remove(mac_text.begin(), mac_text.end(), ':'), mac_text.end());
+  const std::string mac_text = mac->ToDigits();
   if (mac_text.compare(0, prefix.size(), prefix) != 0) {
     return UsageError(kCommand,
                       ("MAC " + mac_text + " does not start with the prefix " + prefix).c_str());

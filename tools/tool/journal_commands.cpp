@@ -1,14 +1,21 @@
 // "journal list|report|reconcile|scrap|release": the production journal read and added to.
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
+#include "base/regular_file.h"
 #include "commands.h"
 #include "journal/export.h"
 #include "journal/journal.h"
@@ -20,32 +27,99 @@ namespace {
 
 constexpr const char* kCommand = "journal";
 
-bool IsMacText(const std::string& text) {
-  if (text.size() != 12) return false;
-  for (const char c : text) {
-    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
-  }
-  return true;
-}
-
 std::string UpperMac(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
+}
+
+// The columns of "list --format text", named as in every export; the other fields are in
+// jsonl and csv.
+constexpr std::array<std::string_view, 11> kTextColumns = {
+    "started", "station", "kind", "mac", "unit_mac_before", "outcome", "attempt", "burn_ms",
+    "return_ms", "verified", "reason"};
+
+// Characters as a terminal shows them: UTF-8 continuation bytes take no column.
+size_t ShownWidth(const std::string& text) {
+  size_t width = 0;
+  for (const char c : text) width += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+  return width;
+}
+
+// One cell of the table: "-" for absent, control characters (a tab or a line end in a reason)
+// as blanks so that every record stays one line.
+std::string TextCell(const FieldValue& value) {
+  if (std::holds_alternative<std::monostate>(value)) return "-";
+  if (const auto* number = std::get_if<int64_t>(&value)) return std::to_string(*number);
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
+  std::string text = std::get<std::string>(value);
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return text;
+}
+
+// The records as an aligned table with a header line; numbers to the right.
+void PrintRecordTable(const std::vector<JournalRecord>& records) {
+  std::vector<std::vector<std::string>> rows(1);
+  std::vector<bool> numeric(kTextColumns.size(), false);
+  for (const std::string_view name : kTextColumns) rows[0].emplace_back(name);
+  for (const JournalRecord& record : records) {
+    const RecordFields fields = ExportFields(record);
+    std::vector<std::string>& row = rows.emplace_back();
+    for (size_t column = 0; column < kTextColumns.size(); ++column) {
+      for (const auto& [name, value] : fields) {
+        if (name != kTextColumns[column]) continue;
+        row.push_back(TextCell(value));
+        numeric[column] = numeric[column] || std::holds_alternative<int64_t>(value);
+      }
+    }
+  }
+  std::vector<size_t> widths(kTextColumns.size(), 0);
+  for (const auto& row : rows) {
+    for (size_t column = 0; column < row.size(); ++column) {
+      widths[column] = std::max(widths[column], ShownWidth(row[column]));
+    }
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t column = 0; column < row.size(); ++column) {
+      const std::string padding(widths[column] - ShownWidth(row[column]), ' ');
+      if (column > 0) line += "  ";
+      if (numeric[column]) {
+        line += padding + row[column];
+      } else {
+        line += row[column];
+        if (column + 1 < row.size()) line += padding;  // no blanks at the line's end
+      }
+    }
+    std::printf("%s\n", line.c_str());
+  }
 }
 
 int RunList(const JournalArguments& arguments) {
   RecordFilter filter;
   std::string error;
   if (!TakeTimeWindow(arguments, &filter, &error)) return UsageError(kCommand, error.c_str());
-  filter.mac = UpperMac(arguments.Get("--mac"));
+  if (const std::string mac = arguments.Get("--mac"); !mac.empty()) {
+    const std::optional<MacAddress> parsed = ParseMacArgument(mac);
+    if (!parsed) return UsageError(kCommand, "--mac takes a MAC of 12 hex digits");
+    filter.mac = parsed->ToDigits();
+  }
   filter.station = arguments.Get("--station");
-  const std::string format = arguments.Get("--format", "jsonl");
-  if (format != "jsonl" && format != "csv") return UsageError(kCommand, "--format is jsonl or csv");
+  // A person at a terminal reads a table; a pipe gets one JSON object a line, as before.
+  const std::string format = arguments.Get("--format", ::isatty(STDOUT_FILENO) ? "text" : "jsonl");
+  if (format != "text" && format != "jsonl" && format != "csv") {
+    return UsageError(kCommand, "--format is text, jsonl or csv");
+  }
   auto journal = OpenToolJournal(arguments);
   if (!journal) return kExitFailure;
   std::vector<JournalRecord> records;
   if (const JournalStatus status = journal->Read(filter, &records); !status.ok()) {
     return Failure(kCommand, status.error.c_str());
+  }
+  if (format == "text") {
+    PrintRecordTable(records);
+    return kExitOk;
   }
   if (format == "csv") std::printf("%s\n", RecordCsvHeader().c_str());
   for (const JournalRecord& record : records) {
@@ -57,8 +131,9 @@ int RunList(const JournalArguments& arguments) {
 // scrap and release: one record of their own, never a change to another.
 int RunMark(const JournalArguments& arguments, RecordKind kind) {
   if (arguments.operands.size() != 2) return UsageError(kCommand, "expects one MAC");
-  const std::string mac = UpperMac(arguments.operands[1]);
-  if (!IsMacText(mac)) return UsageError(kCommand, "the MAC is 12 hex digits");
+  const std::optional<MacAddress> parsed = ParseMacArgument(arguments.operands[1]);
+  if (!parsed) return UsageError(kCommand, "the MAC is 12 hex digits");
+  const std::string mac = parsed->ToDigits();
   const std::string reason = arguments.Get("--reason");
   if (reason.empty()) return UsageError(kCommand, "--reason TEXT is required");
   auto journal = OpenToolJournal(arguments);
@@ -78,7 +153,7 @@ int RunMark(const JournalArguments& arguments, RecordKind kind) {
 
 // The MACs a cam.dbr holds, read as the station reads it.
 bool ReadDatabaseMacs(const std::string& path, const std::string& prefix, std::set<std::string>* macs) {
-  std::FILE* file = std::fopen(path.c_str(), "r");
+  std::FILE* file = OpenRegularFile(path, "r").release();  // as the station opens it
   if (file == nullptr) return false;
   char line[kMacDatabaseReadSize + 1];
   while (std::fgets(line, sizeof line, file) != nullptr) {
@@ -151,7 +226,7 @@ int RunReconcile(const JournalArguments& arguments) {
   std::set<std::string> macs;
   const std::string prefix = UpperMac(arguments.Get("--mac-prefix", std::string(kDefaultMacPrefix)));
   if (!ReadDatabaseMacs(arguments.operands[1], prefix, &macs)) {
-    return Failure(kCommand, ("cannot read " + arguments.operands[1]).c_str());
+    return Failure(kCommand, OpenErrorText(arguments.operands[1]).c_str());
   }
   auto journal = OpenToolJournal(arguments);
   if (!journal) return kExitFailure;

@@ -21,14 +21,9 @@ namespace {
 
 constexpr const char* kCommand = "journal";
 
-// Twelve hex digits, separators anywhere ignored.
+// A MAC in any form the station takes, as the number a lease range counts in.
 std::optional<int64_t> ParseMac(const std::string& text) {
-  std::string digits;
-  for (const char c : text) {
-    if (c != ':' && c != '-') digits += c;
-  }
-  if (digits.size() != 12) return std::nullopt;
-  const std::optional<MacAddress> mac = MacAddress::Parse(digits);
+  const std::optional<MacAddress> mac = ParseMacArgument(text);
   if (!mac) return std::nullopt;
   return static_cast<int64_t>(mac->ToNumber());
 }

@@ -1,11 +1,16 @@
 // stampwright-tool: the engineer's companion. "stampwright-tool --help" lists the commands.
 
 #include <array>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <string_view>
 
+#include "base/regular_file.h"
 #include "commands.h"
+#include "station/mac_lookup.h"
 
 namespace stampwright::tool {
 namespace {
@@ -34,6 +39,48 @@ constexpr std::array kCommands = {
                 RunJournal},
 };
 
+// The second word of db, image and journal: its own usage for "CMD SUB --help". unit keeps its
+// subcommands' help beside their options (unit_arguments.cpp).
+struct SubcommandHelp {
+  const char* command;
+  const char* name;
+  const char* usage;
+  const char* summary;
+};
+
+constexpr std::array kSubcommandHelp = {
+    SubcommandHelp{"db", "lookup", "MAC [FILE] [--mac-prefix XXXXXX]",
+                   "looks MAC up in FILE (default cam.dbr) as Burn does, MAC as the New MAC field "
+                   "takes it (02A0C5100002, 02:a0:c5:10:00:02, ...)"},
+    SubcommandHelp{"db", "encode", "MAC PASSWORD [--mac-prefix XXXXXX]",
+                   "the cam.dbr record line of MAC and its 16-character password"},
+    SubcommandHelp{"image", "burn", "IN OUT --mac MAC --password GROUPED [--chip px300|px100|none]",
+                   "a burn's edits applied to the image IN, written to OUT"},
+    SubcommandHelp{"journal", "list",
+                   "[--journal TARGET] [--mac MAC] [--station NAME] [--since TIME] [--until TIME] "
+                   "[--format text|jsonl|csv]",
+                   "the records, oldest first: text is an aligned table (the default on a "
+                   "terminal), jsonl one JSON object a line (the default otherwise), csv with a "
+                   "header line"},
+    SubcommandHelp{"journal", "report",
+                   "[--journal TARGET] [--since TIME] [--until TIME] [--by hour|shift|day] "
+                   "[--format text|json|html]",
+                   "yield, the outcomes' Pareto, timings and verified successes"},
+    SubcommandHelp{"journal", "reconcile",
+                   "CAMDBR [--journal TARGET] [--mac-prefix XXXXXX] [--format text|json]",
+                   "a database file checked against the journal; ends with \"difference: N\""},
+    SubcommandHelp{"journal", "scrap", "MAC --reason TEXT [--journal TARGET] [--station NAME]",
+                   "a supervisor's record: the MAC's label is scrapped"},
+    SubcommandHelp{"journal", "release", "MAC --reason TEXT [--journal TARGET] [--station NAME]",
+                   "a supervisor's record: the MAC may be burned once more"},
+    SubcommandHelp{"journal", "init", "[--journal TARGET]",
+                   "creates or migrates the journal's schema (a line's database: and its roles)"},
+    SubcommandHelp{"journal", "lease",
+                   "--journal TARGET (--station NAME --from MAC --count N [--until TIME] | --list "
+                   "| --revoke ID)",
+                   "leases of MAC ranges in a line's database: grant, list, revoke"},
+};
+
 const ToolCommand* FindCommand(const char* name) {
   for (const ToolCommand& command : kCommands) {
     if (std::strcmp(command.name, name) == 0) return &command;
@@ -43,6 +90,21 @@ const ToolCommand* FindCommand(const char* name) {
 
 bool IsHelp(const char* argument) {
   return std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0;
+}
+
+// "--help" or "-h" among the arguments after the command, before a "--".
+bool AsksForHelp(int argc, char** argv) {
+  for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+    if (IsHelp(argv[i])) return true;
+  }
+  return false;
+}
+
+const SubcommandHelp* FindSubcommandHelp(const char* command, const char* name) {
+  for (const SubcommandHelp& help : kSubcommandHelp) {
+    if (std::strcmp(help.command, command) == 0 && std::strcmp(help.name, name) == 0) return &help;
+  }
+  return nullptr;
 }
 
 void PrintCommandUsage(std::FILE* out, const ToolCommand& command) {
@@ -63,6 +125,27 @@ void PrintCommandList(std::FILE* out) {
 }
 
 }  // namespace
+
+std::optional<MacAddress> ParseMacArgument(std::string_view text) {
+  const std::optional<std::string> digits = NormalizedMacEntry(text);
+  return MacAddress::Parse(digits ? std::string_view(*digits) : text);
+}
+
+std::string OpenErrorText(const std::string& path) {
+  OpenResult result = OpenResult::kCannotOpen;
+  errno = 0;
+  const FileHandle file = OpenRegularFile(path, "r", &result);
+  const int error = errno;
+  switch (result) {
+    case OpenResult::kNotARegularFile:
+      return "cannot open " + path + ": not a regular file";
+    case OpenResult::kOpened:
+      return "cannot open " + path;  // it opens now: nothing more to say
+    case OpenResult::kCannotOpen:
+      break;
+  }
+  return "cannot open " + path + ": " + std::strerror(error);
+}
 
 int UsageError(const char* command, const char* message) {
   std::fprintf(stderr, "%s %s: %s\n", kProgram, command, message);
@@ -107,6 +190,10 @@ int main(int argc, char** argv) {
     PrintCommandList(stdout);
     return kExitOk;
   }
+  if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s %s\n", kProgram, STAMPWRIGHT_VERSION);
+    return kExitOk;
+  }
   const ToolCommand* command = FindCommand(argv[1]);
   if (command == nullptr) {
     std::fprintf(stderr, "%s: unknown command \"%s\" (see %s --help)\n", kProgram, argv[1],
@@ -116,6 +203,16 @@ int main(int argc, char** argv) {
   if (argc >= 3 && IsHelp(argv[2])) {
     PrintCommandUsage(stdout, *command);
     std::printf("%s\n", command->summary);
+    return kExitOk;
+  }
+  if (std::strcmp(command->name, "unit") != 0 && AsksForHelp(argc, argv)) {
+    if (const SubcommandHelp* help = FindSubcommandHelp(command->name, argv[2])) {
+      std::printf("usage: %s %s %s %s\n%s\n", kProgram, help->command, help->name, help->usage,
+                  help->summary);
+    } else {
+      PrintCommandUsage(stdout, *command);
+      std::printf("%s\n", command->summary);
+    }
     return kExitOk;
   }
   return command->run(argc - 1, argv + 1);

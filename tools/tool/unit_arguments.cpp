@@ -150,8 +150,8 @@ std::optional<int> ParseArguments(int argc, char** argv, Arguments* args) {
       if (value.empty()) return bad("a file name");
       args->capture = value;
     } else if (argument == "--mac" || argument == "--new-mac") {
-      const auto mac = MacAddress::Parse(value);
-      if (!mac) return bad("a MAC such as 02:A0:C5:00:00:01 or 02A0C5000001");
+      const auto mac = ParseMacArgument(value);
+      if (!mac) return bad("a MAC such as 02:A0:C5:00:00:01 or 02a0c5000001");
       (argument == "--mac" ? args->mac : args->new_mac) = *mac;
     } else if (argument == "-o" || argument == "--output") {
       if (value.empty()) return bad("a file name");

@@ -345,7 +345,11 @@ int RunBurn(Bench& bench) {
   if (!station.settings.mac_prefix.empty()) lookup.mac_prefix = station.settings.mac_prefix;
   lookup.database_path = station.settings.database_file;
   if (!LookupMacRecord(page, lookup)) {
-    return bench.Failed("lookup", Hex12(*args.new_mac) + " in " + args.database);
+    page.ForgetBoxes();  // the box's words are the station's; the line below says more
+    if (SearchMacDatabase(Hex12(*args.new_mac), lookup).status == MacSearchStatus::kCannotOpen) {
+      return bench.Failed("lookup", OpenErrorText(args.database));
+    }
+    return bench.Failed("lookup", "MAC " + Hex12(*args.new_mac) + " is not in " + args.database);
   }
   // Recorded like the station's own burns, through the same steps: the guard, the opening
   // record before the first module frame, the commit, the outcome before the verdict.
@@ -472,7 +476,7 @@ int RunUnit(int argc, char** argv) {
         return bench.Failed("check", *args.file + " is larger than 542248 bytes, the largest "
                                                 "firmware the station sends");
       case FirmwareReadResult::kReadError:
-        return bench.Failed("check", "cannot read " + *args.file);
+        return bench.Failed("check", "cannot read " + *args.file + ": " + std::strerror(errno));
     }
     // Committing an empty firmware would leave the unit without one.
     if (firmware_length == 0) return bench.Failed("check", *args.file + " is empty");

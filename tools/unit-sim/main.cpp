@@ -168,6 +168,10 @@ int main(int argc, char** argv) {
     std::fputs(kUnitSimUsage, stdout);
     return 0;
   }
+  if (parsed.options->version) {
+    std::printf("stampwright-unit-sim %s\n", STAMPWRIGHT_VERSION);
+    return 0;
+  }
   InstallSignalHandlers();
   return Run(*parsed.options);
 }

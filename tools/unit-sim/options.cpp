@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 namespace stampwright {
@@ -30,7 +31,8 @@ const char kUnitSimUsage[] =
     "  --wrong-offset-at N   the Nth write confirmation carries offset + 1\n"
     "  --silent-after N      stop answering after N requests\n"
     "  --return-mac MAC      come back after a restart under this MAC, not the image's\n"
-    "  --help                this text\n";
+    "  --help                this text\n"
+    "  --version             \"stampwright-unit-sim\" and the version\n";
 
 namespace {
 
@@ -47,7 +49,7 @@ std::optional<uint64_t> ParseNumber(std::string_view text, uint64_t max) {
 std::optional<ParameterModule> ReadImage(const std::string& path, std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
-    *error = "cannot open image " + path;
+    *error = "cannot open image " + path + ": " + std::strerror(errno);
     return std::nullopt;
   }
   ParameterModule image;
@@ -72,6 +74,10 @@ UnitSimParse ParseUnitSimOptions(int argc, char** argv) {
     const std::string_view flag = argv[i];
     if (flag == "--help" || flag == "-h") {
       o.help = true;
+      continue;
+    }
+    if (flag == "--version") {
+      o.version = true;
       continue;
     }
     if (i + 1 >= argc) return fail(std::string(flag) + " needs a value");
@@ -144,7 +150,7 @@ UnitSimParse ParseUnitSimOptions(int argc, char** argv) {
       return fail("unknown option " + std::string(flag));
     }
   }
-  if (o.help) return {o, {}};
+  if (o.help || o.version) return {o, {}};
   if (o.interface.empty()) return fail("--interface NAME is required");
   if (image_path) {
     std::string error;

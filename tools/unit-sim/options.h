@@ -14,6 +14,7 @@ struct UnitSimOptions {
   std::optional<std::string> firmware_path;  // the committed firmware is saved here
   std::optional<std::string> capture_path;   // every management frame appended here, pcapng
   bool help = false;
+  bool version = false;
 };
 
 struct UnitSimParse {

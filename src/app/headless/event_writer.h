@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <utility>
 
 #include <nlohmann/json.hpp>
 
@@ -18,12 +20,19 @@ class EventWriter {
 
   void Write(nlohmann::ordered_json event);
 
+  // Called once, from the Write that found the output gone (the reader closed its end); the
+  // events after it are dropped, as nobody is left to read them.
+  void SetFailureHandler(std::function<void()> on_failure) { on_failure_ = std::move(on_failure); }
+  bool failed() const { return failed_; }
+
   // The line Write puts out for an event at the given time (without the newline).
   static std::string Format(nlohmann::ordered_json event, long long ms);
 
  private:
   std::FILE* out_;
   Clock::time_point start_;
+  std::function<void()> on_failure_;
+  bool failed_ = false;
 };
 
 }  // namespace stampwright

@@ -96,6 +96,14 @@ void HeadlessSession::FeedEnd() {
   Run();
 }
 
+void HeadlessSession::EndWithoutReader() {
+  if (closed_) return;
+  input_ended_ = true;
+  queue_.clear();
+  hold_ = Hold::kNone;
+  Close();
+}
+
 void HeadlessSession::QueueLine(std::string_view line) {
   auto parsed = ParseHeadlessCommand(line);
   if (const auto* command = std::get_if<HeadlessCommand>(&parsed)) {

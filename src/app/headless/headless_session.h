@@ -38,6 +38,9 @@ class HeadlessSession {
   void Feed(std::string_view bytes);
   // The input has ended.
   void FeedEnd();
+  // The reader of the events has gone: the commands still queued or held are meant for it and
+  // are dropped, and the station closes as at the end of input (after an operation under way).
+  void EndWithoutReader();
 
   bool closed() const { return closed_; }
 

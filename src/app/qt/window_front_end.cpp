@@ -106,6 +106,7 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
     show_verdict(VerdictAfterOutcome(*verdict, record));
   };
   show_counts();
+  station.journal.on_reopened = [show_counts](Journal&) { show_counts(); };
   timer.SetExpiryHandler([&station] { OnScanTimer(station); });
   page.SetCloseHandler([&timer] {
     // Nothing may tick between the close and the end of the event loop.

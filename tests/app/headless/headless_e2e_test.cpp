@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -225,6 +226,22 @@ TEST_F(HeadlessE2e, EmptyInputIsACloseAfterTheStartUp) {
   EXPECT_EQ(fs::file_size(StateFile()), kStateFileSize);
 }
 
+// A script that stops reading (its pipe closed, input still open) ends the station as the end
+// of input would: closed, state file written, exit 0, not running on unseen.
+TEST_F(HeadlessE2e, ClosedStdoutEndsTheStationAsTheEndOfInputDoes) {
+  StationProcess station({"--headless", "--demo", "--workdir", workdir_.string()}, Isolated(true));
+  ASSERT_TRUE(station.WaitForEvent([](const json& e) { return IsEvent(e, "ready"); }, 30000));
+  const auto closed = StationProcess::Clock::now();
+  station.CloseOutput();
+  ASSERT_EQ(station.Wait(10000), 0) << station.stderr_text();
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+      StationProcess::Clock::now() - closed);
+  RecordProperty("ms_from_close_to_exit", static_cast<int>(took.count()));
+  EXPECT_EQ(fs::file_size(StateFile()), kStateFileSize);
+  EXPECT_NE(station.stderr_text().find("stdout was closed by its reader"), std::string::npos)
+      << station.stderr_text();
+}
+
 TEST_F(HeadlessE2e, DemoWithoutWorkdirCleansUpItsTemporaryDirectory) {
   const fs::path tmp = MakeTempDir("stampwright-e2e-tmp");
   ProcessOptions options = Isolated(true);
@@ -253,6 +270,9 @@ TEST_F(HeadlessE2e, SecondCopyShowsTheRefusalAndStartsNothing) {
   EXPECT_EQ(refusal.dump(),
             R"({"event":"messagebox","caption":"Attention!","text":"Linewave Utility is already running.\nOnly one copy can run at a time.","type":16})");
   EXPECT_TRUE(fs::is_empty(second_dir)) << "a refused copy wrote a file";
+  EXPECT_EQ(second.stderr_text(), "stampwright: another copy is running (pid " +
+                                      std::to_string(first.pid()) + "; lock file " +
+                                      (runtime_ / "stampwright.instance").string() + ")\n");
   fs::remove_all(second_dir);
 
   first.CloseInput();

@@ -1,7 +1,11 @@
 #include "app/headless/headless_page.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -53,6 +57,30 @@ TEST_F(HeadlessPageTest, SystemWritesBecomeOneJsonLineEach) {
                      }));
   EXPECT_TRUE(page.IsEnabled(kBurnButton));
   EXPECT_TRUE(page.IsChecked(kPx300Radio));
+}
+
+// Whatever stdout is (a socket is not watched for its reader), the first write that finds the
+// reader gone says so, once; the events after it are dropped.
+TEST(EventWriterTest, AWriteToAGoneReaderIsReportedOnce) {
+  const auto previous = std::signal(SIGPIPE, SIG_IGN);
+  int ends[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  std::FILE* out = ::fdopen(ends[0], "w");
+  ASSERT_NE(out, nullptr);
+  EventWriter writer(out);
+  int lost = 0;
+  writer.SetFailureHandler([&lost] { ++lost; });
+  writer.Write({{"event", "ready"}});
+  char line[64] = {};
+  EXPECT_GT(::read(ends[1], line, sizeof line - 1), 0);
+  EXPECT_EQ(std::string(line).rfind(R"({"event":"ready","ms":)", 0), 0u) << line;
+  EXPECT_EQ(lost, 0);
+  ::close(ends[1]);
+  for (int i = 0; i < 3; ++i) writer.Write({{"event", "text"}});
+  EXPECT_EQ(lost, 1);
+  EXPECT_TRUE(writer.failed());
+  std::fclose(out);
+  std::signal(SIGPIPE, previous);
 }
 
 TEST_F(HeadlessPageTest, TextsStopAtNulAndReadsAreCut) {
