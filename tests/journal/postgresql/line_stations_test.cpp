@@ -354,6 +354,12 @@ TEST_F(LineStationsTest, ThreeStationsTryingEveryMacAtOnceOnALoadedMachineBurnEa
   EXPECT_EQ(twice.Rows(), 0) << twice.Text(0, 0) << " committed " << twice.Text(0, 1) << " times";
   EXPECT_EQ(reader.Exec("SELECT count(*) FROM stampwright.commits").Integer(0, 0), kLoadedRuns * kLoadedMacs);
   EXPECT_EQ(reader.Exec("SELECT count(*) FROM stampwright.claims WHERE ended IS NULL").Integer(0, 0), 0);
+  std::ofstream(scratch_ / "cam.dbr") << camdbr_;
+  const auto reconciled = tool_test::RunTool(
+      scratch_, {"journal", "reconcile", "cam.dbr", "--journal", Target(supervisor_login_)});
+  EXPECT_NE(reconciled.out.find("burned: " + std::to_string(kLoadedRuns * kLoadedMacs) + "\n"),
+            std::string::npos) << reconciled.out;
+  EXPECT_TRUE(reconciled.out.ends_with("difference: 0\n")) << reconciled.out << reconciled.err;
 }
 
 TEST_F(LineStationsTest, LeasedMacsBurnThroughAnOutageAndNothingIsLostOrDoubled) {
