@@ -103,6 +103,7 @@ TEST_F(JournalCommandTest, ReportOverTwoStationsAndThreeHoursCountsRefusalsApart
       r.started = started;
       r.outcome = outcome;
       r.finished = started + 4000;
+      r.burn_ms = IsRefusal(outcome) ? 3 : 2500;
       ASSERT_TRUE(journal->Append(r).ok());
     };
     add("s1", "02A0C5000001", eight + 10 * kMinute, Outcome::kSuccess);
@@ -124,6 +125,7 @@ TEST_F(JournalCommandTest, ReportOverTwoStationsAndThreeHoursCountsRefusalsApart
                             "period: 2025-12-08 08:10:00 to 2025-12-08 11:30:04 UTC\nstations: s1, s2\n"
                             "attempts: 6\nrefused: 3\nunits: 5\nsuccesses: 4\nunits burned: 4\n"
                             "first-pass yield: 60.0 %\n"));
+  EXPECT_THAT(text.out, HasSubstr("burn_ms: median 2500, p95 2500\n"));
   EXPECT_THAT(text.out, HasSubstr("units per hour: 1.3\nhours with attempts: 3\n"));
   EXPECT_THAT(text.out, HasSubstr("  2025-12-08 08:00:00  attempts 2  refused 2  units burned 2  "
                                   "first-pass yield 100.0 %\n"));

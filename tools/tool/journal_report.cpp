@@ -112,7 +112,9 @@ Report Build(const std::vector<JournalRecord>& records, const std::string& by) {
     count.name = name;
     count.kind = KindOf(r.outcome);
     ++count.count;
-    if (r.burn_ms) burn.push_back(*r.burn_ms);
+    // A refusal's time is the lookup's or the guard's, not a burn's.
+    const bool refused = r.outcome && IsRefusal(*r.outcome);
+    if (r.burn_ms && !refused) burn.push_back(*r.burn_ms);
     if (r.return_ms) back.push_back(*r.return_ms);
     if (r.outcome == Outcome::kSuccess && r.verified == true) ++report.verified_successes;
     Bucket& bucket = buckets[BucketStart(r.started, by)];
