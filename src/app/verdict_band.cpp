@@ -18,8 +18,12 @@ Verdict VerdictAfterStatus(const Verdict& now, std::string_view status, std::str
 }
 
 Verdict VerdictAfterOutcome(const Verdict& now, const JournalRecord& record) {
-  if (!record.outcome || IsGoodOutcome(*record.outcome)) return now;
+  if (!record.outcome || IsGoodOutcome(*record.outcome) || IsRefusal(*record.outcome)) return now;
   return {VerdictTone::kFail, "FAIL " + std::string(OutcomeName(*record.outcome))};
+}
+
+Verdict VerdictAfterRefusal(Outcome reason) {
+  return {VerdictTone::kRefused, "REFUSED " + std::string(OutcomeName(reason))};
 }
 
 }  // namespace stampwright

@@ -46,4 +46,12 @@ constexpr bool IsGoodOutcome(Outcome outcome) {
   return outcome == Outcome::kSuccess || outcome == Outcome::kFirmwareOk;
 }
 
+// An attempt refused before anything was sent to a unit: the guard or the line said no, the
+// typed MAC was not found, or the journal could not record it. No unit was touched, so it is
+// neither a failure nor part of the yield.
+constexpr bool IsRefusal(Outcome outcome) {
+  return outcome == Outcome::kDuplicateRefused || outcome == Outcome::kLookupFailed ||
+         outcome == Outcome::kJournalError;
+}
+
 }  // namespace stampwright

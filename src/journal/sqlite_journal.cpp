@@ -285,7 +285,9 @@ JournalStatus SqliteJournal::Append(JournalRecord& record, ClaimCheck check) {
   s.BindText(2, record.station.empty() ? std::string("?") : record.station);
   s.BindText(3, record.adapter);
   s.BindText(4, kind);
-  s.BindText(5, record.mac);
+  // An empty New MAC refused by the lookup is recorded as typed: as NULL it would break the
+  // column's NOT NULL, and the record, never written, would hold up every one after it.
+  sqlite3_bind_text(s.get(), 5, record.mac.data(), static_cast<int>(record.mac.size()), SQLITE_TRANSIENT);
   s.BindText(6, record.unit_mac_before);
   s.BindText(7, record.chip);
   s.BindText(8, record.module_class);

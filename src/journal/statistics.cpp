@@ -10,7 +10,11 @@ YieldFigures ComputeYield(const std::vector<JournalRecord>& records) {
   YieldFigures figures;
   std::set<std::string> seen, burned;
   for (const JournalRecord& r : records) {
-    if (r.kind != RecordKind::kBurn || r.outcome == Outcome::kDuplicateRefused) continue;
+    if (r.kind != RecordKind::kBurn) continue;
+    if (r.outcome && IsRefusal(*r.outcome)) {
+      ++figures.refused;
+      continue;
+    }
     ++figures.attempts;
     const bool success = r.outcome == Outcome::kSuccess;
     if (seen.insert(r.mac).second) {

@@ -9,11 +9,12 @@
 
 namespace stampwright {
 
-// Yield over a set of records. A unit is a MAC. Refusals by the guard are neither units nor
-// failed attempts: nothing was tried on a unit.
+// Yield over a set of records. A unit is a MAC. Refusals (IsRefusal) are neither units nor
+// attempts: nothing was sent to a unit.
 struct YieldFigures {
-  int attempts = 0;         // burn attempts that reached a unit or the lookup
-  int units = 0;            // MACs among them
+  int attempts = 0;         // burn attempts that sent a frame to a unit
+  int refused = 0;          // burn attempts refused before anything was sent
+  int units = 0;            // MACs among the attempts
   int successes = 0;        // attempts ending "success"
   int units_burned = 0;     // MACs with a "success"
   int failed_attempts = 0;  // finished attempts not ending well

@@ -160,10 +160,12 @@ bool RefuseWithoutJournal(Station& station) {
   }
   link.current.reset();
   if (!ReopenJournal(link)) {
+    NoteRefused(station, Outcome::kJournalError);
     ShowJournalError(station, link.open_error);
     return true;
   }
   if (const JournalStatus status = FlushUnwritten(link); !status.ok()) {
+    NoteRefused(station, Outcome::kJournalError);
     ShowJournalError(station, status.error);
     return true;
   }
@@ -171,7 +173,12 @@ bool RefuseWithoutJournal(Station& station) {
   return false;
 }
 
+void NoteRefused(Station& station, Outcome reason) {
+  if (station.on_refused) station.on_refused(reason);
+}
+
 void RecordLookupFailed(Station& station) {
+  NoteRefused(station, Outcome::kLookupFailed);
   JournalLink& link = station.journal;
   if (!link.enabled || link.journal == nullptr) return;
   link.current = Draft(station, RecordKind::kBurn);
@@ -190,11 +197,13 @@ bool GuardRefuses(Station& station) {
       CheckBurnGuard(*link.journal, mac, link.current->unit_mac_before, &burned);
   if (!status.ok()) {
     link.current.reset();
+    NoteRefused(station, Outcome::kJournalError);
     ShowJournalError(station, status);
     return true;
   }
   if (!burned) return false;
   RecordAtOnce(station, Outcome::kDuplicateRefused);
+  NoteRefused(station, Outcome::kDuplicateRefused);
   station.page.MessageBox(AlreadyBurnedText(mac, *burned), kCaption, kMbIconWarning);
   return true;
 }
@@ -209,6 +218,7 @@ bool BeginBurnAttempt(Station& station, uint32_t image_checksum) {
     // The line refuses: another station's attempt holds the MAC, or its lease does. Nothing is
     // sent; the try is recorded as a refused duplicate.
     RecordAtOnce(station, Outcome::kDuplicateRefused);
+    NoteRefused(station, Outcome::kDuplicateRefused);
     station.page.MessageBox(status.refusal, kCaption, kMbIconWarning);
     return false;
   } else if (!status.ok()) {
@@ -218,6 +228,7 @@ bool BeginBurnAttempt(Station& station, uint32_t image_checksum) {
     record.burn_ms = Elapsed(station, link.pressed_tick);
     link.unwritten.emplace_back(std::move(record), false);
     link.current.reset();
+    NoteRefused(station, Outcome::kJournalError);
     ShowJournalError(station, status);
     return false;
   }
@@ -316,6 +327,7 @@ bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8
     record.finished = link.now();
     link.unwritten.emplace_back(std::move(record), false);
     link.current.reset();
+    NoteRefused(station, Outcome::kJournalError);
     ShowJournalError(station, status.error);
     return false;
   }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/mac_address.h"
+#include "journal/outcome.h"
 
 namespace stampwright {
 
@@ -16,7 +17,9 @@ struct Station;
 // At the start of Burn and Browse: ends a return watch still open ("no-return": another
 // command came) and refuses when the journal is unusable. True: refused, stop.
 bool RefuseWithoutJournal(Station& station);
-// Burn, lookup rejected: an attempt "lookup-failed".
+// Tells the front end (Station::on_refused) that the command was refused with reason.
+void NoteRefused(Station& station, Outcome reason);
+// Burn, lookup rejected: an attempt "lookup-failed", refused.
 void RecordLookupFailed(Station& station);
 // Burn, after the lookup and before anything is sent: true when the MAC in the MAC field was
 // burned before and is not allowed again (box, record "duplicate-refused"), or the journal

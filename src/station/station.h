@@ -122,6 +122,9 @@ struct Station {
 
   // The production journal (off unless the front end links one).
   JournalLink journal;
+  // Told when a Burn or a firmware upgrade is refused before anything was sent, with the outcome
+  // that says why, whether the journal is off, could record it or not.
+  std::function<void(Outcome)> on_refused;
 
   // Set while a caller waits for the burned unit's return: its answer under BurnedMac is
   // verified against the image written before "Success" shows.

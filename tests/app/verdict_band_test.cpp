@@ -1,5 +1,5 @@
-// The verdict band through one unit's life: read, burn, pass; then a failed attempt, and the
-// next unit's read that clears it.
+// The verdict band through one unit's life: read, burn, pass; then a failed attempt, a refusal,
+// and the next unit's read that clears it.
 
 #include <gtest/gtest.h>
 
@@ -33,6 +33,13 @@ TEST(VerdictBandTest, FollowsReadBurnPassFailAndTheNextUnit) {
   EXPECT_EQ(band, (Verdict{VerdictTone::kFail, "FAIL wrong-return"}));
   band = VerdictAfterStatus(band, "Verify failed", mac);
   EXPECT_EQ(band, (Verdict{VerdictTone::kFail, "FAIL verify-failed"}));
+  // A refusal is amber, and its record, written now or later, leaves whatever the band shows.
+  band = VerdictAfterRefusal(Outcome::kLookupFailed);
+  EXPECT_EQ(band, (Verdict{VerdictTone::kRefused, "REFUSED lookup-failed"}));
+  record.outcome = Outcome::kJournalError;
+  EXPECT_EQ(VerdictAfterOutcome(band, record), band);
+  band = VerdictAfterStatus(band, "Burning...", mac);
+  EXPECT_EQ(VerdictAfterOutcome(band, record), band);
   // The next unit: neutral while read, cleared once its read ended.
   band = VerdictAfterStatus(band, "Read Module - offset: 1024", mac);
   EXPECT_EQ(band.tone, VerdictTone::kNeutral);

@@ -47,6 +47,7 @@ class JournalStationTest : public InTempDir {
       verdict_already_shown.push_back(h.page.GetText(kStatusLine, 79) == "Success");
       outcomes.push_back(record);
     };
+    h.station.on_refused = [this](Outcome reason) { refusals.push_back(reason); };
   }
 
   void PlugUnit(const MacAddress& mac) {
@@ -89,6 +90,7 @@ class JournalStationTest : public InTempDir {
   SimulatedUnit* unit = nullptr;
   std::vector<JournalRecord> outcomes;
   std::vector<bool> verdict_already_shown;
+  std::vector<Outcome> refusals;  // told to the front end, recorded or not
 };
 
 TEST_F(JournalStationTest, BurnRecordsSuccessAndTheGuardRefusesTheLabelOnAnotherUnit) {
@@ -139,6 +141,25 @@ TEST_F(JournalStationTest, BurnRecordsSuccessAndTheGuardRefusesTheLabelOnAnother
   EXPECT_EQ(records[1].outcome, Outcome::kDuplicateRefused);
   EXPECT_EQ(records[1].attempt, 2);
   EXPECT_EQ(records[1].unit_mac_before, "02A0C5000002");
+
+  // A typo and an empty New MAC are refused too, recorded as typed; the empty one holds up
+  // nothing after it; without a journal the refusal still shows.
+  for (const char* typed : {"zz12", ""}) {
+    h.page.SetText(kNewMacEdit, typed);
+    OnPageCommand(h.station, kBurnButton);
+    EXPECT_EQ(All().back().mac, typed);
+    EXPECT_EQ(All().back().outcome, Outcome::kLookupFailed);
+  }
+  Burn();
+  EXPECT_EQ(All().back().outcome, Outcome::kDuplicateRefused);
+  h.station.journal.enabled = false;
+  h.page.SetText(kNewMacEdit, "");
+  OnPageCommand(h.station, kBurnButton);
+  EXPECT_EQ(h.driver.FramesSent("eth0"), frames_before);
+  EXPECT_EQ(All().size(), 5u);
+  for (const auto& shown : h.page.message_boxes()) EXPECT_THAT(shown.text, Not(::testing::HasSubstr("Journal")));
+  EXPECT_THAT(refusals, ElementsAre(Outcome::kDuplicateRefused, Outcome::kLookupFailed, Outcome::kLookupFailed,
+                                    Outcome::kDuplicateRefused, Outcome::kLookupFailed));
 }
 
 TEST_F(JournalStationTest, ReworkOfTheSameUnitAndAReleaseAllowOneMoreBurn) {
@@ -227,6 +248,8 @@ TEST_F(JournalStationTest, UnusableJournalRefusesBurnAndBrowseAndSendsNothing) {
   for (const JournalRecord& r : All()) seen.push_back(r.outcome.value_or(Outcome::kCount));
   EXPECT_THAT(seen, Contains(Outcome::kJournalError));
   EXPECT_THAT(seen, Contains(Outcome::kSuccess));
+  EXPECT_THAT(refusals, ElementsAre(Outcome::kJournalError, Outcome::kJournalError,
+                                    Outcome::kJournalError));
 }
 
 // The returned unit's module is verified: a unit whose flash did not take one byte gives the

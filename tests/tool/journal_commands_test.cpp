@@ -157,6 +157,79 @@ TEST_F(JournalCommandTest, ListFormatsKeepTypedTextsInertAndAligned) {
   EXPECT_TRUE(shown.starts_with("started ")) << shown;
 }
 
+TEST_F(JournalCommandTest, ReportOverTwoStationsAndThreeHoursCountsRefusalsApart) {
+  {
+    JournalStatus status;
+    auto journal = SqliteJournal::Open((dir_ / "journal.db").string(), &status);
+    ASSERT_TRUE(journal) << status.error;
+    const int64_t eight = 1765180800000;  // 2025-12-08 08:00 UTC
+    constexpr int64_t kMinute = 60000;
+    const auto add = [&](const char* station, const char* mac, int64_t started, Outcome outcome) {
+      JournalRecord r;
+      r.station = station;
+      r.mac = mac;
+      r.started = started;
+      r.outcome = outcome;
+      r.finished = started + 4000;
+      r.burn_ms = IsRefusal(outcome) ? 3 : 2500;
+      ASSERT_TRUE(journal->Append(r).ok());
+    };
+    add("s1", "02A0C5000001", eight + 10 * kMinute, Outcome::kSuccess);
+    add("s1", "02A0C5000002", eight + 10 * kMinute + 1500, Outcome::kSuccess);  // 1.5 s later
+    add("s1", "ZZ12", eight + 20 * kMinute, Outcome::kLookupFailed);
+    add("s1", "02A0C5000003", eight + 90 * kMinute, Outcome::kWriteFailed);
+    add("s1", "02A0C5000003", eight + 91 * kMinute, Outcome::kSuccess);
+    add("s2", "02A0C5000001", eight + 40 * kMinute, Outcome::kDuplicateRefused);
+    add("s2", "02A0C5000005", eight + 125 * kMinute, Outcome::kSuccess);
+    add("s2", "02A0C5000006", eight + 170 * kMinute, Outcome::kNoReturn);
+    add("s2", "02A0C5000007", eight + 210 * kMinute, Outcome::kJournalError);  // hour 11: refusals only
+  }
+  // By hand. Sent: s1 0001 ok, 0002 ok, 0003 failed then ok; s2 0005 ok, 0006 no-return: 6
+  // attempts, 3 refused; units 0001 0002 0003 0005 0006, first pass 0001 0002 0005: 60 %.
+  // Hours with an attempt: 08, 09 (s1) and 10 (s2): 4 units burned in 3 hours.
+  ToolResult text = Run(Journal({"report"}));
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_THAT(text.out, ::testing::StartsWith(
+                            "period: 2025-12-08 08:10:00 to 2025-12-08 11:30:04 UTC\nstations: s1, s2\n"
+                            "attempts: 6\nrefused: 3\nunits: 5\nsuccesses: 4\nunits burned: 4\n"
+                            "first-pass yield: 60.0 %\n"));
+  EXPECT_THAT(text.out, HasSubstr("burn_ms: median 2500, p95 2500\n"));
+  EXPECT_THAT(text.out, HasSubstr("units per hour: 1.3\nhours with attempts: 3\n"));
+  EXPECT_THAT(text.out, HasSubstr("  2025-12-08 08:00:00  attempts 2  refused 2  units burned 2  "
+                                  "first-pass yield 100.0 %\n"));
+  EXPECT_THAT(text.out, HasSubstr("by station:\n"
+                                  "  s1  attempts 4  refused 1  units burned 3  first-pass yield 66.7 %  units per hour 1.5\n"
+                                  "  s2  attempts 2  refused 2  units burned 1  first-pass yield 50.0 %  units per hour 1.0\n"));
+
+  // Two burns 1.5 s apart are two units in their one hour, never 120 an hour.
+  text = Run(Journal({"report", "--until", "2025-12-08T08:15"}));
+  EXPECT_THAT(text.out, HasSubstr("units per hour: 2.0\nhours with attempts: 1\n"));
+  EXPECT_THAT(text.out, HasSubstr("stations: s1\n"));
+  EXPECT_THAT(text.out, ::testing::Not(HasSubstr("by station:")));
+
+  const ToolResult json = Run(Journal({"report", "--format", "json"}));
+  EXPECT_THAT(json.out, ::testing::StartsWith(
+                            "{\"period\":{\"first\":\"2025-12-08T08:10:00.000Z\",\"last\":"
+                            "\"2025-12-08T11:30:04.000Z\"},\"station_names\":[\"s1\",\"s2\"],"
+                            "\"attempts\":6,\"refused\":3,\"units_burned\":4,\"first_pass_yield\":0.6000,"
+                            "\"units_per_hour\":1.33,\"hours_with_attempts\":3,"));
+  EXPECT_THAT(json.out, HasSubstr("{\"station\":\"s2\",\"attempts\":2,\"refused\":2,\"units_burned\":1,"));
+
+  // The bars take the colour of their kind: success green, refusals amber, failures red.
+  const ToolResult html = Run(Journal({"report", "--format", "html"}));
+  EXPECT_THAT(html.out, HasSubstr("Period: 2025-12-08 08:10:00 to 2025-12-08 11:30:04 UTC<br>Stations: s1, s2"));
+  EXPECT_THAT(html.out, HasSubstr("<tr><th>refused</th><td>3</td></tr>"));
+  for (const auto& [outcome, colour] : std::vector<std::pair<std::string, std::string>>{
+           {"success", "#1e9e3a"}, {"lookup-failed", "#ffb300"}, {"duplicate-refused", "#ffb300"},
+           {"journal-error", "#ffb300"}, {"write-failed", "#c62828"}, {"no-return", "#c62828"}}) {
+    const size_t label = html.out.find(">" + outcome + "</text><rect class=\"bar\"");
+    ASSERT_NE(label, std::string::npos) << outcome;
+    EXPECT_EQ(html.out.substr(html.out.find("fill=\"", label) + 6, 7), colour) << outcome;
+  }
+  EXPECT_THAT(html.out, HasSubstr("<h2>By station</h2>\n<table><tr><th>station</th>"));
+  EXPECT_THAT(html.out, HasSubstr("<tr><th>s1</th><td>4</td><td>1</td><td>3</td><td>66.7 %</td><td>1.5</td></tr>"));
+}
+
 TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
   {
     JournalStatus status;

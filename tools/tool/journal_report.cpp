@@ -1,9 +1,12 @@
-// "journal report": attempts, units, yield, outcomes (Pareto) and times, as text, JSON or one
-// self-contained HTML page with two inline SVG charts.
+// "journal report": the period and stations covered, attempts (those that sent a frame to a
+// unit), refusals, units, yield, outcomes (Pareto) and times, per station too when there are
+// several; as text, JSON or one self-contained HTML page with two inline SVG charts.
 
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,69 +27,114 @@ struct Bucket {
   std::vector<JournalRecord> records;
 };
 
-struct Report {
+// The figures of one row: the whole report, a bucket or a station.
+struct Figures {
   YieldFigures yield;
-  std::vector<std::pair<std::string, int>> outcomes;  // most frequent first
+  // Clock hours (UTC) in which at least one attempt sent a frame to a unit: the hours the line
+  // worked, so that a short run is never extrapolated to a full hour.
+  int active_hours = 0;
+  double UnitsPerHour() const { return active_hours == 0 ? 0.0 : double(yield.units_burned) / active_hours; }
+};
+
+// What an outcome says about the attempt, for the bars' colours.
+enum class OutcomeKind { kGood, kRefused, kFailed, kOpen };
+
+struct OutcomeCount {
+  std::string name;
+  int count = 0;
+  OutcomeKind kind = OutcomeKind::kOpen;
+};
+
+struct Report {
+  Figures figures;
+  // The first record's start and the last record's end, of every kind; none without records.
+  std::optional<int64_t> first, last;
+  std::vector<std::string> station_names;
+  std::vector<OutcomeCount> outcomes;  // most frequent first
   int64_t burn_median = 0, burn_p95 = 0, return_median = 0, return_p95 = 0;
   int verified_successes = 0;  // burns whose "success" came after a read-back that matched
-  double units_per_hour = 0;
   std::string by;
-  std::vector<std::pair<Bucket, YieldFigures>> buckets;
+  std::vector<std::pair<Bucket, Figures>> buckets;
   std::vector<std::pair<int64_t, int>> units_by_hour;  // hour start, units burned
   // One row per station when the records come from more than one (a line's journal).
-  std::vector<std::pair<std::string, YieldFigures>> stations;
+  std::vector<std::pair<std::string, Figures>> stations;
 };
+
+int64_t HourStart(int64_t t) { return t - (((t % kHourMs) + kHourMs) % kHourMs); }
 
 // Shifts are 06-14, 14-22 and 22-06 UTC.
 int64_t BucketStart(int64_t t, const std::string& by) {
   if (by == "day") return UtcDayStart(t);
-  if (by == "hour") return t - (((t % kHourMs) + kHourMs) % kHourMs);
+  if (by == "hour") return HourStart(t);
   const int64_t shifted = t - 6 * kHourMs;
   const int64_t eight = 8 * kHourMs;
   return shifted - (((shifted % eight) + eight) % eight) + 6 * kHourMs;
+}
+
+Figures FiguresOf(const std::vector<JournalRecord>& records) {
+  Figures figures;
+  figures.yield = ComputeYield(records);
+  std::set<int64_t> hours;
+  for (const JournalRecord& r : records) {
+    if (r.kind == RecordKind::kBurn && !(r.outcome && IsRefusal(*r.outcome))) hours.insert(HourStart(r.started));
+  }
+  figures.active_hours = static_cast<int>(hours.size());
+  return figures;
+}
+
+OutcomeKind KindOf(std::optional<Outcome> outcome) {
+  if (!outcome) return OutcomeKind::kOpen;
+  if (IsGoodOutcome(*outcome)) return OutcomeKind::kGood;
+  return IsRefusal(*outcome) ? OutcomeKind::kRefused : OutcomeKind::kFailed;
 }
 
 Report Build(const std::vector<JournalRecord>& records, const std::string& by) {
   Report report;
   report.by = by;
   std::vector<JournalRecord> attempts;
+  std::set<std::string> names;
   for (const JournalRecord& r : records) {
     if (r.kind == RecordKind::kBurn || r.kind == RecordKind::kFirmware) attempts.push_back(r);
+    names.insert(r.station);
+    const int64_t end = r.finished.value_or(r.started);
+    report.first = report.first ? std::min(*report.first, r.started) : r.started;
+    report.last = report.last ? std::max(*report.last, end) : end;
   }
-  report.yield = ComputeYield(attempts);
-  std::map<std::string, int> counts;
+  report.station_names.assign(names.begin(), names.end());
+  report.figures = FiguresOf(attempts);
+  std::map<std::string, OutcomeCount> counts;
   std::vector<int64_t> burn, back;
   std::map<int64_t, Bucket> buckets;
   std::map<int64_t, int> hours;
-  int64_t first = 0, last = 0;
   for (const JournalRecord& r : attempts) {
-    counts[r.outcome ? std::string(OutcomeName(*r.outcome)) : std::string("(open)")]++;
-    if (r.burn_ms) burn.push_back(*r.burn_ms);
+    const std::string name = r.outcome ? std::string(OutcomeName(*r.outcome)) : std::string("(open)");
+    OutcomeCount& count = counts[name];
+    count.name = name;
+    count.kind = KindOf(r.outcome);
+    ++count.count;
+    // A refusal's time is the lookup's or the guard's, not a burn's.
+    const bool refused = r.outcome && IsRefusal(*r.outcome);
+    if (r.burn_ms && !refused) burn.push_back(*r.burn_ms);
     if (r.return_ms) back.push_back(*r.return_ms);
     if (r.outcome == Outcome::kSuccess && r.verified == true) ++report.verified_successes;
     Bucket& bucket = buckets[BucketStart(r.started, by)];
     bucket.start = BucketStart(r.started, by);
     bucket.records.push_back(r);
-    if (r.outcome == Outcome::kSuccess) hours[BucketStart(r.finished.value_or(r.started), "hour")]++;
-    first = first == 0 ? r.started : std::min(first, r.started);
-    last = std::max(last, r.finished.value_or(r.started));
+    if (r.outcome == Outcome::kSuccess) hours[HourStart(r.finished.value_or(r.started))]++;
   }
-  report.outcomes.assign(counts.begin(), counts.end());
+  for (auto& [name, count] : counts) report.outcomes.push_back(count);
   std::stable_sort(report.outcomes.begin(), report.outcomes.end(),
-                   [](const auto& a, const auto& b) { return a.second > b.second; });
+                   [](const auto& a, const auto& b) { return a.count > b.count; });
   report.burn_median = Percentile(burn, 50);
   report.burn_p95 = Percentile(burn, 95);
   report.return_median = Percentile(back, 50);
   report.return_p95 = Percentile(back, 95);
-  // Over the time the attempts span, at least a minute.
-  const double hours_spanned = std::max<double>(double(last - first), 60000.0) / double(kHourMs);
-  report.units_per_hour = attempts.empty() ? 0.0 : report.yield.units_burned / hours_spanned;
-  for (auto& [start, bucket] : buckets) report.buckets.emplace_back(bucket, ComputeYield(bucket.records));
+  for (auto& [start, bucket] : buckets) report.buckets.emplace_back(bucket, FiguresOf(bucket.records));
   report.units_by_hour.assign(hours.begin(), hours.end());
   std::map<std::string, std::vector<JournalRecord>> by_station;
   for (const JournalRecord& r : attempts) by_station[r.station].push_back(r);
   if (by_station.size() > 1) {
-    for (const auto& [station, rows] : by_station) report.stations.emplace_back(station, ComputeYield(rows));
+    for (const auto& [station, rows] : by_station) report.stations.emplace_back(station, FiguresOf(rows));
   }
   return report;
 }
@@ -97,65 +145,92 @@ std::string Percent(double fraction) {
   return text;
 }
 
+std::string Fixed(double value, const char* format) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Period(const Report& r) {
+  if (!r.first) return "none";
+  return FormatUtcSeconds(*r.first) + " to " + FormatUtcSeconds(*r.last) + " UTC";
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& name : names) out += (out.empty() ? "" : ", ") + name;
+  return out.empty() ? "none" : out;
+}
+
 void PrintText(const Report& r) {
-  std::printf("attempts: %d\nunits: %d\nsuccesses: %d\nunits burned: %d\nfirst-pass yield: %s\n",
-              r.yield.attempts, r.yield.units, r.yield.successes, r.yield.units_burned,
-              Percent(r.yield.FirstPassYield()).c_str());
-  std::printf("burn_ms: median %lld, p95 %lld\nreturn_ms: median %lld, p95 %lld\nunits per hour: %.1f\n",
+  const YieldFigures& y = r.figures.yield;
+  std::printf("period: %s\nstations: %s\n", Period(r).c_str(), Joined(r.station_names).c_str());
+  std::printf("attempts: %d\nrefused: %d\nunits: %d\nsuccesses: %d\nunits burned: %d\n"
+              "first-pass yield: %s\n",
+              y.attempts, y.refused, y.units, y.successes, y.units_burned,
+              Percent(y.FirstPassYield()).c_str());
+  std::printf("burn_ms: median %lld, p95 %lld\nreturn_ms: median %lld, p95 %lld\n",
               static_cast<long long>(r.burn_median), static_cast<long long>(r.burn_p95),
-              static_cast<long long>(r.return_median), static_cast<long long>(r.return_p95),
-              r.units_per_hour);
-  std::printf("verified successes: %d of %d\n", r.verified_successes, r.yield.successes);
+              static_cast<long long>(r.return_median), static_cast<long long>(r.return_p95));
+  std::printf("units per hour: %.1f\nhours with attempts: %d\n", r.figures.UnitsPerHour(),
+              r.figures.active_hours);
+  std::printf("verified successes: %d of %d\n", r.verified_successes, y.successes);
   std::printf("outcomes:\n");
-  for (const auto& [name, count] : r.outcomes) std::printf("  %-20s %d\n", name.c_str(), count);
+  for (const OutcomeCount& o : r.outcomes) std::printf("  %-20s %d\n", o.name.c_str(), o.count);
   std::printf("by %s:\n", r.by.c_str());
-  for (const auto& [bucket, y] : r.buckets) {
-    std::printf("  %s  attempts %d  units burned %d  first-pass yield %s\n",
-                FormatUtcSeconds(bucket.start).c_str(), y.attempts, y.units_burned,
-                Percent(y.FirstPassYield()).c_str());
+  for (const auto& [bucket, f] : r.buckets) {
+    std::printf("  %s  attempts %d  refused %d  units burned %d  first-pass yield %s\n",
+                FormatUtcSeconds(bucket.start).c_str(), f.yield.attempts, f.yield.refused,
+                f.yield.units_burned, Percent(f.yield.FirstPassYield()).c_str());
   }
   if (r.stations.empty()) return;
   std::printf("by station:\n");
-  for (const auto& [station, y] : r.stations) {
-    std::printf("  %s  attempts %d  units burned %d  first-pass yield %s\n", station.c_str(),
-                y.attempts, y.units_burned, Percent(y.FirstPassYield()).c_str());
+  for (const auto& [station, f] : r.stations) {
+    std::printf("  %s  attempts %d  refused %d  units burned %d  first-pass yield %s  units per hour %.1f\n",
+                station.c_str(), f.yield.attempts, f.yield.refused, f.yield.units_burned,
+                Percent(f.yield.FirstPassYield()).c_str(), f.UnitsPerHour());
   }
 }
 
+// The figures every row shares, as JSON members without the braces.
+std::string JsonFigures(const Figures& f) {
+  return "\"attempts\":" + std::to_string(f.yield.attempts) + ",\"refused\":" +
+         std::to_string(f.yield.refused) + ",\"units_burned\":" + std::to_string(f.yield.units_burned) +
+         ",\"first_pass_yield\":" + Fixed(f.yield.FirstPassYield(), "%.4f") +
+         ",\"units_per_hour\":" + Fixed(f.UnitsPerHour(), "%.2f") +
+         ",\"hours_with_attempts\":" + std::to_string(f.active_hours);
+}
+
 std::string JsonReport(const Report& r) {
-  std::string out = "{\"attempts\":" + std::to_string(r.yield.attempts) +
-                    ",\"units\":" + std::to_string(r.yield.units) +
-                    ",\"successes\":" + std::to_string(r.yield.successes) +
-                    ",\"units_burned\":" + std::to_string(r.yield.units_burned);
-  char number[64];
-  std::snprintf(number, sizeof number, "%.4f", r.yield.FirstPassYield());
-  out += ",\"first_pass_yield\":" + std::string(number) + ",\"outcomes\":[";
+  const YieldFigures& y = r.figures.yield;
+  std::string out = "{\"period\":";
+  out += r.first ? "{\"first\":" + JsonString(FormatIso8601(*r.first)) + ",\"last\":" +
+                       JsonString(FormatIso8601(*r.last)) + "}"
+                 : std::string("null");
+  out += ",\"station_names\":[";
+  for (size_t i = 0; i < r.station_names.size(); ++i) out += (i ? "," : "") + JsonString(r.station_names[i]);
+  out += "]," + JsonFigures(r.figures) + ",\"units\":" + std::to_string(y.units) +
+         ",\"successes\":" + std::to_string(y.successes) + ",\"outcomes\":[";
   for (size_t i = 0; i < r.outcomes.size(); ++i) {
-    out += (i ? "," : "") + std::string("{\"outcome\":") + JsonString(r.outcomes[i].first) +
-           ",\"count\":" + std::to_string(r.outcomes[i].second) + "}";
+    out += (i ? "," : "") + std::string("{\"outcome\":") + JsonString(r.outcomes[i].name) +
+           ",\"count\":" + std::to_string(r.outcomes[i].count) + "}";
   }
-  std::snprintf(number, sizeof number, "%.2f", r.units_per_hour);
   out += "],\"burn_ms\":{\"median\":" + std::to_string(r.burn_median) + ",\"p95\":" +
          std::to_string(r.burn_p95) + "},\"return_ms\":{\"median\":" + std::to_string(r.return_median) +
-         ",\"p95\":" + std::to_string(r.return_p95) + "},\"units_per_hour\":" + number +
+         ",\"p95\":" + std::to_string(r.return_p95) + "}" +
          ",\"verified_successes\":" + std::to_string(r.verified_successes) +
          ",\"by\":" + JsonString(r.by) + ",\"buckets\":[";
   for (size_t i = 0; i < r.buckets.size(); ++i) {
-    const auto& [bucket, y] = r.buckets[i];
-    std::snprintf(number, sizeof number, "%.4f", y.FirstPassYield());
-    out += (i ? "," : "") + std::string("{\"start\":") + JsonString(FormatIso8601(bucket.start)) +
-           ",\"attempts\":" + std::to_string(y.attempts) + ",\"units_burned\":" +
-           std::to_string(y.units_burned) + ",\"first_pass_yield\":" + number + "}";
+    const auto& [bucket, f] = r.buckets[i];
+    out += (i ? "," : "") + std::string("{\"start\":") + JsonString(FormatIso8601(bucket.start)) + "," +
+           JsonFigures(f) + "}";
   }
   out += "]";
   if (!r.stations.empty()) {
     out += ",\"stations\":[";
     for (size_t i = 0; i < r.stations.size(); ++i) {
-      const auto& [station, y] = r.stations[i];
-      std::snprintf(number, sizeof number, "%.4f", y.FirstPassYield());
-      out += (i ? "," : "") + std::string("{\"station\":") + JsonString(station) +
-             ",\"attempts\":" + std::to_string(y.attempts) + ",\"units_burned\":" +
-             std::to_string(y.units_burned) + ",\"first_pass_yield\":" + number + "}";
+      const auto& [station, f] = r.stations[i];
+      out += (i ? "," : "") + std::string("{\"station\":") + JsonString(station) + "," + JsonFigures(f) + "}";
     }
     out += "]";
   }
@@ -176,64 +251,111 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
-// A bar chart as inline SVG: one labelled bar per item, scaled to the largest value.
-std::string BarChart(const std::string& id, const std::string& title,
-                     const std::vector<std::pair<std::string, int>>& bars) {
+struct Bar {
+  std::string label;
+  int value = 0;
+  OutcomeKind kind = OutcomeKind::kGood;
+};
+
+// Success green, refusals amber, failures red: the window's verdict colours.
+const char* KindName(OutcomeKind kind) {
+  switch (kind) {
+    case OutcomeKind::kGood: return "success";
+    case OutcomeKind::kRefused: return "refused";
+    case OutcomeKind::kFailed: return "failed";
+    case OutcomeKind::kOpen: break;
+  }
+  return "open";
+}
+
+const char* KindColour(OutcomeKind kind) {
+  switch (kind) {
+    case OutcomeKind::kGood: return "#1e9e3a";
+    case OutcomeKind::kRefused: return "#ffb300";
+    case OutcomeKind::kFailed: return "#c62828";
+    case OutcomeKind::kOpen: break;
+  }
+  return "#9e9e9e";
+}
+
+// A bar chart as inline SVG: one labelled bar per item, scaled to the largest value, coloured by
+// the item's kind.
+std::string BarChart(const std::string& id, const std::string& title, const std::vector<Bar>& bars) {
   constexpr int kBarHeight = 22, kLabelWidth = 170, kPlotWidth = 360;
   const int height = 30 + kBarHeight * static_cast<int>(std::max<size_t>(bars.size(), 1));
   int largest = 1;
-  for (const auto& bar : bars) largest = std::max(largest, bar.second);
+  for (const Bar& bar : bars) largest = std::max(largest, bar.value);
   std::string svg = "<svg id=\"" + id + "\" xmlns=\"http://www.w3.org/2000/svg\" width=\"" +
                     std::to_string(kLabelWidth + kPlotWidth + 60) + "\" height=\"" +
                     std::to_string(height) + "\" role=\"img\" aria-label=\"" + Escape(title) + "\">";
   svg += "<text x=\"0\" y=\"16\" font-weight=\"bold\">" + Escape(title) + "</text>";
   int y = 26;
-  for (const auto& [label, value] : bars) {
-    const int width = std::max(1, value * kPlotWidth / largest);
-    svg += "<text x=\"0\" y=\"" + std::to_string(y + 15) + "\">" + Escape(label) + "</text>";
-    svg += "<rect class=\"bar\" x=\"" + std::to_string(kLabelWidth) + "\" y=\"" + std::to_string(y + 3) +
-           "\" width=\"" + std::to_string(width) + "\" height=\"" + std::to_string(kBarHeight - 6) +
-           "\" fill=\"#3b6ea5\"/>";
+  for (const Bar& bar : bars) {
+    const int width = std::max(1, bar.value * kPlotWidth / largest);
+    svg += "<text x=\"0\" y=\"" + std::to_string(y + 15) + "\">" + Escape(bar.label) + "</text>";
+    svg += "<rect class=\"bar\" data-kind=\"" + std::string(KindName(bar.kind)) + "\" x=\"" +
+           std::to_string(kLabelWidth) + "\" y=\"" + std::to_string(y + 3) + "\" width=\"" +
+           std::to_string(width) + "\" height=\"" + std::to_string(kBarHeight - 6) + "\" fill=\"" +
+           KindColour(bar.kind) + "\"/>";
     svg += "<text x=\"" + std::to_string(kLabelWidth + width + 6) + "\" y=\"" +
-           std::to_string(y + 15) + "\">" + std::to_string(value) + "</text>";
+           std::to_string(y + 15) + "\">" + std::to_string(bar.value) + "</text>";
     y += kBarHeight;
   }
   if (bars.empty()) svg += "<text x=\"0\" y=\"42\">no data</text>";
   return svg + "</svg>";
 }
 
+std::string HtmlRow(const std::string& head, const Figures& f) {
+  return "<tr><th>" + Escape(head) + "</th><td>" + std::to_string(f.yield.attempts) + "</td><td>" +
+         std::to_string(f.yield.refused) + "</td><td>" + std::to_string(f.yield.units_burned) +
+         "</td><td>" + Percent(f.yield.FirstPassYield()) + "</td><td>" + Fixed(f.UnitsPerHour(), "%.1f") +
+         "</td></tr>";
+}
+
+std::string HtmlTable(const std::string& first_column, const std::string& rows) {
+  return "<table><tr><th>" + first_column + "</th><th>attempts</th><th>refused</th><th>units "
+         "burned</th><th>first-pass yield</th><th>units per hour</th></tr>" + rows + "</table>";
+}
+
 std::string HtmlReport(const Report& r) {
-  std::vector<std::pair<std::string, int>> hours;
-  for (const auto& [start, units] : r.units_by_hour) hours.emplace_back(FormatUtcSeconds(start).substr(0, 16), units);
+  const YieldFigures& y = r.figures.yield;
+  std::vector<Bar> outcomes, hours;
+  for (const OutcomeCount& o : r.outcomes) outcomes.push_back({o.name, o.count, o.kind});
+  for (const auto& [start, units] : r.units_by_hour) {
+    hours.push_back({FormatUtcSeconds(start).substr(0, 16), units, OutcomeKind::kGood});
+  }
   std::string html =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Production journal "
       "report</title><style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
       "td,th{border:1px solid #999;padding:2px 8px;text-align:right}th{text-align:left}"
-      "text{font-size:13px}</style></head><body>\n<h1>Production journal report</h1>\n<table>";
-  char figure[64];
-  std::snprintf(figure, sizeof figure, "%.1f", r.units_per_hour);
+      "text{font-size:13px}</style></head><body>\n<h1>Production journal report</h1>\n<p id=\"period\">"
+      "Period: " + Escape(Period(r)) + "<br>Stations: " + Escape(Joined(r.station_names)) + "</p>\n<table>";
   const std::vector<std::pair<std::string, std::string>> rows = {
-      {"attempts", std::to_string(r.yield.attempts)},
-      {"units", std::to_string(r.yield.units)},
-      {"successes", std::to_string(r.yield.successes)},
+      {"attempts", std::to_string(y.attempts)},
+      {"refused", std::to_string(y.refused)},
+      {"units", std::to_string(y.units)},
+      {"successes", std::to_string(y.successes)},
       {"verified successes", std::to_string(r.verified_successes)},
-      {"units burned", std::to_string(r.yield.units_burned)},
-      {"first-pass yield", Percent(r.yield.FirstPassYield())},
+      {"units burned", std::to_string(y.units_burned)},
+      {"first-pass yield", Percent(y.FirstPassYield())},
       {"burn_ms median / p95", std::to_string(r.burn_median) + " / " + std::to_string(r.burn_p95)},
       {"return_ms median / p95", std::to_string(r.return_median) + " / " + std::to_string(r.return_p95)},
-      {"units per hour", figure},
+      {"units per hour", Fixed(r.figures.UnitsPerHour(), "%.1f")},
+      {"hours with attempts", std::to_string(r.figures.active_hours)},
   };
   for (const auto& [name, value] : rows) html += "<tr><th>" + name + "</th><td>" + value + "</td></tr>";
-  html += "</table>\n<h2>Outcomes</h2>\n" + BarChart("pareto", "Outcomes (Pareto)", r.outcomes) +
-          "\n<h2>Units per hour</h2>\n" + BarChart("units-per-hour", "Units burned per hour (UTC)", hours) +
-          "\n<h2>By " + Escape(r.by) + "</h2>\n<table><tr><th>from (UTC)</th><th>attempts</th><th>units "
-          "burned</th><th>first-pass yield</th></tr>";
-  for (const auto& [bucket, y] : r.buckets) {
-    html += "<tr><th>" + FormatUtcSeconds(bucket.start) + "</th><td>" + std::to_string(y.attempts) +
-            "</td><td>" + std::to_string(y.units_burned) + "</td><td>" + Percent(y.FirstPassYield()) +
-            "</td></tr>";
+  html += "</table>\n<h2>Outcomes</h2>\n" + BarChart("pareto", "Outcomes (Pareto)", outcomes) +
+          "\n<p>Green: success; amber: refused, nothing sent to a unit; red: failed.</p>" +
+          "\n<h2>Units per hour</h2>\n" + BarChart("units-per-hour", "Units burned per hour (UTC)", hours);
+  if (!r.stations.empty()) {
+    std::string station_rows;
+    for (const auto& [station, f] : r.stations) station_rows += HtmlRow(station, f);
+    html += "\n<h2>By station</h2>\n" + HtmlTable("station", station_rows);
   }
-  return html + "</table>\n</body></html>\n";
+  std::string bucket_rows;
+  for (const auto& [bucket, f] : r.buckets) bucket_rows += HtmlRow(FormatUtcSeconds(bucket.start), f);
+  html += "\n<h2>By " + Escape(r.by) + "</h2>\n" + HtmlTable("from (UTC)", bucket_rows);
+  return html + "\n</body></html>\n";
 }
 
 }  // namespace

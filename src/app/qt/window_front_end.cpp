@@ -2,10 +2,8 @@
 
 #include <QApplication>
 #include <QEventLoop>
-#include <QLabel>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QVBoxLayout>
 #include <memory>
 
 #include "app/front_end.h"
@@ -16,6 +14,7 @@
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
 #include "app/qt/qt_timer.h"
+#include "app/qt/verdict_panel.h"
 #include "station/scan_cycle.h"
 #include "station/station.h"
 
@@ -35,25 +34,16 @@ class Application {
 };
 
 // A short sound for a verdict: the desktop's event sound when its player is installed, else the
-// system bell.
-void PlayVerdictSound(bool pass) {
+// system bell. Clear and neutral bands are silent.
+void PlayVerdictSound(VerdictTone tone) {
+  const char* sound = nullptr;
+  if (tone == VerdictTone::kPass) sound = "complete";
+  if (tone == VerdictTone::kRefused) sound = "dialog-warning";
+  if (tone == VerdictTone::kFail) sound = "dialog-error";
+  if (sound == nullptr) return;
   const QString player = QStandardPaths::findExecutable("canberra-gtk-play");
-  if (!player.isEmpty() &&
-      QProcess::startDetached(player, {"-i", pass ? "complete" : "dialog-error"})) {
-    return;
-  }
+  if (!player.isEmpty() && QProcess::startDetached(player, {"-i", sound})) return;
   QApplication::beep();
-}
-
-void ShowVerdict(QLabel& band, const Verdict& verdict) {
-  const char* background = "#d8d8d8";
-  if (verdict.tone == VerdictTone::kPass) background = "#1e9e3a";
-  if (verdict.tone == VerdictTone::kFail) background = "#c62828";
-  if (verdict.tone == VerdictTone::kClear) background = "transparent";
-  band.setStyleSheet(QString("QLabel { background: %1; color: white; font-size: 48pt; "
-                             "font-weight: bold; }")
-                         .arg(background));
-  band.setText(QString::fromStdString(verdict.text));
 }
 
 }  // namespace
@@ -65,6 +55,8 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
 
   QtPage page;
   QtTimer timer;
+  // Below the page, outside the template; made before the station, so that it outlives it.
+  VerdictPanel panel(page);
   Station station(page, environment.driver, environment.clock, timer, environment.arp_flush,
                   environment.preferences,
                   environment.settings);
@@ -72,39 +64,22 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   // The window repaints and takes typing during every wait; clicks and the close are queued by
   // the station until the operation has ended.
   station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
-  // Today's counts below the page, outside the template.
-  auto* counts = new QLabel(&page.sheet());
-  if (auto* layout = qobject_cast<QVBoxLayout*>(page.sheet().layout())) layout->insertWidget(1, counts);
   station.journal = environment.journal;
-  const auto show_counts = [counts, &station] {
-    counts->setText(QString::fromStdString(TodayCountsText(station.journal)));
-  };
-  // The verdict below the counts, a third of the window at least: three fifths of what is above
-  // it leaves room for the layout's spacing.
-  auto* band = new QLabel(&page.sheet());
-  band->setObjectName("verdict");
-  band->setAlignment(Qt::AlignCenter);
-  band->setMinimumHeight(page.sheet().sizeHint().height() * 3 / 5);
-  if (auto* layout = qobject_cast<QVBoxLayout*>(page.sheet().layout())) layout->insertWidget(2, band);
-  auto verdict = std::make_shared<Verdict>();
+  const auto show_counts = [&panel, &station] { panel.ShowCounts(TodayCountsText(station.journal)); };
   const bool quiet = environment.quiet;
-  const auto show_verdict = [band, verdict, quiet](const Verdict& next) {
-    if (next == *verdict) return;
-    *verdict = next;
-    ShowVerdict(*band, next);
-    if (!quiet && (next.tone == VerdictTone::kPass || next.tone == VerdictTone::kFail)) {
-      PlayVerdictSound(next.tone == VerdictTone::kPass);
-    }
+  const auto show_verdict = [&panel, quiet](const Verdict& next) {
+    if (panel.Show(next) && !quiet) PlayVerdictSound(next.tone);
   };
-  ShowVerdict(*band, *verdict);
-  page.SetTextObserver([show_verdict, verdict, &page](int id, std::string_view text) {
+  page.SetTextObserver([show_verdict, &panel, &page](int id, std::string_view text) {
     if (id != kStatusLine) return;
-    show_verdict(VerdictAfterStatus(*verdict, text, page.GetText(kMacField, 79)));
+    show_verdict(VerdictAfterStatus(panel.verdict(), text, page.GetText(kMacField, 79)));
   });
-  station.journal.on_outcome = [show_counts, show_verdict, verdict](const JournalRecord& record) {
+  station.journal.on_outcome = [show_counts, show_verdict, &panel](const JournalRecord& record) {
     show_counts();
-    show_verdict(VerdictAfterOutcome(*verdict, record));
+    show_verdict(VerdictAfterOutcome(panel.verdict(), record));
   };
+  // Refusals show on the band whether or not the journal could record them.
+  station.on_refused = [show_verdict](Outcome reason) { show_verdict(VerdictAfterRefusal(reason)); };
   show_counts();
   station.journal.on_reopened = [show_counts](Journal&) { show_counts(); };
   timer.SetExpiryHandler([&station] { OnScanTimer(station); });

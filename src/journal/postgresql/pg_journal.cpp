@@ -346,8 +346,7 @@ Params RecordParams(const JournalRecord& r) {
 // Refusals that end an attempt before anything was claimed or sent.
 bool ClaimsNothing(const JournalRecord& record) {
   if (record.kind != RecordKind::kBurn) return true;
-  return record.outcome == Outcome::kDuplicateRefused || record.outcome == Outcome::kLookupFailed ||
-         record.outcome == Outcome::kJournalError;
+  return record.outcome && IsRefusal(*record.outcome);
 }
 
 nlohmann::json JsonText(const std::string& text) {

@@ -114,9 +114,10 @@ class Operator {
  public:
   enum class Step { kFindSheet, kAwaitRead, kBurning, kAwaitSuccess, kDone, kGaveUp };
 
-  // expect_fail: the attempt ends with a red band instead of "Success".
-  Operator(std::string mac_text, StatusWatchClock& watch, bool expect_fail = false)
-      : mac_text_(std::move(mac_text)), watch_(watch), expect_fail_(expect_fail) {
+  // band_prefix: the attempt ends with a band starting so (a refusal or a failure) instead of
+  // "Success".
+  Operator(std::string mac_text, StatusWatchClock& watch, QString band_prefix = {})
+      : mac_text_(std::move(mac_text)), watch_(watch), band_prefix_(std::move(band_prefix)) {
     step_clock_.start();
     QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] { Act(); });
     QObject::connect(&guard_, &QTimer::timeout, &guard_, [this] { Guard(); });
@@ -135,6 +136,8 @@ class Operator {
   std::string counts_shown;
   std::string verdict_shown;
   bool verdict_a_third = false;  // the band takes at least a third of the window's height
+  QSize size_at_read;            // the window once the unit was read
+  QSize size_at_verdict;         // and once the verdict shows
 
  private:
   void Guard() {
@@ -170,6 +173,7 @@ class Operator {
         }
         auto* new_mac = sheet_->findChild<QLineEdit*>(QString::number(kNewMacEdit));
         if (new_mac == nullptr) return GiveUp();
+        size_at_read = sheet_->size();
         new_mac->setFocus();
         QTest::keyClicks(new_mac, QString::fromStdString(mac_text_));
         burn_texts_start = watch_.texts().size();
@@ -185,10 +189,12 @@ class Operator {
         return;
       }
       case Step::kAwaitSuccess:
-        if (expect_fail_) {
+        if (!band_prefix_.isEmpty()) {
           auto* band = sheet_->findChild<QLabel*>("verdict");
-          if (band == nullptr || !band->text().startsWith("FAIL ")) return;
+          if (band == nullptr || !band->text().startsWith(band_prefix_)) return;
           verdict_shown = band->text().toStdString();
+          QApplication::processEvents();  // the layout, had the band grown it
+          size_at_verdict = sheet_->size();
           for (QLabel* label : sheet_->findChildren<QLabel*>()) {
             if (label->text().startsWith("Today, ")) counts_shown = label->text().toStdString();
           }
@@ -204,6 +210,8 @@ class Operator {
         }
         if (auto* band = sheet_->findChild<QLabel*>("verdict")) {
           verdict_shown = band->text().toStdString();
+          QApplication::processEvents();
+          size_at_verdict = sheet_->size();
           verdict_a_third = band->isVisible() && 3 * band->height() >= sheet_->height();
         }
         step_ = Step::kDone;
@@ -242,7 +250,7 @@ class Operator {
 
   std::string mac_text_;
   StatusWatchClock& watch_;
-  bool expect_fail_ = false;
+  QString band_prefix_;
   QElapsedTimer step_clock_;  // since the current step began
   QTimer poll_;
   QTimer guard_;
@@ -343,8 +351,9 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   // The lookup showed the record; the unit holds the burned image under the new MAC.
   EXPECT_EQ(person.mac_shown, record.mac_text);
   EXPECT_EQ(person.counts_shown,
-            "Today, demo-window: 1 units burned, 0 attempts failed, first-pass yield 100.0 %");
+            "Today, demo-window: 1 unit burned, 0 attempts failed, 0 refused, first-pass yield 100.0 %");
   EXPECT_EQ(person.verdict_shown, "PASS " + record.mac_text);
+  EXPECT_EQ(person.size_at_verdict, person.size_at_read) << "the verdict never resizes the window";
   EXPECT_TRUE(person.verdict_a_third);
   std::vector<JournalRecord> records;
   ASSERT_TRUE(journal_->Read({}, &records).ok());
@@ -383,7 +392,7 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
             kStateFileSize);
 }
 
-TEST_F(DemoWindowTest, AMacNotInTheDatabaseShowsARedBand) {
+TEST_F(DemoWindowTest, AMacNotInTheDatabaseIsRefusedNotFailed) {
   const std::string prefix(kDefaultMacPrefix);
   ASSERT_EQ(SeedDemoDatabase(std::string(kDefaultMacDatabasePath), prefix), SeedResult::kWritten);
   StatusWatchClock clock;
@@ -393,14 +402,16 @@ TEST_F(DemoWindowTest, AMacNotInTheDatabaseShowsARedBand) {
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
                                   StationSettings{}, link_, true};
 
-  Operator person(prefix + "FFFFFE", clock, true);
+  Operator person(prefix + "FFFFFE", clock, "REFUSED ");
   char name[] = "stampwright";
   char* argv[] = {name, nullptr};
   EXPECT_EQ(RunWindowFrontEnd(1, argv, environment), 0);
   ASSERT_EQ(person.step(), Operator::Step::kDone) << "gave up while " << StepName(person.gave_up_in());
-  EXPECT_EQ(person.verdict_shown, "FAIL lookup-failed");
+  EXPECT_EQ(person.verdict_shown, "REFUSED lookup-failed");
+  EXPECT_EQ(person.size_at_verdict, person.size_at_read);
+  // No unit was touched: no failed attempt, no yield.
   EXPECT_EQ(person.counts_shown,
-            "Today, demo-window: 0 units burned, 1 attempts failed, first-pass yield 0.0 %");
+            "Today, demo-window: 0 units burned, 0 attempts failed, 1 refused, first-pass yield -");
   EXPECT_EQ(person.boxes().size(), 1u) << "the lookup's own box";
   EXPECT_EQ(bench.unit().ParameterCommits(), 0u);
 }
