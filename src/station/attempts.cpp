@@ -79,7 +79,14 @@ int64_t Elapsed(Station& station, uint32_t since) {
 // Writes what waits in memory; the first error, if any.
 JournalStatus FlushUnwritten(JournalLink& link) {
   while (!link.unwritten.empty()) {
-    auto& [record, opened] = link.unwritten.front();
+    auto& [record, opened, commit_noted] = link.unwritten.front();
+    if (opened && record.committed && !commit_noted) {
+      // The commit first: the outcome ends the claim.
+      if (JournalStatus status = link.journal->NoteCommit(record.id, *record.committed); !status.ok()) {
+        return status;
+      }
+      commit_noted = true;
+    }
     JournalStatus status =
         opened ? link.journal->Finish(record.id, *record.outcome, *record.finished, record.burn_ms,
                                       record.return_ms, record.verified, record.other_bytes_changed)
@@ -124,7 +131,8 @@ void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
   record.finished = link.now();
   record.burn_ms = burn_ms;
   record.return_ms = return_ms;
-  link.unwritten.emplace_back(std::move(record), opened);
+  link.unwritten.push_back({std::move(record), opened, !link.commit_unnoted});
+  link.commit_unnoted = false;
   if (link.journal == nullptr) return;
   const JournalStatus status = FlushUnwritten(link);
   if (!status.ok()) ShowJournalError(station, status.error);
@@ -226,7 +234,7 @@ bool BeginBurnAttempt(Station& station, uint32_t image_checksum) {
     record.outcome = Outcome::kJournalError;
     record.finished = link.now();
     record.burn_ms = Elapsed(station, link.pressed_tick);
-    link.unwritten.emplace_back(std::move(record), false);
+    link.unwritten.push_back({std::move(record), false});
     link.current.reset();
     NoteRefused(station, Outcome::kJournalError);
     ShowJournalError(station, status);
@@ -255,6 +263,7 @@ void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed
   if (const JournalStatus status = link.journal->NoteCommit(link.current->id, *link.current->committed);
       !status.ok()) {
     // The unit holds the MAC now whatever the journal says: keep the attempt, and say so.
+    link.commit_unnoted = true;
     ShowJournalError(station, status.error);
   }
   link.awaiting_return = true;
@@ -271,6 +280,7 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
       link.current->committed = link.now();
       if (const JournalStatus status = link.journal->NoteCommit(link.current->id, *link.current->committed);
           !status.ok()) {
+        link.commit_unnoted = true;
         ShowJournalError(station, status.error);
       }
     }
@@ -325,7 +335,7 @@ bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8
   if (const JournalStatus status = link.journal->Append(record); !status.ok()) {
     record.outcome = Outcome::kJournalError;
     record.finished = link.now();
-    link.unwritten.emplace_back(std::move(record), false);
+    link.unwritten.push_back({std::move(record), false});
     link.current.reset();
     NoteRefused(station, Outcome::kJournalError);
     ShowJournalError(station, status.error);

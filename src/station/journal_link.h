@@ -10,6 +10,13 @@
 
 namespace stampwright {
 
+// A record whose outcome waits in memory for the journal.
+struct UnwrittenRecord {
+  JournalRecord record;
+  bool opened = false;        // its opening record is in the journal: only the outcome is missing
+  bool commit_noted = true;   // its confirmed commit (if any) is in the journal
+};
+
 // The station's tie to the production journal: which journal (or none), and the attempt under
 // way or waiting for the unit's return.
 struct JournalLink {
@@ -35,9 +42,11 @@ struct JournalLink {
   bool commit_unconfirmed = false;
   uint32_t pressed_tick = 0;             // the command that started current
   uint32_t commit_tick = 0;
-  // Records with an outcome that the journal could not take yet, oldest first; the flag tells
-  // whether the opening record is in the journal already (then only the outcome is missing).
-  std::vector<std::pair<JournalRecord, bool>> unwritten;
+  // The journal refused current's confirmed commit: it is noted again before the outcome, which
+  // ends the attempt's claim on its MAC; a MAC must never be unclaimed and unburned at once.
+  bool commit_unnoted = false;
+  // Records with an outcome that the journal could not take yet, oldest first.
+  std::vector<UnwrittenRecord> unwritten;
 };
 
 // Tries link.reopen when the journal is on but not open; true when it is open afterwards.

@@ -13,6 +13,7 @@
 #include "programming/mac_database.h"
 #include "station/attempts.h"
 #include "station/page_procedure.h"
+#include "support/forwarding_journal.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
 
@@ -250,6 +251,32 @@ TEST_F(JournalStationTest, UnusableJournalRefusesBurnAndBrowseAndSendsNothing) {
   EXPECT_THAT(seen, Contains(Outcome::kSuccess));
   EXPECT_THAT(refusals, ElementsAre(Outcome::kJournalError, Outcome::kJournalError,
                                     Outcome::kJournalError));
+}
+
+// A confirmed commit the journal could not note at once is noted before the outcome that ends
+// the attempt's claim: the MAC counts as burned, never free between the two.
+TEST_F(JournalStationTest, ACommitTheJournalRefusedIsNotedBeforeTheOutcome) {
+  struct RefusesOneCommit final : ForwardingJournal {
+    using ForwardingJournal::ForwardingJournal;
+    JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override {
+      if (refused++ == 0) return {"disk I/O error"};
+      return ForwardingJournal::NoteCommit(id, utc_ms);
+    }
+    int refused = 0;
+  } flaky(*journal);
+  h.station.journal.journal = &flaky;
+  PlugUnit(kUnitMac);
+  Burn();
+  ASSERT_EQ(h.page.message_boxes().size(), 1u);
+  EXPECT_EQ(h.page.message_boxes()[0].text, "Journal error: disk I/O error");
+  ASSERT_TRUE(TickUntilSuccess());
+  const std::vector<JournalRecord> records = All();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_EQ(records[0].outcome, Outcome::kSuccess);
+  EXPECT_TRUE(records[0].committed);
+  std::optional<BurnedMac> burned;
+  ASSERT_TRUE(journal->FindBurned(kLabel, &burned).ok());
+  EXPECT_TRUE(burned);
 }
 
 // The returned unit's module is verified: a unit whose flash did not take one byte gives the

@@ -16,44 +16,24 @@
 #include <vector>
 
 #include "journal/journal.h"
+#include "support/forwarding_journal.h"
 #include "station/page_procedure.h"
 #include "support/station_harness.h"
 
 namespace stampwright::station_test {
 
 // A journal that runs a step of the test's just before a burn's claim, once.
-class HoldBeforeClaim final : public Journal {
+class HoldBeforeClaim final : public ForwardingJournal {
  public:
-  HoldBeforeClaim(Journal& inner, std::function<void()> hold) : inner_(inner), hold_(std::move(hold)) {}
+  HoldBeforeClaim(Journal& inner, std::function<void()> hold)
+      : ForwardingJournal(inner), hold_(std::move(hold)) {}
 
   JournalStatus Append(JournalRecord& record) override {
     if (record.kind == RecordKind::kBurn && !record.outcome && hold_) std::exchange(hold_, {})();
     return inner_.Append(record);
   }
-  JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override {
-    return inner_.NoteCommit(id, utc_ms);
-  }
-  JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
-                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
-                       std::optional<bool> verified,
-                       std::optional<int64_t> other_bytes_changed) override {
-    return inner_.Finish(id, outcome, finished, burn_ms, return_ms, verified, other_bytes_changed);
-  }
-  JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override {
-    return inner_.CloseInterrupted(station, now, closed);
-  }
-  JournalStatus FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) override {
-    return inner_.FindBurned(mac, burned);
-  }
-  JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) override {
-    return inner_.Read(filter, records);
-  }
-  JournalStatus ReadOne(const std::string& id, std::optional<JournalRecord>* record) override {
-    return inner_.ReadOne(id, record);
-  }
 
  private:
-  Journal& inner_;
   std::function<void()> hold_;
 };
 
