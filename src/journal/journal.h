@@ -30,6 +30,15 @@ struct JournalStatus {
   // Set with the refusal when the MAC is burned: the commit that forbids this burn.
   std::optional<BurnedMac> burned{};
   bool ok() const { return error.empty() && refusal.empty(); }
+
+  // A failure, in the words of the library or the database.
+  static JournalStatus Error(std::string text) { return {std::move(text)}; }
+  // The server could not be reached: text is libpq's message.
+  static JournalStatus Unavailable(std::string text) { return {std::move(text), true}; }
+  // The claim refused the attempt: text is the box, burned the commit that forbids it (if any).
+  static JournalStatus Refused(std::string text, std::optional<BurnedMac> burned = std::nullopt) {
+    return {{}, false, std::move(text), std::move(burned)};
+  }
 };
 
 // Told when a journal on a server loses it (false, libpq's message) and regains it (true, the

@@ -5,6 +5,7 @@
 #include "journal/guard.h"
 #include "journal/postgresql/pg_connection.h"
 #include "journal/postgresql/pg_journal.h"
+#include "journal/transaction.h"
 
 namespace stampwright {
 namespace {
@@ -127,29 +128,6 @@ std::optional<int64_t> Flag(std::optional<bool> value) {
 
 bool IsAttempt(RecordKind kind) { return kind == RecordKind::kBurn || kind == RecordKind::kFirmware; }
 
-// Rolls back an open transaction unless it was committed.
-class Transaction {
- public:
-  explicit Transaction(SqliteDatabase& db) : db_(db) {}
-  ~Transaction() {
-    if (open_) db_.Execute("ROLLBACK");
-  }
-  std::optional<std::string> Begin() {
-    auto error = db_.Execute("BEGIN IMMEDIATE");
-    open_ = !error;
-    return error;
-  }
-  std::optional<std::string> Commit() {
-    auto error = db_.Execute("COMMIT");
-    if (!error) open_ = false;
-    return error;
-  }
-
- private:
-  SqliteDatabase& db_;
-  bool open_ = false;
-};
-
 }  // namespace
 
 std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, JournalStatus* status) {
@@ -157,7 +135,7 @@ std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, Jour
   const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   SqliteDatabase db(raw);
   if (opened != SQLITE_OK) {
-    *status = {"cannot open journal '" + path + "': " + db.Message()};
+    *status = JournalStatus::Error("cannot open journal '" + path + "': " + db.Message());
     return nullptr;
   }
   sqlite3_extended_result_codes(db.get(), 1);
@@ -166,47 +144,47 @@ std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, Jour
   sqlite3_busy_timeout(db.get(), 2000);
   for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
     if (auto error = db.Execute(pragma)) {
-      *status = {"journal '" + path + "': " + *error};
+      *status = JournalStatus::Error("journal '" + path + "': " + *error);
       return nullptr;
     }
   }
   // The write lock taken here also proves, at start, that the journal can be written.
-  Transaction transaction(db);
+  Transaction transaction(db, "BEGIN IMMEDIATE");
   if (auto error = transaction.Begin()) {
-    *status = {"journal '" + path + "': " + *error};
+    *status = JournalStatus::Error("journal '" + path + "': " + *error);
     return nullptr;
   }
   int version = 0;
   {
     SqliteStatement query;
     if (!query.Prepare(db.get(), "PRAGMA user_version") || query.Step() != SQLITE_ROW) {
-      *status = {"journal '" + path + "': " + db.Message()};
+      *status = JournalStatus::Error("journal '" + path + "': " + db.Message());
       return nullptr;
     }
     version = static_cast<int>(query.Int(0));
   }
   if (version > kJournalSchemaVersion) {
-    *status = {"journal '" + path + "' has schema version " + std::to_string(version) +
-               ", newer than this program's " + std::to_string(kJournalSchemaVersion) +
-               "; use a newer program"};
+    *status = JournalStatus::Error("journal '" + path + "' has schema version " +
+                                   std::to_string(version) + ", newer than this program's " +
+                                   std::to_string(kJournalSchemaVersion) + "; use a newer program");
     return nullptr;
   }
   for (int step = version; step < kJournalSchemaVersion; ++step) {
     if (auto error = db.Execute(kMigrations[static_cast<size_t>(step)])) {
-      *status = {"journal '" + path + "': migrating to version " + std::to_string(step + 1) +
-                 ": " + *error};
+      *status = JournalStatus::Error("journal '" + path + "': migrating to version " +
+                                     std::to_string(step + 1) + ": " + *error);
       return nullptr;
     }
   }
   if (version != kJournalSchemaVersion) {
     const std::string set = "PRAGMA user_version=" + std::to_string(kJournalSchemaVersion);
     if (auto error = db.Execute(set.c_str())) {
-      *status = {"journal '" + path + "': " + *error};
+      *status = JournalStatus::Error("journal '" + path + "': " + *error);
       return nullptr;
     }
   }
   if (auto error = transaction.Commit()) {
-    *status = {"journal '" + path + "': " + *error};
+    *status = JournalStatus::Error("journal '" + path + "': " + *error);
     return nullptr;
   }
   std::unique_ptr<SqliteJournal> journal(new SqliteJournal(std::move(db)));
@@ -216,7 +194,7 @@ std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, Jour
 }
 
 JournalStatus SqliteJournal::Failed(const char* what) const {
-  return {std::string(what) + ": " + db_.Message()};
+  return JournalStatus::Error(std::string(what) + ": " + db_.Message());
 }
 
 JournalStatus SqliteJournal::Prepare() {
@@ -264,8 +242,10 @@ JournalStatus SqliteJournal::Append(JournalRecord& record, ClaimCheck check) {
   if (record.id.empty()) record.id = NewRecordId();
   // BEGIN IMMEDIATE takes the file's write lock first: the claim's checks below read what every
   // other writer has committed, and nobody writes between them and the insert.
-  Transaction transaction(db_);
-  if (auto error = transaction.Begin()) return {"writing the journal: " + *error};
+  Transaction transaction(db_, "BEGIN IMMEDIATE");
+  if (auto error = transaction.Begin()) {
+    return JournalStatus::Error("writing the journal: " + *error);
+  }
   const bool claims = record.kind == RecordKind::kBurn && !record.outcome;
   if (claims) {
     if (JournalStatus refused = CheckClaim(record, check); !refused.ok()) return refused;
@@ -318,7 +298,7 @@ JournalStatus SqliteJournal::Append(JournalRecord& record, ClaimCheck check) {
     insert_claim_.Reset();
     if (claimed != SQLITE_DONE) return Failed("claiming the MAC");
   }
-  if (auto error = transaction.Commit()) return {"writing the journal: " + *error};
+  if (auto error = transaction.Commit()) return JournalStatus::Error("writing the journal: " + *error);
   return {};
 }
 
@@ -329,7 +309,8 @@ JournalStatus SqliteJournal::CheckClaim(const JournalRecord& record, ClaimCheck 
   open_claim_.Reset();
   if (step != SQLITE_ROW && step != SQLITE_DONE) return Failed("claiming the MAC");
   if (step == SQLITE_ROW) {
-    return {{}, false, "MAC " + record.mac + " is being burned by station " + holder + "."};
+    return JournalStatus::Refused("MAC " + record.mac + " is being burned by station " + holder +
+                                  ".");
   }
   // The rework of the unit that already carries the MAC is allowed again; so is a MAC whose
   // claim was decided elsewhere (a line's database).
@@ -340,7 +321,7 @@ JournalStatus SqliteJournal::CheckClaim(const JournalRecord& record, ClaimCheck 
     if (JournalStatus status = burned_elsewhere(record.mac, &burned); !status.ok()) return status;
   }
   if (!burned) return {};
-  return {{}, false, AlreadyBurnedText(record.mac, *burned), burned};
+  return JournalStatus::Refused(AlreadyBurnedText(record.mac, *burned), burned);
 }
 
 JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
@@ -349,7 +330,9 @@ JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
   const int step = note_commit_.Step();
   note_commit_.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");
-  if (sqlite3_changes(db_.get()) != 1) return {"writing the journal: no open attempt " + id};
+  if (sqlite3_changes(db_.get()) != 1) {
+    return JournalStatus::Error("writing the journal: no open attempt " + id);
+  }
   return {};
 }
 
@@ -368,7 +351,9 @@ JournalStatus SqliteJournal::Finish(const std::string& id, Outcome outcome, int6
   const int step = finish_.Step();
   finish_.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");
-  if (sqlite3_changes(db_.get()) != 1) return {"writing the journal: no open attempt " + id};
+  if (sqlite3_changes(db_.get()) != 1) {
+    return JournalStatus::Error("writing the journal: no open attempt " + id);
+  }
   return {};
 }
 
