@@ -108,9 +108,9 @@ JournalRecord Draft(Station& station, RecordKind kind) {
   record.adapter = std::string(adapter.AdapterName, strnlen(adapter.AdapterName, sizeof adapter.AdapterName));
   record.kind = kind;
   record.unit_mac_before = adapter.DeviceMac.ToDigits();
-  record.chip = station.page.GetText(kChipModelField, 79);
+  record.chip = station.shown.chip.substr(0, 79);
   record.module_class = ModuleClass(IdentifyCarrierTable(station.module));
-  record.firmware_version = station.page.GetText(kFirmwareVersionField, 79);
+  record.firmware_version = station.shown.firmware.substr(0, 79);
   record.started = link.now();
   return record;
 }
@@ -198,7 +198,7 @@ bool GuardRefuses(Station& station) {
   JournalLink& link = station.journal;
   if (!link.enabled || link.journal == nullptr) return false;
   link.current = Draft(station, RecordKind::kBurn);
-  const std::string mac = station.page.GetText(kMacField, 12);
+  const std::string mac = station.shown.mac.substr(0, 12);
   link.current->mac = mac;
   std::optional<BurnedMac> burned;
   const JournalStatus status =

@@ -27,6 +27,7 @@ ChipModel SelectedChipModel(const Page& page) {
 
 bool CommitModule(Station& station, uint8_t module_id) {
   station.VersionAnswered.fill(0);
+  station.commit_answered = false;
   MessageContext messages = station.Messages();
   const int adapter = station.adapters.CurrentAdapter;
   SendModuleCommit(messages, adapter, module_id);
@@ -52,12 +53,16 @@ bool WriteModuleImage(Station& station, const ParameterModule& module) {
 bool BurnDevice(Station& station) {
   Page& page = station.page;
   const ChipModel chip = SelectedChipModel(page);
-  const std::string grouped = page.GetText(kPasswordField, kControlTextChars);
-  const std::string mac_text = page.GetText(kMacField, kControlTextChars);
+  // The fields as the page holds them: at most kControlTextChars of each.
+  const std::string grouped = station.shown.password.substr(0, kControlTextChars);
+  const std::string mac_text = station.shown.mac.substr(0, kControlTextChars);
   const BurnKeys keys = ApplyBurnEdits(station.module, chip, mac_text, grouped);
-  page.SetText(kNmkField, HexBytes(keys.nmk.data(), keys.nmk.size(), " "));
-  page.SetText(kDakField, HexBytes(keys.dak.data(), keys.dak.size(), ""));
+  station.shown.nmk = HexBytes(keys.nmk.data(), keys.nmk.size(), " ");
+  station.shown.dak = HexBytes(keys.dak.data(), keys.dak.size(), "");
+  page.SetText(kNmkField, station.shown.nmk);
+  page.SetText(kDakField, station.shown.dak);
   station.BurnedMac = keys.mac;
+  station.verify_failed = false;
   page.SetText(kStatusLine, FormatText("checksum: %08x", keys.checksum));
   // Never burn unrecorded: the attempt is in the journal before the first module frame leaves.
   if (!BeginBurnAttempt(station, keys.checksum)) return false;
@@ -74,9 +79,8 @@ bool BurnDevice(Station& station) {
     page.SetText(kStatusLine, "Write Module - OK");
     CommitModule(station, kModuleIdParameter);
   }
-  // CommitConfirmed may still be set by an earlier burn; "Waiting..." is this commit's answer.
-  const bool commit_confirmed =
-      all_confirmed && page.GetText(kStatusLine, kControlTextChars) == "Waiting...";
+  // CommitConfirmed may still be set by an earlier burn; this commit's answer is its own.
+  const bool commit_confirmed = all_confirmed && station.commit_answered;
   EndBurnTransfer(station, all_confirmed, commit_confirmed);
   StationSleep(station, kBurnSettleMs);
   return commit_confirmed;

@@ -71,12 +71,10 @@ struct SharedWait {
 ReceivePacket* DispatchFor(void* context, int adapter) {
   SharedWait& wait = *static_cast<SharedWait*>(context);
   Station& station = *wait.station;
-  bool* const outer = station.awaited_accepted;
-  station.awaited_accepted = &wait.accepted[adapter];
+  const AwaitedScope scope(station, &wait.accepted[adapter]);
   station.registers.PendingRequestType = wait.pending[adapter];
   ReceivePacket* packet = DispatchConfirmation(station, adapter);
   wait.pending[adapter] = station.registers.PendingRequestType;
-  station.awaited_accepted = outer;
   return packet;
 }
 

@@ -20,6 +20,11 @@
 namespace stampwright {
 namespace {
 
+void ShowUnitMac(Station& station, const MacAddress& mac) {
+  station.shown.mac = mac.ToString();
+  station.page.SetText(kMacField, station.shown.mac);
+}
+
 constexpr const char* kWriteCaption = "VS_WR_MOD::eMMTypeReq";
 constexpr const char* kReadCaption = "VS_RD_MOD::eMMTypeReq";
 
@@ -86,6 +91,7 @@ bool VerifyReturnedModule(Station& station) {
     return true;
   }
   RecordVerifyFailed(station, other_bytes);
+  station.verify_failed = true;
   station.page.SetText(kStatusLine, "Verify failed");
   station.page.MessageBox(
       FormatText("Verify failed: the unit's module differs from the image written at offset %d.",
@@ -121,13 +127,16 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   summary.DeviceMac = source;
 
   if (version->chip_type == kChipTypePx300) {
-    station.page.SetText(kChipModelField, "PX300");
+    station.shown.chip = "PX300";
+    station.page.SetText(kChipModelField, station.shown.chip);
   } else if (version->chip_type == kChipTypePx100) {
-    station.page.SetText(kChipModelField, "PX100");
+    station.shown.chip = "PX100";
+    station.page.SetText(kChipModelField, station.shown.chip);
   }
 
   std::memset(record.FirmwareVersion, 0, sizeof record.FirmwareVersion);
   std::memcpy(record.FirmwareVersion, version->text.data(), version->text.size());
+  station.shown.firmware = version->text;
   station.page.SetText(kFirmwareVersionField, version->text);
 
   const bool success = station.CommitConfirmed == 1 && station.AutoReadDone != 0 &&
@@ -135,7 +144,7 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   if (success && station.verify_return && !VerifyReturnedModule(station)) {
     station.CommitConfirmed = 0;
     station.VersionAnswered[a] += 1;
-    station.page.SetText(kMacField, source.ToString());
+    ShowUnitMac(station, source);
     return;
   }
   // The journal has the outcome before the operator sees the verdict.
@@ -149,7 +158,7 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   RefreshConnection(station);
 
   station.VersionAnswered[a] += 1;
-  station.page.SetText(kMacField, source.ToString());
+  ShowUnitMac(station, source);
 }
 
 void HandleWriteConfirmation(Station& station, const FrameReader& frame) {
@@ -199,6 +208,7 @@ void HandleCommitConfirmation(Station& station, const FrameReader& frame) {
   const std::optional<CommitConfirmation> confirmation = ParseCommitConfirmation(frame);
   if (!confirmation || !confirmation->accepted()) return;
   station.CommitConfirmed = 1;
+  station.commit_answered = true;
   station.page.SetText(kStatusLine, "Waiting...");
   NoteAwaitedAccepted(station);
 }

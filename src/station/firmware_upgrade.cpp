@@ -64,9 +64,8 @@ bool UpgradeFirmware(Station& station) {
     page.SetText(kStatusLine, "FW Write Module - OK");
     CommitModule(station, kModuleIdFirmware);
   }
-  // As for the burn: "Waiting..." is this commit's answer, CommitConfirmed may be older.
-  EndFirmwareTransfer(station, all_confirmed,
-                      all_confirmed && page.GetText(kStatusLine, 79) == "Waiting...");
+  // As for the burn: this commit's answer is its own, CommitConfirmed may be older.
+  EndFirmwareTransfer(station, all_confirmed, all_confirmed && station.commit_answered);
   return true;
 }
 

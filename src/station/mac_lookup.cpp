@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "resources/controls.h"
+#include "station/station.h"
 
 namespace stampwright {
 namespace {
@@ -29,7 +30,18 @@ std::optional<std::string> NormalizedMacEntry(std::string_view entry) {
   return digits;
 }
 
-bool LookupMacRecord(Page& page, const MacLookupOptions& options) {
+bool LookupLabel(Station& station) {
+  MacLookupOptions options;
+  if (!station.settings.mac_prefix.empty()) options.mac_prefix = station.settings.mac_prefix;
+  options.database_path = station.settings.database_file;
+  MacRecord found;
+  if (!LookupMacRecord(station.page, options, &found)) return false;
+  station.shown.mac = found.mac_text;
+  station.shown.password = found.password_text;
+  return true;
+}
+
+bool LookupMacRecord(Page& page, const MacLookupOptions& options, MacRecord* found) {
   const std::string entry = page.GetText(kNewMacEdit, kMacTextLength);
   const MacSearchResult result = SearchMacDatabase(entry, options);
   switch (result.status) {
@@ -44,6 +56,7 @@ bool LookupMacRecord(Page& page, const MacLookupOptions& options) {
   }
   page.SetText(kMacField, result.record.mac_text);
   page.SetText(kPasswordField, result.record.password_text);
+  if (found != nullptr) *found = result.record;
   return true;
 }
 

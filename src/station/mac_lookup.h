@@ -9,11 +9,18 @@
 
 namespace stampwright {
 
+struct Station;
+
 // Looks the MAC typed into the New MAC edit up in the database. On a match writes the MAC text
 // into the MAC field and the grouped password into the password field and returns true.
 // Otherwise shows one message box (the database cannot be opened, or no read matches) and
 // returns false, leaving both fields alone.
-bool LookupMacRecord(Page& page, const MacLookupOptions& options = {});
+// found, when given, takes the record shown.
+bool LookupMacRecord(Page& page, const MacLookupOptions& options = {}, MacRecord* found = nullptr);
+
+// Burn's lookup on a station: the New MAC in the station's database, with its MAC prefix; the
+// record found is what the station burns.
+bool LookupLabel(Station& station);
 
 // How much of the New MAC text is read to normalise it: a MAC with a separator between every
 // two digits and some blanks around.

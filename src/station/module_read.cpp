@@ -37,6 +37,7 @@ void IdentifyChip(Station& station) {
   const bool px100_selected = page.IsChecked(kPx100Radio);
   switch (IdentifyCarrierTable(station.module)) {
     case ChipModel::kPx300:
+      station.shown.module_class = "PX300 Class B";
       page.SetText(kStatusLine, "Read Module OK - PX300 Class B");
       if (px100_selected) {
         ShowWarning(station, kReadWarningTextB, kWarningType);
@@ -45,6 +46,7 @@ void IdentifyChip(Station& station) {
       }
       break;
     case ChipModel::kPx100:
+      station.shown.module_class = "PX100 Class B";
       page.SetText(kStatusLine, "Read Module OK - PX100 Class B");
       if (px300_selected) {
         ShowWarning(station, kReadWarningTextA, kWarningType);
@@ -53,6 +55,7 @@ void IdentifyChip(Station& station) {
       }
       break;
     case ChipModel::kNone:
+      station.shown.module_class = "Other";
       page.SetText(kStatusLine, "Read Module OK - Other");
       ShowWarning(station, px100_selected ? kReadWarningTextB : kReadWarningTextA,
                   kWarningTypeOther);
@@ -89,6 +92,7 @@ void ReadModule(Station& station) {
   if (SeveralUnitsAnswer(station, station.adapters.CurrentAdapter)) return;
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
+  station.shown.module_class.clear();
   if (!ReadModuleImage(station, station.module)) {
     station.page.SetText(kStatusLine, FormatText("Read Module - offset: %d, Fail",
                                                  static_cast<int>(registers.ReadTransferOffset)));

@@ -57,11 +57,8 @@ void SelectDatabaseFile(Station& station) {
 }
 
 void BurnCommand(Station& station) {
-  MacLookupOptions options;
-  if (!station.settings.mac_prefix.empty()) options.mac_prefix = station.settings.mac_prefix;
-  options.database_path = station.settings.database_file;
   if (RefuseWithoutJournal(station)) return;
-  if (!LookupMacRecord(station.page, options)) return RecordLookupFailed(station);
+  if (!LookupLabel(station)) return RecordLookupFailed(station);
   if (GuardRefuses(station)) return;
   station.arp_flush.Flush();
   station.page.SetText(kStatusLine, "Burning...");

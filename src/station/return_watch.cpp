@@ -99,19 +99,19 @@ void ReturnWatchStep(Station& station) {
   StepContext step;
   step.station = &station;
   step.in_grace = !watch.went_quiet && elapsed < kRestartGraceMs;
-  bool accepted = false;
-  bool* const outer = station.awaited_accepted;
-  station.awaited_accepted = &accepted;
-  WaitHooks hooks;
-  hooks.dispatch = &DispatchWatched;
-  hooks.context = &step;
-  hooks.awaited_accepted = &step.answered_as_burned;
-  if (station.yield_to_events) hooks.yield = [](void* context) {
-    YieldToEvents(*static_cast<StepContext*>(context)->station);
-  };
-  PumpFrames(station.adapters, station.clock, adapter, kReturnQueryWaitMs,
-             station.response_buffer.data(), hooks);
-  station.awaited_accepted = outer;
+  {
+    bool accepted = false;
+    const AwaitedScope scope(station, &accepted);
+    WaitHooks hooks;
+    hooks.dispatch = &DispatchWatched;
+    hooks.context = &step;
+    hooks.awaited_accepted = &step.answered_as_burned;
+    if (station.yield_to_events) hooks.yield = [](void* context) {
+      YieldToEvents(*static_cast<StepContext*>(context)->station);
+    };
+    PumpFrames(station.adapters, station.clock, adapter, kReturnQueryWaitMs,
+               station.response_buffer.data(), hooks);
+  }
 
   if (!step.heard_unit && !watch.went_quiet) {
     // The unit is away: until it is back and verified, or read again, there is nothing to burn.

@@ -21,12 +21,6 @@ bool CurrentAdapterPresent(const Station& station) {
   return station.adapters.records[current].DevicePresent != 0;
 }
 
-// Decimal text as the tick counter holds it: leading blanks and a sign allowed, anything that
-// does not start with a number counts as 0.
-long ParseTickCounter(const std::string& text) {
-  return std::strtol(text.c_str(), nullptr, 10);
-}
-
 }  // namespace
 
 void DeriveAutoScanSuspended(Station& station, int16_t auto_scan) {
@@ -53,14 +47,16 @@ void ScanTick(Station& station) {
   if (ReopenJournal(station.journal)) station.journal.journal->Poll();
   CheckReturnDeadline(station);
   if (station.AutoScanSuspended == 0) {
-    long ticks = ParseTickCounter(station.page.GetText(kTickCounter, 78));
-    if (ticks < LONG_MAX) ++ticks;
-    station.page.SetText(kTickCounter, std::to_string(ticks));
+    if (station.shown.ticks < LONG_MAX) ++station.shown.ticks;
+    station.page.SetText(kTickCounter, std::to_string(station.shown.ticks));
   }
   if (ScanNow(station)) return;
+  station.shown.firmware.clear();
+  station.shown.chip.clear();
   station.page.SetText(kFirmwareVersionField, "");
   station.page.SetText(kChipModelField, "");
   RefreshConnection(station);
+  station.shown.mac.clear();
   station.page.SetText(kMacField, "");
   station.page.SetText(kStatusLine, "No Device");
   station.page.Enable(kBurnButton, false);

@@ -51,6 +51,22 @@ struct ReturnWatch {
   bool went_quiet = false;  // a query went unanswered: the unit has begun its restart
 };
 
+// What the station itself has written into the page's fields: the page is a view of it, and
+// nothing is decided by reading a control back.
+struct ShownUnit {
+  std::string chip;          // chip model field: "PX300", "PX100", or what it showed before
+  std::string firmware;      // firmware version field
+  std::string mac;           // MAC field: the answering unit's, or the label's after a lookup
+  std::string password;      // password field, grouped, after a lookup
+  std::string module_class;  // after a complete read: "PX300 Class B", "PX100 Class B", "Other"
+  std::string dak, nmk;      // the last burn's keys as shown
+  long ticks = 0;            // the scan tick counter
+};
+
+// Points the station's early-end flag at a wait's own flag for as long as it lives, and back at
+// the enclosing wait's after: a wait nested in a confirmation handler ends only itself.
+class AwaitedScope;
+
 // All state of one station: what the original kept in process-wide variables, owned here so a
 // test can build a fresh one. Field names follow the station's vocabulary.
 struct Station {
@@ -103,8 +119,14 @@ struct Station {
   // Where the waits copy what they take; nobody reads it back.
   std::array<uint8_t, 1500> response_buffer{};
 
-  // The early-end flag of the innermost wait in progress; nested waits each have their own.
+  // The early-end flag of the innermost wait in progress; nested waits each have their own, set
+  // through an AwaitedScope.
   bool* awaited_accepted = nullptr;
+
+  ShownUnit shown;
+  // This commit's confirmation came (the status line then reads "Waiting..."); CommitConfirmed
+  // may still be set by an earlier one.
+  bool commit_answered = false;
 
   // Device operations in progress on the UI thread, and a scan tick held back meanwhile.
   int operation_depth = 0;
@@ -132,9 +154,25 @@ struct Station {
   // The image the last burn wrote, for that verify: the station's own image may be read over
   // before the unit is back.
   ParameterModule written_module{};
+  // The last burn's verify found the burned fields differ ("Verify failed").
+  bool verify_failed = false;
   // A read that leaves the status line alone (the verify's read-back).
   bool quiet_read = false;
   ReturnWatch return_watch;
+};
+
+class AwaitedScope {
+ public:
+  AwaitedScope(Station& station, bool* flag) : station_(station), outer_(station.awaited_accepted) {
+    station.awaited_accepted = flag;
+  }
+  ~AwaitedScope() { station_.awaited_accepted = outer_; }
+  AwaitedScope(const AwaitedScope&) = delete;
+  AwaitedScope& operator=(const AwaitedScope&) = delete;
+
+ private:
+  Station& station_;
+  bool* const outer_;
 };
 
 // True when more than one unit answered on the adapter in the last query pass: nothing is read

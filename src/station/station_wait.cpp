@@ -32,18 +32,15 @@ uint8_t WaitForResponses(Station& station, int adapter, uint32_t timeout_ms) {
   // Waits that end early come one after another in a transfer: the loop runs before each too.
   YieldToEvents(station);
   bool accepted = false;
-  bool* const outer = station.awaited_accepted;
-  station.awaited_accepted = &accepted;
+  const AwaitedScope scope(station, &accepted);
   WaitHooks hooks;
   hooks.dispatch = &Dispatch;
   hooks.context = &station;
   hooks.full_waits = FullWaits(station.settings);
   if (station.yield_to_events && !station.settings.classic) hooks.yield = &YieldHook;
   hooks.awaited_accepted = &accepted;
-  const uint8_t result = PumpFrames(station.adapters, station.clock, adapter, timeout_ms,
-                                    station.response_buffer.data(), hooks);
-  station.awaited_accepted = outer;
-  return result;
+  return PumpFrames(station.adapters, station.clock, adapter, timeout_ms,
+                    station.response_buffer.data(), hooks);
 }
 
 }  // namespace stampwright

@@ -111,8 +111,8 @@ TEST(HexDigitValue, DigitsAndLettersOfBothCasesElseTheCharacterCode) {
 
 TEST_F(BurnTest, PasswordTextLongerThan19IsHashedFromItsFirst19) {
   Connect();
-  h.page.SetText(kMacField, kBurnMacText);
-  h.page.SetText(kPasswordField, std::string(kGroupedPassword) + "-EXTRA");
+  h.station.shown.mac = kBurnMacText;
+  h.station.shown.password = std::string(kGroupedPassword) + "-EXTRA";
   h.page.Clear();
   BurnDevice(h.station);
   const DerivedKey dak = DeviceAccessKey(kGroupedPassword);

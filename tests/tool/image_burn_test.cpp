@@ -113,8 +113,8 @@ TEST_F(ImageBurnTest, MatchesWhatTheStationBurns) {
   ScanNow(h.station);
   ScanNow(h.station);  // neither radio: the read reports Other, the image is as the unit's
   ASSERT_EQ(h.station.module.bytes, in.bytes);
-  h.page.SetText(kMacField, kMacText);
-  h.page.SetText(kPasswordField, kGrouped);
+  h.station.shown.mac = kMacText;
+  h.station.shown.password = kGrouped;
   BurnDevice(h.station);
   EXPECT_EQ(Read("out.bin"), Bytes(h.station.module));
   EXPECT_EQ(Bytes(unit.Flash()), Bytes(h.station.module));

@@ -57,7 +57,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 constexpr int kAdapter = 0;  // the set holds the one --interface adapter
-constexpr std::string_view kReadOkPrefix = "Read Module OK - ";
 
 // The scan timer is never started on a bench: nothing here runs the scan cycle.
 class IdleTimer final : public Timer {
@@ -229,12 +228,11 @@ std::optional<ParameterModule> ReadModuleFile(const std::string& path, std::stri
   return module;
 }
 
-// The status line after a read: the chip and class ("PX300 Class B", "Other"), or nothing when
-// the read did not complete.
-std::optional<std::string> ReadOutcome(BenchPage& page) {
-  const std::string status = page.Text(kStatusLine);
-  if (status.rfind(kReadOkPrefix, 0) != 0) return std::nullopt;
-  return status.substr(kReadOkPrefix.size());
+// After a read: the chip and class ("PX300 Class B", "Other"), or nothing when the read did not
+// complete.
+std::optional<std::string> ReadOutcome(const Station& station) {
+  if (station.shown.module_class.empty()) return std::nullopt;
+  return station.shown.module_class;
 }
 
 // Why a read ended short: the station's Fail text, and what the chunk loop gave up on.
@@ -253,7 +251,7 @@ int RunRead(Bench& bench) {
   Station& station = bench.station();
   if (!bench.Locate()) return kExitFailure;
   ReadModule(station);  // neither chip model selected: nothing to refuse
-  const std::optional<std::string> module_class = ReadOutcome(bench.page());
+  const std::optional<std::string> module_class = ReadOutcome(station);
   if (!module_class) return bench.Failed("read", StalledRead(bench));
   std::string error;
   if (!WriteModuleFile(*args.output, station.module, &error)) {
@@ -334,7 +332,7 @@ int RunBurn(Bench& bench) {
   page.Check(kPx300Radio, args.chip == ChipModel::kPx300);
   page.Check(kPx100Radio, args.chip == ChipModel::kPx100);
   ReadModule(station);
-  if (!ReadOutcome(page)) return bench.Failed("read", StalledRead(bench));
+  if (!ReadOutcome(station)) return bench.Failed("read", StalledRead(bench));
   if (!page.IsEnabled(kBurnButton)) {
     return bench.Failed("read", page.Text(kStatusLine) + " does not fit the chip model selected");
   }
@@ -344,7 +342,7 @@ int RunBurn(Bench& bench) {
   MacLookupOptions lookup;
   if (!station.settings.mac_prefix.empty()) lookup.mac_prefix = station.settings.mac_prefix;
   lookup.database_path = station.settings.database_file;
-  if (!LookupMacRecord(page, lookup)) {
+  if (!LookupLabel(station)) {
     page.ForgetBoxes();  // the box's words are the station's; the line below says more
     if (SearchMacDatabase(Hex12(*args.new_mac), lookup).status == MacSearchStatus::kCannotOpen) {
       return bench.Failed("lookup", OpenErrorText(args.database));
@@ -394,7 +392,7 @@ int RunBurn(Bench& bench) {
   const bool returned = WaitForUnitAnswer(station, kAdapter, burned, args.return_timeout_ms);
   station.verify_return = false;
   if (!returned) EndReturnWatchOnClose(station);
-  if (returned && page.Text(kStatusLine) == "Verify failed") {
+  if (returned && station.verify_failed) {
     return bench.Failed("verify", page.LastBox());
   }
   if (!returned) {
@@ -413,9 +411,9 @@ int RunBurn(Bench& bench) {
                                            "offset %zu (%s)", difference->offset,
                                            difference->field));
   }
-  const std::string password = page.Text(kPasswordField);
-  const std::string dak = page.Text(kDakField);
-  const std::string nmk = page.Text(kNmkField);
+  const std::string password = station.shown.password;
+  const std::string dak = station.shown.dak;
+  const std::string nmk = station.shown.nmk;
   const std::string checksum = FormatText("%08x", written.ImageChecksum());
   bench.Print({{"mac", args.mac->ToString()},
                {"new_mac", burned.ToString()},
