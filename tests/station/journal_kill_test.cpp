@@ -12,6 +12,7 @@
 #include <string>
 
 #include "journal/sqlite_journal.h"
+#include "support/forwarding_journal.h"
 #include "support/soak_scenario.h"
 #include "support/temp_dir.h"
 
@@ -23,9 +24,9 @@ constexpr int kRounds = 8;
 constexpr char kStation[] = "kill-test";
 
 // Tells a pipe the id of every record the journal took, once it returned.
-class ReportingJournal final : public Journal {
+class ReportingJournal final : public ForwardingJournal {
  public:
-  ReportingJournal(Journal& inner, int fd) : inner_(inner), fd_(fd) {}
+  ReportingJournal(Journal& inner, int fd) : ForwardingJournal(inner), fd_(fd) {}
   JournalStatus Append(JournalRecord& record) override {
     JournalStatus status = inner_.Append(record);
     if (status.ok()) {
@@ -34,28 +35,8 @@ class ReportingJournal final : public Journal {
     }
     return status;
   }
-  JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override { return inner_.NoteCommit(id, utc_ms); }
-  JournalStatus Finish(const std::string& id, stampwright::Outcome outcome, int64_t finished,
-                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
-                       std::optional<bool> verified,
-                       std::optional<int64_t> other_bytes_changed) override {
-    return inner_.Finish(id, outcome, finished, burn_ms, return_ms, verified, other_bytes_changed);
-  }
-  JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override {
-    return inner_.CloseInterrupted(station, now, closed);
-  }
-  JournalStatus FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) override {
-    return inner_.FindBurned(mac, burned);
-  }
-  JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) override {
-    return inner_.Read(filter, records);
-  }
-  JournalStatus ReadOne(const std::string& id, std::optional<JournalRecord>* record) override {
-    return inner_.ReadOne(id, record);
-  }
 
  private:
-  Journal& inner_;
   int fd_;
 };
 
