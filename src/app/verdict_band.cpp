@@ -2,19 +2,19 @@
 
 namespace stampwright {
 
-Verdict VerdictAfterStatus(const Verdict& now, std::string_view status, std::string_view mac) {
-  if (status == "Success") return {VerdictTone::kPass, "PASS " + std::string(mac)};
-  if (status == "Verify failed") return {VerdictTone::kFail, "FAIL verify-failed"};
-  constexpr std::string_view kRead = "Read Module - offset: ";
-  if (status.starts_with(kRead)) {
-    // Only the read of a newly found unit ends with ", OK"; the read-back after a burn does not.
-    if (status.ends_with(", OK")) return {};
-    return {VerdictTone::kNeutral, ""};
+Verdict VerdictAfterActivity(StationActivity activity, std::string_view mac) {
+  switch (activity) {
+    case StationActivity::kPassed:
+      return {VerdictTone::kPass, "PASS " + std::string(mac)};
+    case StationActivity::kVerifyFailed:
+      return {VerdictTone::kFail, "FAIL verify-failed"};
+    case StationActivity::kRead:
+      return {};
+    case StationActivity::kReading:
+    case StationActivity::kBurning:
+      break;
   }
-  if (status == "Burning..." || status.starts_with("Write Module - offset: ")) {
-    return {VerdictTone::kNeutral, ""};
-  }
-  return now;
+  return {VerdictTone::kNeutral, ""};
 }
 
 Verdict VerdictAfterOutcome(const Verdict& now, const JournalRecord& record) {

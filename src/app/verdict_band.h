@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "journal/record.h"
+#include "station/station.h"
 
 namespace stampwright {
 
@@ -18,9 +19,9 @@ struct Verdict {
   bool operator==(const Verdict&) const = default;
 };
 
-// The band after a status-line text: "PASS <MAC>" with "Success" (mac: the MAC field), neutral
-// while a unit is read or burned, cleared once a new unit's read ended; otherwise unchanged.
-Verdict VerdictAfterStatus(const Verdict& now, std::string_view status, std::string_view mac);
+// The band after the station's activity: "PASS <MAC>" with its pass (mac: the MAC field), "FAIL
+// verify-failed", neutral while a unit is read or burned, cleared once a new unit's read ended.
+Verdict VerdictAfterActivity(StationActivity activity, std::string_view mac);
 
 // The band after an outcome was recorded: "FAIL <outcome>" for one that did not end well.
 // Refusals are left to VerdictAfterRefusal: their records may be written long after the

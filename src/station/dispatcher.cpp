@@ -93,6 +93,7 @@ bool VerifyReturnedModule(Station& station) {
   RecordVerifyFailed(station, other_bytes);
   station.verify_failed = true;
   station.page.SetText(kStatusLine, "Verify failed");
+  TellActivity(station, StationActivity::kVerifyFailed);
   station.page.MessageBox(
       FormatText("Verify failed: the unit's module differs from the image written at offset %d.",
                  static_cast<int>(difference->offset)),
@@ -151,6 +152,7 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   NoteUnitAnswered(station, source, success);
   if (success) {
     station.page.SetText(kStatusLine, "Success");
+    TellActivity(station, StationActivity::kPassed);
     station.CommitConfirmed = 0;
   }
 

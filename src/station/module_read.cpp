@@ -93,6 +93,7 @@ void ReadModule(Station& station) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   station.shown.module_class.clear();
+  TellActivity(station, StationActivity::kReading);
   if (!ReadModuleImage(station, station.module)) {
     station.page.SetText(kStatusLine, FormatText("Read Module - offset: %d, Fail",
                                                  static_cast<int>(registers.ReadTransferOffset)));
@@ -100,6 +101,7 @@ void ReadModule(Station& station) {
   }
   station.page.SetText(kStatusLine,
                        FormatText("Read Module - offset: %d, OK", static_cast<int>(kTotal)));
+  TellActivity(station, StationActivity::kRead);
   IdentifyChip(station);
 }
 

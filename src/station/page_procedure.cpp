@@ -62,6 +62,7 @@ void BurnCommand(Station& station) {
   if (GuardRefuses(station)) return;
   station.arp_flush.Flush();
   station.page.SetText(kStatusLine, "Burning...");
+  TellActivity(station, StationActivity::kBurning);
   if (BurnDevice(station)) StartReturnWatch(station);
 }
 

@@ -63,6 +63,16 @@ struct ShownUnit {
   long ticks = 0;            // the scan tick counter
 };
 
+// What a front end shows beside the page (the verdict band), told as it happens: typed, so
+// that no front end decides anything from a status text.
+enum class StationActivity {
+  kReading,       // a unit's module read began
+  kRead,          // it ended complete
+  kBurning,       // Burn went ahead: the first module frame is next
+  kPassed,        // "Success": the unit is back under the burned MAC
+  kVerifyFailed,  // "Verify failed"
+};
+
 // Points the station's early-end flag at a wait's own flag for as long as it lives, and back at
 // the enclosing wait's after: a wait nested in a confirmation handler ends only itself.
 class AwaitedScope;
@@ -156,6 +166,8 @@ struct Station {
   ParameterModule written_module{};
   // The last burn's verify found the burned fields differ ("Verify failed").
   bool verify_failed = false;
+  // Told each activity; mac is the MAC field's text (the burned label's with kPassed).
+  std::function<void(StationActivity activity, const std::string& mac)> on_activity;
   // A read that leaves the status line alone (the verify's read-back).
   bool quiet_read = false;
   ReturnWatch return_watch;
@@ -174,6 +186,10 @@ class AwaitedScope {
   Station& station_;
   bool* const outer_;
 };
+
+inline void TellActivity(Station& station, StationActivity activity) {
+  if (station.on_activity) station.on_activity(activity, station.shown.mac);
+}
 
 // True when more than one unit answered on the adapter in the last query pass: nothing is read
 // from or written to either of them.

@@ -286,9 +286,17 @@ TEST_F(JournalStationTest, VerifiedReturnMismatchShowsTheBoxAndNoSuccess) {
   config.mac = kUnitMac;
   config.restart_ms = 300;
   config.faults.alter_on_commit = 105;  // inside the NMK
+  std::vector<std::pair<StationActivity, std::string>> told;
+  h.station.on_activity = [&told](StationActivity a, const std::string& mac) { told.emplace_back(a, mac); };
   PlugUnit(std::move(config));
   Burn();
   EXPECT_FALSE(TickUntilSuccess());
+  // Typed, for the front ends: the read, the burn, the failed verify; never a pass.
+  using A = StationActivity;
+  EXPECT_THAT(told, ElementsAre(std::pair(A::kReading, std::string()),
+                                std::pair(A::kRead, std::string()),
+                                std::pair(A::kBurning, std::string(kLabel)),
+                                std::pair(A::kVerifyFailed, std::string(kLabel))));
   const auto texts = h.page.StatusTexts();
   EXPECT_THAT(texts, Contains("Verify failed"));
   EXPECT_TRUE(h.page.IsEnabled(kBurnButton));
@@ -318,9 +326,12 @@ TEST_F(JournalStationTest, AVerifiedReturnIsRecordedWithTheSuccessOutcome) {
   config.mac = kUnitMac;
   config.restart_ms = 300;
   config.faults.alter_on_commit = 1000;  // between the NMK and the carrier table
+  std::vector<StationActivity> told;
+  h.station.on_activity = [&told](StationActivity a, const std::string&) { told.push_back(a); };
   PlugUnit(std::move(config));
   Burn();
   ASSERT_TRUE(TickUntilSuccess());
+  EXPECT_EQ(told.back(), StationActivity::kPassed);
   ASSERT_EQ(outcomes.size(), 1u);
   EXPECT_EQ(outcomes[0].verified, true);
   EXPECT_EQ(outcomes[0].other_bytes_changed, 1);

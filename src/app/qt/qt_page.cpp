@@ -169,7 +169,6 @@ void QtPage::SetText(int id, std::string_view text) {
   const QString shown = DisplayText(bytes);
   SetWidgetText(widget, shown);
   written_[id] = {std::string(bytes), shown};
-  if (text_observer_) text_observer_(id, bytes);
 }
 
 std::string QtPage::GetText(int id, size_t max_chars) const {

@@ -51,10 +51,6 @@ class QtPage final : public Page {
   void Attach(Station& station);
   // Runs after the page has been closed; the front end leaves its event loop there.
   void SetCloseHandler(std::function<void()> handler) { close_handler_ = std::move(handler); }
-  // Told every text the station sets, after the control shows it.
-  void SetTextObserver(std::function<void(int, std::string_view)> observer) {
-    text_observer_ = std::move(observer);
-  }
   // The sheet's close: page deactivation, page destruction (each writes the state file), the
   // sheet hidden, then the close handler; during a device operation, once it has ended. Runs
   // once; later calls do nothing.
@@ -110,7 +106,6 @@ class QtPage final : public Page {
   std::map<int, WrittenText> written_;
   Station* station_ = nullptr;
   std::function<void()> close_handler_;
-  std::function<void(int, std::string_view)> text_observer_;
   bool closed_ = false;
   bool closing_ = false;
 };

@@ -70,10 +70,9 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   const auto show_verdict = [&panel, quiet](const Verdict& next) {
     if (panel.Show(next) && !quiet) PlayVerdictSound(next.tone);
   };
-  page.SetTextObserver([show_verdict, &panel, &page](int id, std::string_view text) {
-    if (id != kStatusLine) return;
-    show_verdict(VerdictAfterStatus(panel.verdict(), text, page.GetText(kMacField, 79)));
-  });
+  station.on_activity = [show_verdict](StationActivity activity, const std::string& mac) {
+    show_verdict(VerdictAfterActivity(activity, mac.substr(0, 79)));
+  };
   station.journal.on_outcome = [show_counts, show_verdict, &panel](const JournalRecord& record) {
     show_counts();
     show_verdict(VerdictAfterOutcome(panel.verdict(), record));
