@@ -21,6 +21,7 @@
 #include "app/front_end.h"
 #include "app/options.h"
 #include "app/single_instance.h"
+#include "base/host_name.h"
 #include "journal/journal.h"
 #include "programming/mac_database.h"
 #include "settings/preferences.h"
@@ -226,12 +227,6 @@ PacketSource OpenRealAdapters(int argc, char** argv, const Options& options) {
 #endif
   }
   return source;
-}
-
-std::string HostName() {
-  std::array<char, 256> name{};
-  if (::gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') return "station";
-  return name.data();
 }
 
 // Opens the journal at target into owner and closes this station's attempts that a kill or a
