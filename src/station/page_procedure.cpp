@@ -12,6 +12,7 @@
 #include "station/mac_lookup.h"
 #include "station/module_read.h"
 #include "station/return_watch.h"
+#include "base/work_directory.h"
 #include "resources/controls.h"
 #include "resources/page_template.h"
 #include "settings/state_file.h"
@@ -45,7 +46,7 @@ void OnPageDestroyed(Station& station) {
 
 void SaveState(Station& station) {
   WriteStateFile(station.preferences.ProductNameText(), station.adapters.CurrentAdapter,
-                 station.summaries, station.preferences);
+                 station.summaries, station.preferences, station.settings.workdir);
 }
 
 void SelectDatabaseFile(Station& station) {
@@ -59,7 +60,7 @@ void SelectDatabaseFile(Station& station) {
 void BurnCommand(Station& station) {
   MacLookupOptions options;
   if (!station.settings.mac_prefix.empty()) options.mac_prefix = station.settings.mac_prefix;
-  options.database_path = station.settings.database_file;
+  options.database_path = InDirectory(station.settings.workdir, station.settings.database_file);
   if (RefuseWithoutJournal(station)) return;
   if (!LookupMacRecord(station.page, options)) return RecordLookupFailed(station);
   if (GuardRefuses(station)) return;

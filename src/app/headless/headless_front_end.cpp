@@ -106,6 +106,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   const std::unique_ptr<QSocketNotifier> reader_watch =
       WatchForLostReader(STDOUT_FILENO, lose_reader);
   HeadlessPage page([&events](nlohmann::ordered_json event) { events.Write(std::move(event)); });
+  page.SetDirectory(environment.settings.workdir);
   DiagnosticReporter diagnostics(environment.driver, events);
   Station* running = nullptr;
   HeadlessTimer timer([&running, &diagnostics] {

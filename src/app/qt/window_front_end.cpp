@@ -54,6 +54,7 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   QtPage page;
+  page.SetDialogDirectory(environment.settings.workdir);
   QtTimer timer;
   // Below the page, outside the template; made before the station, so that it outlives it.
   VerdictPanel panel(page);
