@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "app/event_loop/qt_timer.h"
 #include "app/front_end.h"
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
@@ -26,21 +27,6 @@
 
 namespace stampwright {
 namespace {
-
-// The scan timer on the event loop of the UI thread.
-class HeadlessTimer final : public Timer {
- public:
-  explicit HeadlessTimer(std::function<void()> on_expiry) {
-    timer_.setTimerType(Qt::PreciseTimer);  // ticks every 3000 ms, not 5 % either side
-    QObject::connect(&timer_, &QTimer::timeout, std::move(on_expiry));
-  }
-  void Start(uint32_t interval_ms) override { timer_.start(static_cast<int>(interval_ms)); }
-  void Stop() override { timer_.stop(); }
-  bool IsActive() const override { return timer_.isActive(); }
-
- private:
-  QTimer timer_;
-};
 
 // Reports what the packet driver says the operator must fix, once per distinct text, so that a
 // missing permission is never a silent "No Device".
@@ -109,7 +95,8 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   page.SetDirectory(environment.settings.workdir);
   DiagnosticReporter diagnostics(environment.driver, events);
   Station* running = nullptr;
-  HeadlessTimer timer([&running, &diagnostics] {
+  QtTimer timer;
+  timer.SetExpiryHandler([&running, &diagnostics] {
     if (running == nullptr) return;
     OnScanTimer(*running);
     diagnostics.Check();

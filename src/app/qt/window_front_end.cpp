@@ -13,7 +13,7 @@
 #include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
-#include "app/qt/qt_timer.h"
+#include "app/event_loop/qt_timer.h"
 #include "app/qt/verdict_panel.h"
 #include "station/scan_cycle.h"
 #include "station/station.h"
