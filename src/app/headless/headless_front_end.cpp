@@ -109,19 +109,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
   station.journal = environment.journal;
   station.journal.on_outcome = [&events](const JournalRecord& record) {
-    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-    for (const auto& [name, value] : ExportFields(record)) {
-      if (const auto* text = std::get_if<std::string>(&value)) {
-        fields[std::string(name)] = *text;
-      } else if (const auto* number = std::get_if<int64_t>(&value)) {
-        fields[std::string(name)] = *number;
-      } else if (const auto* flag = std::get_if<bool>(&value)) {
-        fields[std::string(name)] = *flag;
-      } else {
-        fields[std::string(name)] = nullptr;
-      }
-    }
-    events.Write({{"event", "journal"}, {"record", std::move(fields)}});
+    events.Write({{"event", "journal"}, {"record", RecordObject(record)}});
   };
   // A line's journal losing or regaining its database: stderr, as without a front end, and an
   // event; also for a journal opened only after the start.
