@@ -2,6 +2,7 @@
 // packet driver and the chosen front end.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,6 +22,8 @@
 #include "app/front_end.h"
 #include "app/options.h"
 #include "app/single_instance.h"
+#include "base/host_name.h"
+#include "base/work_directory.h"
 #include "journal/journal.h"
 #include "programming/mac_database.h"
 #include "settings/preferences.h"
@@ -142,20 +145,46 @@ std::optional<int> AnswerWithoutStation(const Options& options) {
   return std::nullopt;
 }
 
-// Changes into --workdir, or into a fresh temporary directory for a demo without one; the exit
-// code when that fails.
-std::optional<int> EnterWorkingDirectory(const Options& options,
-                                         std::optional<TemporaryDirectory>& demo_directory) {
-  if (options.workdir && ::chdir(options.workdir->c_str()) != 0) {
-    PrintError("cannot change into --workdir '" + *options.workdir + "': " + std::strerror(errno));
-    return kBadOptionsExitCode;
+// A directory the program can take its files in, as a chdir into it would have checked it: 0,
+// or the errno that says why not.
+int UsableDirectory(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno;
+  if (!S_ISDIR(info.st_mode)) return ENOTDIR;
+  if (::access(path.c_str(), X_OK) != 0) return errno;
+  return 0;
+}
+
+// The directory every relative file name is taken in: --workdir, or a fresh temporary directory
+// for a demo without one, or empty (the process's own). Absolute and without symbolic links, so
+// that it names the same place whatever happens to the process's working directory. The exit
+// code when there is none to be had.
+std::optional<int> ChooseWorkingDirectory(const Options& options,
+                                          std::optional<TemporaryDirectory>& demo_directory,
+                                          std::string& workdir) {
+  std::error_code error;
+  if (options.workdir) {
+    const int usable = UsableDirectory(*options.workdir);
+    const std::filesystem::path found =
+        usable == 0 ? std::filesystem::canonical(*options.workdir, error) : std::filesystem::path();
+    if (usable != 0 || error) {
+      const std::string why = usable != 0 ? std::strerror(usable) : error.message();
+      PrintError("cannot change into --workdir '" + *options.workdir + "': " + why);
+      return kBadOptionsExitCode;
+    }
+    workdir = found.string();
   }
   if (options.demo && !options.workdir) {
     demo_directory = TemporaryDirectory::Create("stampwright-demo-");
-    if (!demo_directory || ::chdir(demo_directory->path().c_str()) != 0) {
-      PrintError(std::string("cannot make the demo's working directory: ") + std::strerror(errno));
+    const int usable = demo_directory ? UsableDirectory(demo_directory->path().string()) : errno;
+    const std::filesystem::path found =
+        usable == 0 ? std::filesystem::canonical(demo_directory->path(), error) : std::filesystem::path();
+    if (usable != 0 || error) {
+      const std::string why = usable != 0 ? std::strerror(usable) : error.message();
+      PrintError("cannot make the demo's working directory: " + why);
       return 1;
     }
+    workdir = found.string();
   }
   return std::nullopt;
 }
@@ -175,8 +204,9 @@ void ShowRefusal(int argc, char** argv, const Options& options, const Preference
   }
 }
 
-StationSettings SettingsFrom(const Options& options) {
+StationSettings SettingsFrom(const Options& options, const std::string& workdir) {
   StationSettings settings;
+  settings.workdir = workdir;
   settings.full_waits = options.full_waits;
   settings.classic = options.classic;
   if (options.oui) settings.oui = *options.oui;
@@ -195,7 +225,7 @@ PacketSource OpenDemoBench(const Options& options, const Preferences& preference
                            const StationSettings& settings, bool temporary_directory, Clock& clock) {
   const std::string mac_prefix =
       options.mac_prefix.empty() ? std::string(kDefaultMacPrefix) : options.mac_prefix;
-  const std::filesystem::path workdir = std::filesystem::current_path();
+  const std::filesystem::path workdir = settings.workdir;
   if (temporary_directory) {
     const bool journal_here = options.journal != kNoJournalTarget &&
                               options.journal.find('/') == std::string::npos;
@@ -228,17 +258,11 @@ PacketSource OpenRealAdapters(int argc, char** argv, const Options& options) {
   return source;
 }
 
-std::string HostName() {
-  std::array<char, 256> name{};
-  if (::gethostname(name.data(), name.size() - 1) != 0 || name[0] == '\0') return "station";
-  return name.data();
-}
-
 // Opens the journal at target into owner and closes this station's attempts that a kill or a
 // power cut left open: empty, or why it could not be opened.
 std::string OpenJournalInto(const std::string& target, const std::string& station,
-                            std::unique_ptr<Journal>& owner) {
-  OpenedJournal opened = OpenJournal(target, station);
+                            const std::string& workdir, std::unique_ptr<Journal>& owner) {
+  OpenedJournal opened = OpenJournal(target, station, workdir);
   int closed = 0;
   if (opened.journal) opened.status = opened.journal->CloseInterrupted(station, UtcNowMs(), &closed);
   if (!opened.status.ok()) return opened.status.error;
@@ -255,7 +279,8 @@ std::string OpenJournalInto(const std::string& target, const std::string& statio
 // Opens the journal --journal names. One that cannot be opened is said here, refuses Burn and
 // Browse, and is tried again at each of them and on every scan tick: a disk that was full or
 // read-only at start must not need a restart once it is fixed.
-JournalLink OpenStationJournal(const Options& options, std::unique_ptr<Journal>& owner) {
+JournalLink OpenStationJournal(const Options& options, const std::string& workdir,
+                               std::unique_ptr<Journal>& owner) {
   JournalLink link;
   link.station_name = options.station.empty() ? HostName() : options.station;
   if (options.journal == kNoJournalTarget) {
@@ -263,14 +288,14 @@ JournalLink OpenStationJournal(const Options& options, std::unique_ptr<Journal>&
     return link;
   }
   link.enabled = true;
-  link.open_error = OpenJournalInto(options.journal, link.station_name, owner);
+  link.open_error = OpenJournalInto(options.journal, link.station_name, workdir, owner);
   if (link.open_error.empty()) {
     link.journal = owner.get();
     return link;
   }
   PrintError("journal error: " + link.open_error + "; Burn and Browse are refused");
-  link.reopen = [target = options.journal, &owner](JournalLink& reopened) {
-    const std::string error = OpenJournalInto(target, reopened.station_name, owner);
+  link.reopen = [target = options.journal, workdir, &owner](JournalLink& reopened) {
+    const std::string error = OpenJournalInto(target, reopened.station_name, workdir, owner);
     if (!error.empty()) {
       reopened.open_error = error;
       return;
@@ -305,9 +330,12 @@ int Run(int argc, char** argv) {
   const Options& options = std::get<Options>(parsed);
   if (const std::optional<int> code = AnswerWithoutStation(options)) return *code;
   std::optional<TemporaryDirectory> demo_directory;
-  if (const std::optional<int> code = EnterWorkingDirectory(options, demo_directory)) return *code;
+  std::string workdir;
+  if (const std::optional<int> code = ChooseWorkingDirectory(options, demo_directory, workdir)) {
+    return *code;
+  }
 
-  const Preferences preferences = LoadPreferences();
+  const Preferences preferences = LoadPreferences(kPreferencesFileName, stderr, workdir);
   const InstanceGuard instance = InstanceGuard::Acquire();
   if (!instance.IsFirst()) {
     PrintError(InstanceRefusalNote(instance));
@@ -315,19 +343,19 @@ int Run(int argc, char** argv) {
     return 0;
   }
 
-  // Opened once the working directory is set and this copy is the only one: a relative name
-  // lands in --workdir, and a refused second copy leaves the capture alone.
+  // Opened once this copy is known to be the only one, so that a refused second copy leaves the
+  // capture alone; a relative name lands in --workdir.
   std::unique_ptr<PcapngFile> capture;
   if (options.capture) {
     std::string error;
-    capture = PcapngFile::Open(*options.capture, &error);
+    capture = PcapngFile::Open(InDirectory(workdir, *options.capture), &error);
     if (!capture) {
       PrintError(error);
       return kBadOptionsExitCode;
     }
   }
 
-  const StationSettings settings = SettingsFrom(options);
+  const StationSettings settings = SettingsFrom(options, workdir);
   SystemClock clock;
   PacketSource source = options.demo ? OpenDemoBench(options, preferences, settings,
                                                      demo_directory.has_value(), clock)
@@ -338,7 +366,7 @@ int Run(int argc, char** argv) {
     source.driver = capturing.get();
   }
   std::unique_ptr<Journal> journal;
-  JournalLink link = OpenStationJournal(options, journal);
+  JournalLink link = OpenStationJournal(options, workdir, journal);
   RtnetlinkArpFlush arp_flush;
   FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings,
                                   std::move(link), options.quiet};

@@ -1,5 +1,6 @@
 #include "journal/export.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string_view>
@@ -75,8 +76,10 @@ RecordFields ExportFields(const JournalRecord& r) {
   };
 }
 
-std::string JsonString(std::string_view text) {
-  std::string out = "\"";
+namespace {
+
+void AppendString(std::string& out, std::string_view text) {
+  out += '"';
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     if (c == '"' || c == '\\') {
@@ -90,28 +93,67 @@ std::string JsonString(std::string_view text) {
       out += c;
     }
   }
-  return out + "\"";
+  out += '"';
 }
 
-std::string RecordJson(const JournalRecord& record) {
-  std::string out = "{";
-  bool first = true;
-  for (const auto& [name, value] : ExportFields(record)) {
-    if (!first) out += ",";
-    first = false;
-    out += JsonString(name) + ":";
-    if (std::holds_alternative<std::monostate>(value)) {
-      out += "null";
-    } else if (const auto* number = std::get_if<int64_t>(&value)) {
-      out += std::to_string(*number);
-    } else if (const auto* flag = std::get_if<bool>(&value)) {
-      out += *flag ? "true" : "false";
-    } else {
-      out += JsonString(std::get<std::string>(value));
+void AppendJson(std::string& out, const nlohmann::ordered_json& value,
+                std::initializer_list<std::string_view> fixed_decimals) {
+  if (value.is_object()) {
+    out += '{';
+    bool first = true;
+    for (const auto& member : value.items()) {
+      if (!first) out += ',';
+      first = false;
+      AppendString(out, member.key());
+      out += ':';
+      const bool fixed = std::find(fixed_decimals.begin(), fixed_decimals.end(), member.key()) !=
+                         fixed_decimals.end();
+      if (fixed && member.value().is_string()) {
+        out += member.value().get_ref<const std::string&>();
+      } else {
+        AppendJson(out, member.value(), fixed_decimals);
+      }
     }
+    out += '}';
+  } else if (value.is_array()) {
+    out += '[';
+    for (size_t i = 0; i < value.size(); ++i) {
+      if (i > 0) out += ',';
+      AppendJson(out, value[i], fixed_decimals);
+    }
+    out += ']';
+  } else if (value.is_string()) {
+    AppendString(out, value.get_ref<const std::string&>());
+  } else {
+    out += value.dump();
   }
-  return out + "}";
 }
+
+}  // namespace
+
+std::string WriteJson(const nlohmann::ordered_json& value,
+                      std::initializer_list<std::string_view> fixed_decimals) {
+  std::string out;
+  AppendJson(out, value, fixed_decimals);
+  return out;
+}
+
+nlohmann::ordered_json RecordObject(const JournalRecord& record) {
+  nlohmann::ordered_json fields = nlohmann::ordered_json::object();
+  for (const auto& [name, value] : ExportFields(record)) {
+    nlohmann::ordered_json& field = fields[std::string(name)];
+    if (const auto* text = std::get_if<std::string>(&value)) {
+      field = *text;
+    } else if (const auto* number = std::get_if<int64_t>(&value)) {
+      field = *number;
+    } else if (const auto* flag = std::get_if<bool>(&value)) {
+      field = *flag;
+    }  // else absent: null
+  }
+  return fields;
+}
+
+std::string RecordJson(const JournalRecord& record) { return WriteJson(RecordObject(record)); }
 
 std::string RecordCsvHeader() {
   std::string out;

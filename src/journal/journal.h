@@ -121,7 +121,8 @@ class Journal {
 // line's PostgreSQL database (a postgresql:// or postgres:// URI, or libpq's key=value string).
 // A station names itself: its PostgreSQL journal then keeps its outbox in kPgOutboxFile in the
 // working directory and opens even while the database is away. Without a station (the tool) the
-// database must answer.
+// database must answer. directory: where relative file names (the SQLite file, the outbox) are
+// taken (--workdir); empty: the process's working directory.
 struct OpenedJournal {
   std::unique_ptr<Journal> journal;  // null for "none" or on error
   JournalStatus status;
@@ -129,6 +130,7 @@ struct OpenedJournal {
 inline constexpr const char* kNoJournalTarget = "none";
 inline constexpr const char* kDefaultJournalTarget = "journal.db";
 inline constexpr const char* kPgOutboxFile = "journal-outbox.db";
-OpenedJournal OpenJournal(const std::string& target, const std::string& station = {});
+OpenedJournal OpenJournal(const std::string& target, const std::string& station = {},
+                          const std::string& directory = {});
 
 }  // namespace stampwright

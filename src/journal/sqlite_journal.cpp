@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "base/work_directory.h"
 #include "journal/guard.h"
 #include "journal/postgresql/pg_connection.h"
 #include "journal/postgresql/pg_journal.h"
@@ -130,12 +131,14 @@ bool IsAttempt(RecordKind kind) { return kind == RecordKind::kBurn || kind == Re
 
 }  // namespace
 
-std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, JournalStatus* status) {
+std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, JournalStatus* status,
+                                                   const std::string& shown) {
+  const std::string& name = shown.empty() ? path : shown;
   sqlite3* raw = nullptr;
   const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   SqliteDatabase db(raw);
   if (opened != SQLITE_OK) {
-    *status = JournalStatus::Error("cannot open journal '" + path + "': " + db.Message());
+    *status = JournalStatus::Error("cannot open journal '" + name + "': " + db.Message());
     return nullptr;
   }
   sqlite3_extended_result_codes(db.get(), 1);
@@ -144,34 +147,34 @@ std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, Jour
   sqlite3_busy_timeout(db.get(), 2000);
   for (const char* pragma : {"PRAGMA journal_mode=WAL", "PRAGMA synchronous=FULL"}) {
     if (auto error = db.Execute(pragma)) {
-      *status = JournalStatus::Error("journal '" + path + "': " + *error);
+      *status = JournalStatus::Error("journal '" + name + "': " + *error);
       return nullptr;
     }
   }
   // The write lock taken here also proves, at start, that the journal can be written.
   Transaction transaction(db, "BEGIN IMMEDIATE");
   if (auto error = transaction.Begin()) {
-    *status = JournalStatus::Error("journal '" + path + "': " + *error);
+    *status = JournalStatus::Error("journal '" + name + "': " + *error);
     return nullptr;
   }
   int version = 0;
   {
     SqliteStatement query;
     if (!query.Prepare(db.get(), "PRAGMA user_version") || query.Step() != SQLITE_ROW) {
-      *status = JournalStatus::Error("journal '" + path + "': " + db.Message());
+      *status = JournalStatus::Error("journal '" + name + "': " + db.Message());
       return nullptr;
     }
     version = static_cast<int>(query.Int(0));
   }
   if (version > kJournalSchemaVersion) {
-    *status = JournalStatus::Error("journal '" + path + "' has schema version " +
+    *status = JournalStatus::Error("journal '" + name + "' has schema version " +
                                    std::to_string(version) + ", newer than this program's " +
                                    std::to_string(kJournalSchemaVersion) + "; use a newer program");
     return nullptr;
   }
   for (int step = version; step < kJournalSchemaVersion; ++step) {
     if (auto error = db.Execute(kMigrations[static_cast<size_t>(step)])) {
-      *status = JournalStatus::Error("journal '" + path + "': migrating to version " +
+      *status = JournalStatus::Error("journal '" + name + "': migrating to version " +
                                      std::to_string(step + 1) + ": " + *error);
       return nullptr;
     }
@@ -179,12 +182,12 @@ std::unique_ptr<SqliteJournal> SqliteJournal::Open(const std::string& path, Jour
   if (version != kJournalSchemaVersion) {
     const std::string set = "PRAGMA user_version=" + std::to_string(kJournalSchemaVersion);
     if (auto error = db.Execute(set.c_str())) {
-      *status = JournalStatus::Error("journal '" + path + "': " + *error);
+      *status = JournalStatus::Error("journal '" + name + "': " + *error);
       return nullptr;
     }
   }
   if (auto error = transaction.Commit()) {
-    *status = JournalStatus::Error("journal '" + path + "': " + *error);
+    *status = JournalStatus::Error("journal '" + name + "': " + *error);
     return nullptr;
   }
   std::unique_ptr<SqliteJournal> journal(new SqliteJournal(std::move(db)));
@@ -409,18 +412,20 @@ JournalStatus SqliteJournal::ReadOne(const std::string& id, std::optional<Journa
   return status;
 }
 
-OpenedJournal OpenJournal(const std::string& target, const std::string& station) {
+OpenedJournal OpenJournal(const std::string& target, const std::string& station,
+                          const std::string& directory) {
   OpenedJournal opened;
   if (target == kNoJournalTarget) return opened;
   if (IsPgTarget(target)) {
     if (station.empty()) {
       opened.journal = PgJournal::OpenDirect(target, &opened.status);
     } else {
-      opened.journal = PgJournal::OpenStation(target, station, kPgOutboxFile, &opened.status);
+      opened.journal = PgJournal::OpenStation(target, station, InDirectory(directory, kPgOutboxFile),
+                                              &opened.status);
     }
     return opened;
   }
-  opened.journal = SqliteJournal::Open(target, &opened.status);
+  opened.journal = SqliteJournal::Open(InDirectory(directory, target), &opened.status, target);
   return opened;
 }
 

@@ -17,7 +17,9 @@ inline constexpr int kJournalSchemaVersion = 3;
 class SqliteJournal final : public Journal {
  public:
   // Opens (creating it if missing) and migrates the file at path; null with the reason else.
-  static std::unique_ptr<SqliteJournal> Open(const std::string& path, JournalStatus* status);
+  // shown: the name the reason gives for the file (default: path), the one the operator typed.
+  static std::unique_ptr<SqliteJournal> Open(const std::string& path, JournalStatus* status,
+                                             const std::string& shown = {});
 
   // Whether a burn's claim checks that its MAC is not burned: always, but where a line's database
   // took the claim already and this file only keeps a copy.

@@ -7,6 +7,7 @@
 
 #include "base/byte_order.h"
 #include "base/file_handle.h"
+#include "base/work_directory.h"
 #include "base/regular_file.h"
 #include "base/text.h"
 #include "settings/state_file.h"
@@ -135,9 +136,11 @@ std::optional<Preferences> ReadPreferencesFile(const std::string& path) {
   return ReadRegularPreferencesFile(path, nullptr);
 }
 
-Preferences LoadPreferences(const std::string& path, std::FILE* notes) {
+Preferences LoadPreferences(const std::string& path, std::FILE* notes,
+                            const std::string& directory) {
   OpenResult result = OpenResult::kCannotOpen;
-  std::optional<Preferences> read = ReadRegularPreferencesFile(path, &result);
+  std::optional<Preferences> read =
+      ReadRegularPreferencesFile(InDirectory(directory, path), &result);
   if (result == OpenResult::kNotARegularFile && notes != nullptr) {
     std::fprintf(notes, "%s: not a regular file; using the default preferences\n", path.c_str());
   }

@@ -60,8 +60,9 @@ std::optional<Preferences> ReadPreferencesFile(const std::string& path);
 // The start-up load: the file if it opens, else the defaults; then both state-file words := 1.
 // One line to notes (stderr; none when null) when the path names something other than a regular
 // file, and one when the ProductName cannot name the state file (which then takes the default
-// product name).
+// product name). A relative path is taken in directory (--workdir; empty: the process's working
+// directory); the note names the path as given.
 Preferences LoadPreferences(const std::string& path = kPreferencesFileName,
-                            std::FILE* notes = stderr);
+                            std::FILE* notes = stderr, const std::string& directory = {});
 
 }  // namespace stampwright

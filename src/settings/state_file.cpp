@@ -11,6 +11,7 @@
 
 #include "base/byte_order.h"
 #include "base/file_handle.h"
+#include "base/work_directory.h"
 
 namespace stampwright {
 namespace {
@@ -128,12 +129,12 @@ int StateFileIo::Remove(const char* name) { return std::remove(name); }
 
 bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
                     const DeviceSummaries& summaries, const std::array<uint32_t, 2>& words,
-                    StateFileIo& io) {
+                    StateFileIo& io, const std::string& directory) {
   // Built before the file is created, so nothing can fail between create and close but I/O.
   std::vector<uint8_t> block(kDeviceSummaryArraySize);
   for (size_t i = 0; i < summaries.size(); ++i) summaries[i].WriteTo(&block[i * kDeviceSummarySize]);
 
-  const std::string name = StateFileName(product_name);
+  const std::string name = InDirectory(directory, StateFileName(product_name));
   const std::string temp_name = StateFileTempName(name);
   OpenFile file(io, io.Open(temp_name.c_str(), "wb"));
   if (file.get() == nullptr) return false;
@@ -157,9 +158,11 @@ bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
 }
 
 bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
-                    const DeviceSummaries& summaries, const Preferences& preferences) {
+                    const DeviceSummaries& summaries, const Preferences& preferences,
+                    const std::string& directory) {
   StateFileIo io;
-  return WriteStateFile(product_name, current_adapter, summaries, preferences.StateFileWords, io);
+  return WriteStateFile(product_name, current_adapter, summaries, preferences.StateFileWords, io,
+                        directory);
 }
 
 std::optional<StateFileContents> ReadStateFile(const std::string& path, std::string* error) {

@@ -54,9 +54,11 @@ std::string StateFileTempName(const std::string& state_file_name);
 // nothing is reported.
 bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
                     const DeviceSummaries& summaries, const std::array<uint32_t, 2>& words,
-                    StateFileIo& io);
+                    StateFileIo& io, const std::string& directory = {});
+// directory: where the file is written (--workdir); empty: the process's working directory.
 bool WriteStateFile(const std::string& product_name, int32_t current_adapter,
-                    const DeviceSummaries& summaries, const Preferences& preferences);
+                    const DeviceSummaries& summaries, const Preferences& preferences,
+                    const std::string& directory = {});
 
 // A state file decoded, for the engineer's tool.
 struct StateFileContents {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "base/work_directory.h"
 #include "crypto/sha256.h"
 #include "journal/guard.h"
 #include "programming/carrier_table.h"
@@ -55,7 +56,8 @@ std::string ConfigHash(const Station& station) {
                      station.settings.oui[2]);
   text += station.page.IsChecked(kPx300Radio) ? "PX300" : station.page.IsChecked(kPx100Radio) ? "PX100" : "-";
   struct stat info {};
-  if (::stat(station.settings.database_file.c_str(), &info) == 0) {
+  const std::string database = InDirectory(station.settings.workdir, station.settings.database_file);
+  if (::stat(database.c_str(), &info) == 0) {
     text += "|" + std::to_string(info.st_size) + "|" + std::to_string(info.st_mtim.tv_sec) + "." +
             std::to_string(info.st_mtim.tv_nsec);
   }

@@ -6,6 +6,7 @@
 
 #include "station/station.h"
 #include "base/text.h"
+#include "base/work_directory.h"
 #include "programming/firmware_file.h"
 #include "station/attempts.h"
 #include "station/burn.h"
@@ -44,7 +45,8 @@ bool UpgradeFirmware(Station& station) {
   // The FirmwareImage lives for one upgrade and is released on every way out.
   auto image = std::make_unique<uint8_t[]>(kFirmwareImageSize);
   size_t length = 0;
-  if (ReadFirmwareFile(*path, image.get(), &length) != FirmwareReadResult::kOk) {
+  if (ReadFirmwareFile(InDirectory(station.settings.workdir, *path), image.get(), &length) !=
+      FirmwareReadResult::kOk) {
     page.MessageBox("Error opening file", "Firmware File", kMbIconError);
     return false;
   }

@@ -3,6 +3,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/work_directory.h"
 #include "resources/controls.h"
 #include "station/station.h"
 
@@ -33,7 +34,7 @@ std::optional<std::string> NormalizedMacEntry(std::string_view entry) {
 bool LookupLabel(Station& station) {
   MacLookupOptions options;
   if (!station.settings.mac_prefix.empty()) options.mac_prefix = station.settings.mac_prefix;
-  options.database_path = station.settings.database_file;
+  options.database_path = InDirectory(station.settings.workdir, station.settings.database_file);
   MacRecord found;
   if (!LookupMacRecord(station.page, options, &found)) return false;
   station.shown.mac = found.mac_text;

@@ -12,6 +12,7 @@
 #include "station/mac_lookup.h"
 #include "station/module_read.h"
 #include "station/return_watch.h"
+#include "base/work_directory.h"
 #include "resources/controls.h"
 #include "resources/page_template.h"
 #include "settings/state_file.h"
@@ -45,7 +46,7 @@ void OnPageDestroyed(Station& station) {
 
 void SaveState(Station& station) {
   WriteStateFile(station.preferences.ProductNameText(), station.adapters.CurrentAdapter,
-                 station.summaries, station.preferences);
+                 station.summaries, station.preferences, station.settings.workdir);
 }
 
 void SelectDatabaseFile(Station& station) {

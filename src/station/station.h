@@ -31,6 +31,8 @@ struct StationSettings {
   std::array<uint8_t, 3> oui = kDefaultVendorOui;
   std::string mac_prefix;  // empty: the compiled-in MacPrefix
   std::string database_file = "cam.dbr";
+  // --workdir: where every relative file name is taken; empty: the process's working directory.
+  std::string workdir;
 };
 
 constexpr size_t kPathBufferSize = 256;

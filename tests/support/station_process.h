@@ -34,6 +34,8 @@ struct ProcessOptions {
   bool own_network = false;
   // Root only: run as nobody, without any way to gain privileges.
   bool as_nobody = false;
+  // Where the process starts; empty: the test's own working directory.
+  std::string working_directory;
 };
 
 // One run of the station with pipes on stdin, stdout and stderr. Every wait is bounded; the
@@ -57,6 +59,9 @@ class StationProcess {
       ::dup2(err[1], STDERR_FILENO);
       for (const auto& [name, value] : options.environment) ::setenv(name.c_str(), value.c_str(), 1);
       if (options.own_network && ::unshare(CLONE_NEWNET) != 0) ::_exit(125);
+      if (!options.working_directory.empty() && ::chdir(options.working_directory.c_str()) != 0) {
+        ::_exit(125);
+      }
       if (options.as_nobody) {
         if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::setgroups(0, nullptr) != 0 ||
             ::setgid(65534) != 0 || ::setuid(65534) != 0) {

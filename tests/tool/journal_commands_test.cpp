@@ -157,6 +157,45 @@ TEST_F(JournalCommandTest, ListFormatsKeepTypedTextsInertAndAligned) {
   EXPECT_TRUE(shown.starts_with("started ")) << shown;
 }
 
+// A station name is typed by people: the JSON report escapes its control bytes as \u00xx and
+// keeps every other byte as it is, as the export does.
+TEST_F(JournalCommandTest, JsonReportWritesStationNamesAsTheExportDoes) {
+  {
+    JournalStatus status;
+    auto journal = SqliteJournal::Open((dir_ / "journal.db").string(), &status);
+    ASSERT_TRUE(journal) << status.error;
+    const int64_t eight = 1765180800000;  // 2025-12-08 08:00 UTC
+    int n = 0;
+    for (const char* station : {"s1", "line\t\"2\"\xFF"}) {
+      JournalRecord r;
+      r.station = station;
+      r.mac = "02A0C500000" + std::to_string(++n);
+      r.started = eight + n * 60000;
+      r.outcome = Outcome::kSuccess;
+      r.finished = r.started + 4000;
+      r.burn_ms = 2500;
+      ASSERT_TRUE(journal->Append(r).ok());
+    }
+  }
+  const ToolResult json = Run(Journal({"report", "--format", "json"}));
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_EQ(json.out,
+            "{\"period\":{\"first\":\"2025-12-08T08:01:00.000Z\",\"last\":\"2025-12-08T08:02:04.000Z\"},"
+            "\"station_names\":[\"line\\u0009\\\"2\\\"\xFF\",\"s1\"],\"attempts\":2,\"refused\":0,"
+            "\"units_burned\":2,\"first_pass_yield\":1.0000,\"units_per_hour\":2.00,"
+            "\"hours_with_attempts\":1,\"units\":2,\"successes\":2,"
+            "\"outcomes\":[{\"outcome\":\"success\",\"count\":2}],"
+            "\"burn_ms\":{\"median\":2500,\"p95\":2500},\"return_ms\":{\"median\":0,\"p95\":0},"
+            "\"verified_successes\":0,\"by\":\"hour\",\"buckets\":[{\"start\":\"2025-12-08T08:00:00.000Z\","
+            "\"attempts\":2,\"refused\":0,\"units_burned\":2,\"first_pass_yield\":1.0000,"
+            "\"units_per_hour\":2.00,\"hours_with_attempts\":1}],"
+            "\"stations\":[{\"station\":\"line\\u0009\\\"2\\\"\xFF\",\"attempts\":1,\"refused\":0,"
+            "\"units_burned\":1,\"first_pass_yield\":1.0000,\"units_per_hour\":1.00,"
+            "\"hours_with_attempts\":1},{\"station\":\"s1\",\"attempts\":1,\"refused\":0,"
+            "\"units_burned\":1,\"first_pass_yield\":1.0000,\"units_per_hour\":1.00,"
+            "\"hours_with_attempts\":1}]}\n");
+}
+
 TEST_F(JournalCommandTest, ReportOverTwoStationsAndThreeHoursCountsRefusalsApart) {
   {
     JournalStatus status;

@@ -268,17 +268,17 @@ int RunReconcile(const JournalArguments& arguments) {
     for (const auto& [mac, station] : last_burner) ++burned_by[station];
   }
   if (format == "json") {
-    std::string anomalies;
-    for (const std::string& a : r.anomalies) anomalies += (anomalies.empty() ? "" : ",") + JsonString(a);
-    std::string per_station;
-    for (const auto& [station, count] : burned_by) {
-      per_station += std::string(per_station.empty() ? "" : ",") + "{\"station\":" +
-                     JsonString(station) + ",\"burned\":" + std::to_string(count) + "}";
+    nlohmann::ordered_json out = {{"records", r.records},   {"burned", r.burned},
+                                  {"scrapped", r.scrapped}, {"released", r.released},
+                                  {"unused", r.unused},     {"anomalies", r.anomalies}};
+    if (!burned_by.empty()) {
+      nlohmann::ordered_json& stations = out["stations"] = nlohmann::ordered_json::array();
+      for (const auto& [station, count] : burned_by) {
+        stations.push_back({{"station", station}, {"burned", count}});
+      }
     }
-    std::printf("{\"records\":%zu,\"burned\":%zu,\"scrapped\":%zu,\"released\":%zu,\"unused\":%zu,"
-                "\"anomalies\":[%s]%s}\n",
-                r.records, r.burned, r.scrapped, r.released, r.unused, anomalies.c_str(),
-                burned_by.empty() ? "" : (",\"stations\":[" + per_station + "]").c_str());
+    const std::string line = WriteJson(out) + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
   } else {
     std::printf("records: %zu\nburned: %zu\nscrapped: %zu\nreleased: %zu\nunused: %zu\n", r.records,
                 r.burned, r.scrapped, r.released, r.unused);

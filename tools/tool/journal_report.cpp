@@ -192,49 +192,50 @@ void PrintText(const Report& r) {
   }
 }
 
-// The figures every row shares, as JSON members without the braces.
-std::string JsonFigures(const Figures& f) {
-  return "\"attempts\":" + std::to_string(f.yield.attempts) + ",\"refused\":" +
-         std::to_string(f.yield.refused) + ",\"units_burned\":" + std::to_string(f.yield.units_burned) +
-         ",\"first_pass_yield\":" + Fixed(f.yield.FirstPassYield(), "%.4f") +
-         ",\"units_per_hour\":" + Fixed(f.UnitsPerHour(), "%.2f") +
-         ",\"hours_with_attempts\":" + std::to_string(f.active_hours);
+using Json = nlohmann::ordered_json;
+
+// The figures every row shares, added to row.
+void AddFigures(Json& row, const Figures& f) {
+  row["attempts"] = f.yield.attempts;
+  row["refused"] = f.yield.refused;
+  row["units_burned"] = f.yield.units_burned;
+  row["first_pass_yield"] = Fixed(f.yield.FirstPassYield(), "%.4f");
+  row["units_per_hour"] = Fixed(f.UnitsPerHour(), "%.2f");
+  row["hours_with_attempts"] = f.active_hours;
 }
 
 std::string JsonReport(const Report& r) {
   const YieldFigures& y = r.figures.yield;
-  std::string out = "{\"period\":";
-  out += r.first ? "{\"first\":" + JsonString(FormatIso8601(*r.first)) + ",\"last\":" +
-                       JsonString(FormatIso8601(*r.last)) + "}"
-                 : std::string("null");
-  out += ",\"station_names\":[";
-  for (size_t i = 0; i < r.station_names.size(); ++i) out += (i ? "," : "") + JsonString(r.station_names[i]);
-  out += "]," + JsonFigures(r.figures) + ",\"units\":" + std::to_string(y.units) +
-         ",\"successes\":" + std::to_string(y.successes) + ",\"outcomes\":[";
-  for (size_t i = 0; i < r.outcomes.size(); ++i) {
-    out += (i ? "," : "") + std::string("{\"outcome\":") + JsonString(r.outcomes[i].name) +
-           ",\"count\":" + std::to_string(r.outcomes[i].count) + "}";
+  Json out = Json::object();
+  out["period"] = r.first ? Json{{"first", FormatIso8601(*r.first)}, {"last", FormatIso8601(*r.last)}}
+                          : Json(nullptr);
+  out["station_names"] = r.station_names;
+  AddFigures(out, r.figures);
+  out["units"] = y.units;
+  out["successes"] = y.successes;
+  Json& outcomes = out["outcomes"] = Json::array();
+  for (const OutcomeCount& outcome : r.outcomes) {
+    outcomes.push_back({{"outcome", outcome.name}, {"count", outcome.count}});
   }
-  out += "],\"burn_ms\":{\"median\":" + std::to_string(r.burn_median) + ",\"p95\":" +
-         std::to_string(r.burn_p95) + "},\"return_ms\":{\"median\":" + std::to_string(r.return_median) +
-         ",\"p95\":" + std::to_string(r.return_p95) + "}" +
-         ",\"verified_successes\":" + std::to_string(r.verified_successes) +
-         ",\"by\":" + JsonString(r.by) + ",\"buckets\":[";
-  for (size_t i = 0; i < r.buckets.size(); ++i) {
-    const auto& [bucket, f] = r.buckets[i];
-    out += (i ? "," : "") + std::string("{\"start\":") + JsonString(FormatIso8601(bucket.start)) + "," +
-           JsonFigures(f) + "}";
+  out["burn_ms"] = {{"median", r.burn_median}, {"p95", r.burn_p95}};
+  out["return_ms"] = {{"median", r.return_median}, {"p95", r.return_p95}};
+  out["verified_successes"] = r.verified_successes;
+  out["by"] = r.by;
+  Json& buckets = out["buckets"] = Json::array();
+  for (const auto& [bucket, f] : r.buckets) {
+    Json row = {{"start", FormatIso8601(bucket.start)}};
+    AddFigures(row, f);
+    buckets.push_back(std::move(row));
   }
-  out += "]";
   if (!r.stations.empty()) {
-    out += ",\"stations\":[";
-    for (size_t i = 0; i < r.stations.size(); ++i) {
-      const auto& [station, f] = r.stations[i];
-      out += (i ? "," : "") + std::string("{\"station\":") + JsonString(station) + "," + JsonFigures(f) + "}";
+    Json& stations = out["stations"] = Json::array();
+    for (const auto& [station, f] : r.stations) {
+      Json row = {{"station", station}};
+      AddFigures(row, f);
+      stations.push_back(std::move(row));
     }
-    out += "]";
   }
-  return out + "}";
+  return WriteJson(out, {"first_pass_yield", "units_per_hour"});
 }
 
 std::string Escape(const std::string& text) {

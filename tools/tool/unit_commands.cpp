@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "base/file_handle.h"
+#include "base/host_name.h"
 #include "base/hex.h"
 #include "base/text.h"
 #include "bench_page.h"
@@ -313,13 +314,6 @@ int RunFirmware(Bench& bench, std::unique_ptr<uint8_t[]> image, size_t length) {
               "firmware: " + *args.file + " (" + std::to_string(length) + " bytes) to " +
                   args.mac->ToString() + ", committed\n");
   return kExitOk;
-}
-
-// The station name a burn is recorded under, as the station's own default.
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
-  return name;
 }
 
 int RunBurn(Bench& bench) {

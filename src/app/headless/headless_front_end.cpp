@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "app/event_loop/qt_timer.h"
 #include "app/front_end.h"
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
@@ -26,21 +27,6 @@
 
 namespace stampwright {
 namespace {
-
-// The scan timer on the event loop of the UI thread.
-class HeadlessTimer final : public Timer {
- public:
-  explicit HeadlessTimer(std::function<void()> on_expiry) {
-    timer_.setTimerType(Qt::PreciseTimer);  // ticks every 3000 ms, not 5 % either side
-    QObject::connect(&timer_, &QTimer::timeout, std::move(on_expiry));
-  }
-  void Start(uint32_t interval_ms) override { timer_.start(static_cast<int>(interval_ms)); }
-  void Stop() override { timer_.stop(); }
-  bool IsActive() const override { return timer_.isActive(); }
-
- private:
-  QTimer timer_;
-};
 
 // Reports what the packet driver says the operator must fix, once per distinct text, so that a
 // missing permission is never a silent "No Device".
@@ -106,9 +92,11 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   const std::unique_ptr<QSocketNotifier> reader_watch =
       WatchForLostReader(STDOUT_FILENO, lose_reader);
   HeadlessPage page([&events](nlohmann::ordered_json event) { events.Write(std::move(event)); });
+  page.SetDirectory(environment.settings.workdir);
   DiagnosticReporter diagnostics(environment.driver, events);
   Station* running = nullptr;
-  HeadlessTimer timer([&running, &diagnostics] {
+  QtTimer timer;
+  timer.SetExpiryHandler([&running, &diagnostics] {
     if (running == nullptr) return;
     OnScanTimer(*running);
     diagnostics.Check();
@@ -121,19 +109,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
   station.journal = environment.journal;
   station.journal.on_outcome = [&events](const JournalRecord& record) {
-    nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-    for (const auto& [name, value] : ExportFields(record)) {
-      if (const auto* text = std::get_if<std::string>(&value)) {
-        fields[std::string(name)] = *text;
-      } else if (const auto* number = std::get_if<int64_t>(&value)) {
-        fields[std::string(name)] = *number;
-      } else if (const auto* flag = std::get_if<bool>(&value)) {
-        fields[std::string(name)] = *flag;
-      } else {
-        fields[std::string(name)] = nullptr;
-      }
-    }
-    events.Write({{"event", "journal"}, {"record", std::move(fields)}});
+    events.Write({{"event", "journal"}, {"record", RecordObject(record)}});
   };
   // A line's journal losing or regaining its database: stderr, as without a front end, and an
   // event; also for a journal opened only after the start.

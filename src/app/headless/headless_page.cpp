@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/big5.h"
+#include "base/work_directory.h"
 #include "resources/controls.h"
 
 namespace stampwright {
@@ -114,7 +115,7 @@ std::optional<std::string> HeadlessPage::OpenFileDialog(const FileDialogRequest&
   if (answer && (answer->empty() || answer->size() + 1 > request.max_path)) return std::nullopt;
   // The dialog lets only an existing file in an existing folder be chosen.
   if (answer && (request.flags & kOfnFileMustExist) != 0 &&
-      !std::filesystem::is_regular_file(*answer)) {
+      !std::filesystem::is_regular_file(InDirectory(directory_, *answer))) {
     return std::nullopt;
   }
   return answer;

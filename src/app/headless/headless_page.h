@@ -45,6 +45,9 @@ class HeadlessPage final : public Page {
   std::optional<std::string> SetRadio(int id, bool checked);
   // The answer for the next file-open dialog: a path, or nothing to cancel it.
   void QueueFileAnswer(std::optional<std::string> path) { file_answers_.push_back(std::move(path)); }
+  // Where a relative answer is looked for (--workdir); empty: the process's working directory.
+  // The answer itself is handed on as typed.
+  void SetDirectory(std::string directory) { directory_ = std::move(directory); }
 
   // The whole text the control shows; nothing for an id that is not on the page.
   std::optional<std::string> TextOf(int id) const;
@@ -69,6 +72,7 @@ class HeadlessPage final : public Page {
   EventSink sink_;
   std::map<int, Control> controls_;
   std::deque<std::optional<std::string>> file_answers_;
+  std::string directory_;
 };
 
 }  // namespace stampwright

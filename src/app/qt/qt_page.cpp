@@ -236,7 +236,8 @@ std::optional<std::string> QtPage::OpenFileDialog(const FileDialogRequest& reque
   }
   // An open dialog takes existing files only, in existing folders, which is what the flags ask.
   // The filters' own patterns stay out of the listed names, so each reads as its display text.
-  const QString path = QFileDialog::getOpenFileName(sheet_.get(), QString(), QString(),
+  const QString path = QFileDialog::getOpenFileName(sheet_.get(), QString(),
+                                                    QString::fromStdString(dialog_directory_),
                                                     filters.join(QStringLiteral(";;")), &selected,
                                                     QFileDialog::HideNameFilterDetails);
   if (path.isEmpty()) return std::nullopt;

@@ -77,6 +77,8 @@ class QtPage final : public Page {
   bool IsChecked(int id) const override;
   int MessageBox(std::string_view text, std::string_view caption, uint32_t type) override;
   std::optional<std::string> OpenFileDialog(const FileDialogRequest& request) override;
+  // The folder a file dialog opens in (--workdir); empty: the process's working directory.
+  void SetDialogDirectory(std::string directory) { dialog_directory_ = std::move(directory); }
   void SelectText(int id) override;
   void SetFocus(int id) override;
 
@@ -95,6 +97,7 @@ class QtPage final : public Page {
   void NewMacEntered();
 
   std::unique_ptr<SheetDialog> sheet_;
+  std::string dialog_directory_;
   QTabWidget* tabs_ = nullptr;
   QWidget* page_widget_ = nullptr;
   QPushButton* close_button_ = nullptr;

@@ -13,7 +13,7 @@
 #include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
-#include "app/qt/qt_timer.h"
+#include "app/event_loop/qt_timer.h"
 #include "app/qt/verdict_panel.h"
 #include "station/scan_cycle.h"
 #include "station/station.h"
@@ -54,6 +54,7 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   QApplication::setQuitOnLastWindowClosed(false);
 
   QtPage page;
+  page.SetDialogDirectory(environment.settings.workdir);
   QtTimer timer;
   // Below the page, outside the template; made before the station, so that it outlives it.
   VerdictPanel panel(page);

@@ -279,6 +279,47 @@ TEST_F(HeadlessE2e, SecondCopyShowsTheRefusalAndStartsNothing) {
   EXPECT_EQ(first.Wait(kExitTimeoutMs), 0);
 }
 
+// The station never changes its own working directory: every file it reads or writes is taken
+// in --workdir (here given relative to where it starts) and nothing lands where it started.
+TEST_F(HeadlessE2e, WorkdirHoldsEveryFileWhateverTheStartingDirectory) {
+  const fs::path start = workdir_ / "start";
+  const fs::path station_dir = start / "station";
+  ASSERT_TRUE(fs::create_directories(station_dir));
+  // Something other than a regular file where the preferences are read: said, by their name.
+  ASSERT_TRUE(fs::create_directory(station_dir / kPreferencesFileName));
+  const std::string mac = DemoRecords(kDefaultMacPrefix).front().mac_text;
+  ProcessOptions options = Isolated(true);
+  options.working_directory = start.string();
+  StationProcess station({"--headless", "--demo", "--workdir", "station", "--station", "e2e",
+                          "--capture", "wire.pcapng"},
+                         options);
+  station.Write("wait 1105 15000 Read Module OK - PX300 Class B\n"
+                "set 1009 " + mac + "\n"
+                "click 1102\n"
+                "wait 1105 20000 Success\n");
+  station.CloseInput();
+  ASSERT_EQ(station.Wait(kExitTimeoutMs), 0) << station.stderr_text();
+  EXPECT_TRUE(station.EventsOfKind("timeout").empty());
+  EXPECT_EQ(station.EventsOfKind("journal").size(), 1u);
+
+  EXPECT_NE(station.stderr_text().find(std::string(kPreferencesFileName) +
+                                       ": not a regular file; using the default preferences"),
+            std::string::npos)
+      << station.stderr_text();
+  // The demo names the directory it works in, as an absolute path.
+  EXPECT_NE(station.stderr_text().find(fs::canonical(station_dir).string()), std::string::npos);
+  EXPECT_EQ(fs::file_size(station_dir / StateFileName(DefaultPreferences().ProductNameText())),
+            kStateFileSize);
+  EXPECT_GT(fs::file_size(station_dir / std::string(kDefaultMacDatabasePath)), 0u);
+  EXPECT_GT(fs::file_size(station_dir / "journal.db"), 0u);
+  EXPECT_GT(fs::file_size(station_dir / "wire.pcapng"), 0u);
+  std::vector<std::string> left_at_start;
+  for (const auto& entry : fs::directory_iterator(start)) {
+    if (entry.path() != station_dir) left_at_start.push_back(entry.path().filename().string());
+  }
+  EXPECT_TRUE(left_at_start.empty()) << left_at_start.front();
+}
+
 TEST_F(HeadlessE2e, BadCommandLinesExitTwoWithAMessageOnStderr) {
   const std::vector<std::vector<std::string>> bad = {
       {"--headless", "--bogus"},

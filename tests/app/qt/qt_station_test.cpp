@@ -22,7 +22,7 @@
 
 #include "app/front_end.h"
 #include "app/qt/qt_page.h"
-#include "app/qt/qt_timer.h"
+#include "app/event_loop/qt_timer.h"
 #include "station/scan_cycle.h"
 #include "station/station.h"
 #include "app/qt/modal_answerer.h"

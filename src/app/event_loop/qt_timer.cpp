@@ -1,4 +1,4 @@
-#include "app/qt/qt_timer.h"
+#include "app/event_loop/qt_timer.h"
 
 #include <algorithm>
 #include <limits>

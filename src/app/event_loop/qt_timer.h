@@ -8,8 +8,9 @@
 
 namespace stampwright {
 
-// The scan timer as a QTimer on the UI thread. Its expiries are delivered by whichever event loop
-// runs, a message box's or a file dialog's included, and each calls the expiry handler.
+// The scan timer as a QTimer on the UI thread, for both front ends (the window's QApplication
+// and the headless QCoreApplication). Its expiries are delivered by whichever event loop runs,
+// a message box's or a file dialog's included, and each calls the expiry handler.
 class QtTimer final : public Timer {
  public:
   QtTimer();

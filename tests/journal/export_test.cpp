@@ -1,0 +1,54 @@
+// The journal's JSON export, byte for byte: what scripts and spreadsheets downstream already read.
+
+#include "journal/export.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace stampwright {
+namespace {
+
+TEST(RecordJson, WritesEveryFieldInOrderWithNullForTheAbsent) {
+  JournalRecord r;
+  r.id = "9b2f";
+  r.station = "bench-1";
+  r.mac = "02A0C5000001";
+  r.outcome = Outcome::kSuccess;
+  r.started = 1765180800000;
+  r.finished = 1765180804000;
+  r.burn_ms = 2500;
+  r.verified = true;
+  r.other_bytes_changed = 0;
+  r.attempt = 1;
+  r.firmware_size = -1;
+  EXPECT_EQ(RecordJson(r),
+            "{\"id\":\"9b2f\",\"station\":\"bench-1\",\"adapter\":null,\"kind\":\"burn\","
+            "\"mac\":\"02A0C5000001\",\"unit_mac_before\":null,\"chip\":null,\"module_class\":null,"
+            "\"firmware_version\":null,\"image_checksum\":null,\"outcome\":\"success\","
+            "\"started\":\"2025-12-08T08:00:00.000Z\",\"finished\":\"2025-12-08T08:00:04.000Z\","
+            "\"committed\":null,\"burn_ms\":2500,\"return_ms\":null,\"attempt\":1,\"config\":null,"
+            "\"firmware_name\":null,\"firmware_size\":-1,\"firmware_sha256\":null,\"reason\":null,"
+            "\"verified\":true,\"other_bytes_changed\":0}");
+}
+
+// A reason is typed by people and a firmware name is a file name: any byte may be in them.
+// Quotes, backslashes and control bytes are escaped (control bytes always as \u00xx); every
+// other byte, UTF-8 or not, is written as it is.
+TEST(RecordJson, EscapesControlBytesAsUnicodeAndKeepsOtherBytes) {
+  JournalRecord r;
+  r.kind = RecordKind::kFirmware;
+  r.reason = std::string("a\"b\\c\nd\te\rf\bg\fh\x01i\x1F" "j\x7F" "k st\xC3\xA4tion \xFF\xFE");
+  r.firmware_name = "/tmp/\xE5\x9B\xBA\xE4\xBB\xB6.nvm";
+  const std::string json = RecordJson(r);
+  EXPECT_NE(json.find("\"reason\":\"a\\\"b\\\\c\\u000ad\\u0009e\\u000df\\u0008g\\u000ch\\u0001i"
+                      "\\u001fj\x7Fk st\xC3\xA4tion \xFF\xFE\""),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"firmware_name\":\"/tmp/\xE5\x9B\xBA\xE4\xBB\xB6.nvm\""), std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"attempt\":0,"), std::string::npos) << json;
+}
+
+}  // namespace
+}  // namespace stampwright
