@@ -12,7 +12,6 @@
 #include "station/mac_lookup.h"
 #include "station/module_read.h"
 #include "station/return_watch.h"
-#include "base/work_directory.h"
 #include "resources/controls.h"
 #include "resources/page_template.h"
 #include "settings/state_file.h"

@@ -272,9 +272,9 @@ int RunReconcile(const JournalArguments& arguments) {
                                   {"scrapped", r.scrapped}, {"released", r.released},
                                   {"unused", r.unused},     {"anomalies", r.anomalies}};
     if (!burned_by.empty()) {
-      nlohmann::ordered_json& stations = out["stations"] = nlohmann::ordered_json::array();
+      nlohmann::ordered_json& per_station = out["stations"] = nlohmann::ordered_json::array();
       for (const auto& [station, count] : burned_by) {
-        stations.push_back({{"station", station}, {"burned", count}});
+        per_station.push_back({{"station", station}, {"burned", count}});
       }
     }
     const std::string line = WriteJson(out) + "\n";
