@@ -46,7 +46,7 @@ void BM_JournalWritesOfOneBurn(benchmark::State& state) {
     r.image_checksum = "0badcafe";
     journal->Append(r);
     journal->NoteCommit(r.id, r.started + 1);
-    journal->Finish(r.id, Outcome::kSuccess, r.started + 2, 1, 1, {}, {});
+    journal->Finish(r.id, {Outcome::kSuccess, r.started + 2, 1, 1, {}, {}});
   }
 }
 BENCHMARK(BM_JournalWritesOfOneBurn)->Unit(benchmark::kMillisecond)->Iterations(20)->Repetitions(10)

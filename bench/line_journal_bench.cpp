@@ -70,7 +70,7 @@ JournalRecord Burn(int64_t n) {
 void BurnRecords(Journal& journal, int64_t n) {
   JournalRecord record = Burn(n);
   if (!journal.Append(record).ok() || !journal.NoteCommit(record.id, UtcNowMs()).ok() ||
-      !journal.Finish(record.id, Outcome::kSuccess, UtcNowMs(), 900, 1500, {}, {}).ok()) {
+      !journal.Finish(record.id, {Outcome::kSuccess, UtcNowMs(), 900, 1500, {}, {}}).ok()) {
     std::abort();
   }
 }

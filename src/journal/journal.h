@@ -51,6 +51,17 @@ inline std::string ConnectionChangeText(bool connected, const std::string& text)
                    : "journal: lost the database: " + text;
 }
 
+// What an attempt learns at its end, written once with its outcome.
+struct AttemptEnd {
+  Outcome outcome = Outcome::kInterrupted;
+  int64_t finished = 0;  // UTC ms
+  std::optional<int64_t> burn_ms;
+  std::optional<int64_t> return_ms;
+  // What reading the returned unit back showed; both absent without a read-back.
+  std::optional<bool> verified;
+  std::optional<int64_t> other_bytes_changed;
+};
+
 // A record the journal flagged as it took it: which, and why.
 struct FlaggedRecord {
   std::string id;
@@ -90,12 +101,8 @@ class Journal {
   virtual JournalStatus Append(JournalRecord& record) = 0;
   // The attempt's commit was confirmed at utc_ms: from now on its MAC counts as burned.
   virtual JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) = 0;
-  // Adds the attempt's outcome, with what reading the returned unit back showed (both absent
-  // without a read-back). Refused when it has one already.
-  virtual JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
-                               std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
-                               std::optional<bool> verified,
-                               std::optional<int64_t> other_bytes_changed) = 0;
+  // Adds the attempt's end: its outcome and what it learnt. Refused when it has one already.
+  virtual JournalStatus Finish(const std::string& id, const AttemptEnd& end) = 0;
   // Closes as "interrupted" the attempts of station left without an outcome; how many.
   virtual JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) = 0;
   // The guard's question: has mac been burned, and not released since?

@@ -339,18 +339,14 @@ JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
   return {};
 }
 
-JournalStatus SqliteJournal::Finish(const std::string& id, Outcome outcome, int64_t finished,
-                                    std::optional<int64_t> burn_ms,
-                                    std::optional<int64_t> return_ms,
-                                    std::optional<bool> verified,
-                                    std::optional<int64_t> other_bytes_changed) {
+JournalStatus SqliteJournal::Finish(const std::string& id, const AttemptEnd& end) {
   finish_.BindText(1, id);
-  finish_.BindText(2, OutcomeName(outcome));
-  finish_.BindInt(3, finished);
-  finish_.BindInt(4, burn_ms);
-  finish_.BindInt(5, return_ms);
-  finish_.BindInt(6, Flag(verified));
-  finish_.BindInt(7, other_bytes_changed);
+  finish_.BindText(2, OutcomeName(end.outcome));
+  finish_.BindInt(3, end.finished);
+  finish_.BindInt(4, end.burn_ms);
+  finish_.BindInt(5, end.return_ms);
+  finish_.BindInt(6, Flag(end.verified));
+  finish_.BindInt(7, end.other_bytes_changed);
   const int step = finish_.Step();
   finish_.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");

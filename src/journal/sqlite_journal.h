@@ -27,10 +27,7 @@ class SqliteJournal final : public Journal {
   JournalStatus Append(JournalRecord& record) override { return Append(record, ClaimCheck::kFull); }
   JournalStatus Append(JournalRecord& record, ClaimCheck check);
   JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override;
-  JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
-                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
-                       std::optional<bool> verified,
-                       std::optional<int64_t> other_bytes_changed) override;
+  JournalStatus Finish(const std::string& id, const AttemptEnd& end) override;
   JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override;
   JournalStatus FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) override;
   JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) override;

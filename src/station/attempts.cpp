@@ -90,8 +90,9 @@ JournalStatus FlushUnwritten(JournalLink& link) {
       commit_noted = true;
     }
     JournalStatus status =
-        opened ? link.journal->Finish(record.id, *record.outcome, *record.finished, record.burn_ms,
-                                      record.return_ms, record.verified, record.other_bytes_changed)
+        opened ? link.journal->Finish(record.id, {*record.outcome, *record.finished, record.burn_ms,
+                                                  record.return_ms, record.verified,
+                                                  record.other_bytes_changed})
                : link.journal->Append(record);
     if (!status.ok()) return status;
     if (link.on_outcome) link.on_outcome(record);

@@ -51,7 +51,7 @@ TEST_F(OutboxTest, AnUnversionedOutboxMigratesKeepingItsQueueMarksAndLeases) {
     JournalRecord sent = Burn("02A0C5100001", 1000), committed = Burn("02A0C5100002", 2000),
                   open = Burn("02A0C5100003", 3000);
     ASSERT_TRUE(records->Append(sent).ok());
-    ASSERT_TRUE(records->Finish(sent.id, Outcome::kSuccess, 1500, {}, {}, {}, {}).ok());
+    ASSERT_TRUE(records->Finish(sent.id, {Outcome::kSuccess, 1500, {}, {}, {}, {}}).ok());
     ASSERT_TRUE(records->Append(committed).ok());
     ASSERT_TRUE(records->NoteCommit(committed.id, 2500).ok());
     ASSERT_TRUE(records->Append(open).ok());

@@ -85,12 +85,12 @@ TEST_F(SqliteJournalTest, RecordsAreAppendOnlyAndAnOutcomeIsAddedOnce) {
   EXPECT_EQ(first.attempt, 1);
   EXPECT_EQ(first.id.size(), 36u);
   ASSERT_TRUE(journal->NoteCommit(first.id, first.started + 900).ok());
-  ASSERT_TRUE(journal->Finish(first.id, Outcome::kSuccess, first.started + 2000, 900, 1100, {}, {}).ok());
+  ASSERT_TRUE(journal->Finish(first.id, {Outcome::kSuccess, first.started + 2000, 900, 1100, {}, {}}).ok());
   JournalRecord second = Attempt("02A0C5000010");
   second.outcome = Outcome::kDuplicateRefused;
   ASSERT_TRUE(journal->Append(second).ok());
   EXPECT_EQ(second.attempt, 2);
-  EXPECT_FALSE(journal->Finish(first.id, Outcome::kNoReturn, first.started + 3000, {}, {}, {}, {}).ok());
+  EXPECT_FALSE(journal->Finish(first.id, {Outcome::kNoReturn, first.started + 3000, {}, {}, {}, {}}).ok());
   EXPECT_FALSE(journal->NoteCommit(first.id, first.started + 3000).ok());
 
   // Not even a plain SQL client may change or delete what was recorded.
@@ -114,7 +114,7 @@ TEST_F(SqliteJournalTest, GuardSeesConfirmedCommitsUntilALaterRelease) {
   std::optional<BurnedMac> burned;
   JournalRecord unconfirmed = Attempt("02A0C5000020");
   ASSERT_TRUE(journal->Append(unconfirmed).ok());
-  ASSERT_TRUE(journal->Finish(unconfirmed.id, Outcome::kCommitUnconfirmed, 1, {}, {}, {}, {}).ok());
+  ASSERT_TRUE(journal->Finish(unconfirmed.id, {Outcome::kCommitUnconfirmed, 1, {}, {}, {}, {}}).ok());
   ASSERT_TRUE(journal->FindBurned("02A0C5000020", &burned).ok());
   EXPECT_FALSE(burned) << "an unconfirmed commit does not burn the MAC";
 
@@ -153,7 +153,7 @@ TEST_F(SqliteJournalTest, TheClaimDecidesForEveryHandleOnTheFile) {
 
   // Committed and finished: burned, and the refusal names the commit.
   ASSERT_TRUE(a->NoteCommit(first.id, 1765200005000).ok());
-  ASSERT_TRUE(a->Finish(first.id, Outcome::kSuccess, 1765200007000, 900, 1100, true, 0).ok());
+  ASSERT_TRUE(a->Finish(first.id, {Outcome::kSuccess, 1765200007000, 900, 1100, true, 0}).ok());
   second.id.clear();
   status = b->Append(second);
   EXPECT_EQ(status.refusal, "MAC 02A0C5000040 was already burned by station s1 at " +
@@ -165,7 +165,7 @@ TEST_F(SqliteJournalTest, TheClaimDecidesForEveryHandleOnTheFile) {
   JournalRecord rework = Attempt(mac, "s2");
   rework.unit_mac_before = mac;
   ASSERT_TRUE(b->Append(rework).ok());
-  ASSERT_TRUE(b->Finish(rework.id, Outcome::kWriteFailed, 1765200009000, {}, {}, {}, {}).ok());
+  ASSERT_TRUE(b->Finish(rework.id, {Outcome::kWriteFailed, 1765200009000, {}, {}, {}, {}}).ok());
   std::vector<JournalRecord> records;
   ASSERT_TRUE(a->Read({}, &records).ok());
   EXPECT_EQ(records.size(), 2u) << "refused claims write nothing";
@@ -231,13 +231,13 @@ TEST_F(SqliteJournalTest, AVersion1JournalIsMigratedAndTheReadBackIsWrittenOnceW
               HasSubstr("CHECK constraint failed"));
   EXPECT_THAT(Exec(db, "UPDATE records SET other_bytes_changed = 3 WHERE id = 'old-open'"),
               HasSubstr("CHECK constraint failed"));
-  ASSERT_TRUE(journal->Finish("old-open", Outcome::kSuccess, 1765100014000, 1000, 3000, true, 3).ok());
+  ASSERT_TRUE(journal->Finish("old-open", {Outcome::kSuccess, 1765100014000, 1000, 3000, true, 3}).ok());
   // Never after it: neither the read-back of a finished record nor a second outcome.
   EXPECT_THAT(Exec(db, "UPDATE records SET verified = 0 WHERE id = 'old-open'"), HasSubstr("never changed"));
   EXPECT_THAT(Exec(db, "UPDATE records SET other_bytes_changed = 0 WHERE id = 'old-open'"),
               HasSubstr("never changed"));
   EXPECT_THAT(Exec(db, "UPDATE records SET verified = 1 WHERE id = 'old-done'"), HasSubstr("never changed"));
-  EXPECT_FALSE(journal->Finish("old-open", Outcome::kVerifyFailed, 1765100015000, 1000, 3000, false, 0).ok());
+  EXPECT_FALSE(journal->Finish("old-open", {Outcome::kVerifyFailed, 1765100015000, 1000, 3000, false, 0}).ok());
   ASSERT_TRUE(journal->ReadOne("old-open", &open).ok());
   ASSERT_TRUE(open);
   EXPECT_EQ(open->outcome, Outcome::kSuccess);

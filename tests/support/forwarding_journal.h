@@ -16,11 +16,8 @@ class ForwardingJournal : public Journal {
   JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override {
     return inner_.NoteCommit(id, utc_ms);
   }
-  JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
-                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
-                       std::optional<bool> verified,
-                       std::optional<int64_t> other_bytes_changed) override {
-    return inner_.Finish(id, outcome, finished, burn_ms, return_ms, verified, other_bytes_changed);
+  JournalStatus Finish(const std::string& id, const AttemptEnd& end) override {
+    return inner_.Finish(id, end);
   }
   JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override {
     return inner_.CloseInterrupted(station, now, closed);

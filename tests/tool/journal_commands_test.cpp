@@ -286,7 +286,7 @@ TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
       // The first success was read back and matched; the others were not read back.
       const std::optional<bool> verified = i == 0 ? std::optional<bool>(true) : std::nullopt;
       const std::optional<int64_t> other = verified ? std::optional<int64_t>(0) : std::nullopt;
-      ASSERT_TRUE(journal->Finish(r.id, outcomes[i], t + 4000, 2500, 1500, verified, other).ok());
+      ASSERT_TRUE(journal->Finish(r.id, {outcomes[i], t + 4000, 2500, 1500, verified, other}).ok());
     }
   }
   const ToolResult text = Run(Journal({"report"}));

@@ -78,20 +78,17 @@ JournalStatus PgCentral::NoteCommit(const std::string& id, int64_t utc_ms) {
   return {};
 }
 
-JournalStatus PgCentral::Finish(const std::string& id, Outcome outcome, int64_t finished,
-                                std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
-                                std::optional<bool> verified,
-                                std::optional<int64_t> other_bytes_changed) {
+JournalStatus PgCentral::Finish(const std::string& id, const AttemptEnd& end) {
   Transaction transaction(client_, "BEGIN");
   if (!client_.Ok() || transaction.Begin()) return client_.Unavailable();
   PgResult done = client_.Run(kLockRecordMac, {id});
   if (done.Ok()) {
     done = client_.Run(
         kInsertOutcome,
-        {id, std::string(OutcomeName(outcome)), PgText(finished), PgOptionalText(burn_ms),
-         PgOptionalText(return_ms),
-         verified ? std::optional<std::string>(*verified ? "true" : "false") : std::nullopt,
-         PgOptionalText(other_bytes_changed)});
+        {id, std::string(OutcomeName(end.outcome)), PgText(end.finished),
+         PgOptionalText(end.burn_ms), PgOptionalText(end.return_ms),
+         end.verified ? std::optional<std::string>(*end.verified ? "true" : "false") : std::nullopt,
+         PgOptionalText(end.other_bytes_changed)});
   }
   if (done.Ok() && done.Integer(0, 0) == 1 && !transaction.Commit()) return {};
   if (!client_.Ok()) return client_.Unavailable();

@@ -24,10 +24,7 @@ class PgCentral final : public Journal {
   // Its own transaction, before the outcome's that ends the claim.
   JournalStatus NoteCommit(const std::string& id, int64_t utc_ms) override;
   // The outcome and the claim's end in one transaction under the MAC's lock.
-  JournalStatus Finish(const std::string& id, Outcome outcome, int64_t finished,
-                       std::optional<int64_t> burn_ms, std::optional<int64_t> return_ms,
-                       std::optional<bool> verified,
-                       std::optional<int64_t> other_bytes_changed) override;
+  JournalStatus Finish(const std::string& id, const AttemptEnd& end) override;
   // Refused: only a station closes its own attempts.
   JournalStatus CloseInterrupted(const std::string& station, int64_t now, int* closed) override;
   JournalStatus FindBurned(const std::string& mac, std::optional<BurnedMac>* burned) override;

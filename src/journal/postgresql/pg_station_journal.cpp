@@ -111,15 +111,10 @@ JournalStatus PgStationJournal::NoteCommit(const std::string& id, int64_t utc_ms
   return {};
 }
 
-JournalStatus PgStationJournal::Finish(const std::string& id, Outcome outcome, int64_t finished,
-                                       std::optional<int64_t> burn_ms,
-                                       std::optional<int64_t> return_ms,
-                                       std::optional<bool> verified,
-                                       std::optional<int64_t> other_bytes_changed) {
+JournalStatus PgStationJournal::Finish(const std::string& id, const AttemptEnd& end) {
   return StoreAndForward(
       [&] {
-        return outbox_->records().Finish(id, outcome, finished, burn_ms, return_ms, verified,
-                                         other_bytes_changed);
+        return outbox_->records().Finish(id, end);
       },
       id);
 }

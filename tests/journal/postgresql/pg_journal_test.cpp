@@ -85,7 +85,7 @@ class PgJournalTest : public PgDatabaseTest {
     ASSERT_TRUE(journal.Append(record).ok()) << mac;
     ASSERT_TRUE(journal.NoteCommit(record.id, UtcNowMs()).ok());
     const Outcome outcome = verified == false ? Outcome::kVerifyFailed : Outcome::kSuccess;
-    ASSERT_TRUE(journal.Finish(record.id, outcome, UtcNowMs(), 900, 1500, verified, other_bytes_changed).ok());
+    ASSERT_TRUE(journal.Finish(record.id, {outcome, UtcNowMs(), 900, 1500, verified, other_bytes_changed}).ok());
     if (ids) ids->push_back(record.id);
   }
 
@@ -106,7 +106,7 @@ TEST_F(PgJournalTest, TheDatabaseDecidesClaimsAndLeasesAcrossStations) {
   JournalStatus refused = two->Append(second);
   EXPECT_EQ(refused.refusal, "MAC 02A0C5100001 is being burned by station line-1.");
   ASSERT_TRUE(one->NoteCommit(first.id, UtcNowMs()).ok());
-  ASSERT_TRUE(one->Finish(first.id, Outcome::kSuccess, UtcNowMs(), 800, 1400, {}, {}).ok());
+  ASSERT_TRUE(one->Finish(first.id, {Outcome::kSuccess, UtcNowMs(), 800, 1400, {}, {}}).ok());
   std::optional<BurnedMac> burned;
   ASSERT_TRUE(two->FindBurned("02A0C5100001", &burned).ok());
   ASSERT_TRUE(burned);
@@ -295,7 +295,7 @@ TEST_F(PgJournalTest, AClaimWaitsForTheTransactionThatEndsAnotherClaimAndSeesIts
   };
   JournalStatus finished, claimed;
   std::thread finisher([&] {
-    finished = one->Finish(first.id, Outcome::kSuccess, UtcNowMs(), 900, 1500, true, 0);
+    finished = one->Finish(first.id, {Outcome::kSuccess, UtcNowMs(), 900, 1500, true, 0});
   });
   {
     std::unique_lock lock(mutex);
@@ -343,8 +343,8 @@ TEST_F(PgJournalTest, TheToolClaimsLikeAStation) {
   EXPECT_EQ(one->Append(station).refusal, "MAC 02A0C5100060 is being burned by station bench-1.");
   const int64_t committed = UtcNowMs();
   ASSERT_TRUE(bench->NoteCommit(tool.id, committed).ok());
-  ASSERT_TRUE(bench->Finish(tool.id, Outcome::kSuccess, UtcNowMs(), 700, 1500, true, 0).ok());
-  EXPECT_FALSE(bench->Finish(tool.id, Outcome::kNoReturn, UtcNowMs(), {}, {}, {}, {}).ok());
+  ASSERT_TRUE(bench->Finish(tool.id, {Outcome::kSuccess, UtcNowMs(), 700, 1500, true, 0}).ok());
+  EXPECT_FALSE(bench->Finish(tool.id, {Outcome::kNoReturn, UtcNowMs(), {}, {}, {}, {}}).ok());
   station.id.clear();
   EXPECT_EQ(one->Append(station).refusal, AlreadyBurnedText(mac, {"bench-1", committed}));
   EXPECT_EQ(owner_.Exec("SELECT count(*) FROM stampwright.claims WHERE ended IS NULL").Integer(0, 0), 0);
