@@ -34,6 +34,8 @@ class SqliteJournal final : public Journal {
   JournalStatus ReadOne(const std::string& id, std::optional<JournalRecord>* record) override;
 
   sqlite3* database() const { return db_.get(); }
+  // The connection itself, for tables kept beside the records in the same file (the outbox's).
+  SqliteDatabase& connection() { return db_; }
 
   // Asked inside a claim's transaction when this file knows the MAC as unburned: what else knows
   // it burned (a line station's last copy of the central journal). Reads only.

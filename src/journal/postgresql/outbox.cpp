@@ -25,20 +25,8 @@ CREATE TABLE IF NOT EXISTS outbox_lease_burned (mac TEXT PRIMARY KEY, station TE
 constexpr const char* kVersionTable =
     "CREATE TABLE IF NOT EXISTS outbox_schema (version INTEGER NOT NULL)";
 
-// The raw connection the SqliteJournal owns, for Transaction.
-struct OutboxDatabase {
-  sqlite3* db;
-  std::optional<std::string> Execute(const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK) return std::nullopt;
-    std::string text = message ? message : sqlite3_errmsg(db);
-    sqlite3_free(message);
-    return text;
-  }
-};
-
-std::optional<std::string> Migrate(sqlite3* db) {
-  OutboxDatabase database{db};
+std::optional<std::string> Migrate(SqliteDatabase& database) {
+  sqlite3* db = database.get();
   Transaction transaction(database, "BEGIN IMMEDIATE");
   if (auto error = transaction.Begin()) return error;
   if (auto error = database.Execute(kVersionTable)) return error;
@@ -71,7 +59,7 @@ std::unique_ptr<Outbox> Outbox::Open(const std::string& path, JournalStatus* sta
   std::unique_ptr<SqliteJournal> records = SqliteJournal::Open(path, status);
   if (!records) return nullptr;
   std::unique_ptr<Outbox> outbox(new Outbox(std::move(records)));
-  if (auto error = Migrate(outbox->db())) {
+  if (auto error = Migrate(outbox->connection())) {
     *status = JournalStatus::Error("outbox '" + path + "': " + *error);
     return nullptr;
   }
@@ -108,7 +96,7 @@ void Outbox::Mark(const std::string& id, bool committed, bool finished) {
 
 void Outbox::PersistMarks() {
   if (unmarked_.empty()) return;
-  OutboxDatabase database{db()};
+  SqliteDatabase& database = connection();
   Transaction transaction(database, "BEGIN IMMEDIATE");
   if (transaction.Begin()) return;
   SqliteStatement mark;
@@ -127,17 +115,17 @@ void Outbox::PersistMarks() {
 
 void Outbox::Sync(bool full) {
   if (full_ == full) return;
-  OutboxDatabase{db()}.Execute(full ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
+  connection().Execute(full ? "PRAGMA synchronous=FULL" : "PRAGMA synchronous=NORMAL");
   full_ = full;
 }
 
 std::optional<std::string> Outbox::Checkpoint() {
-  return OutboxDatabase{db()}.Execute("PRAGMA wal_checkpoint(FULL)");
+  return connection().Execute("PRAGMA wal_checkpoint(FULL)");
 }
 
 bool Outbox::StoreLeases(const std::vector<MacLease>& leases,
                          const std::vector<LeaseBurnedMac>& burned) {
-  OutboxDatabase database{db()};
+  SqliteDatabase& database = connection();
   Transaction transaction(database, "BEGIN IMMEDIATE");
   if (transaction.Begin()) return false;
   bool ok = !database.Execute("DELETE FROM outbox_leases") &&

@@ -61,6 +61,7 @@ class Outbox {
  private:
   explicit Outbox(std::unique_ptr<SqliteJournal> records) : records_(std::move(records)) {}
   sqlite3* db() const { return records_->database(); }
+  SqliteDatabase& connection() { return records_->connection(); }
 
   std::unique_ptr<SqliteJournal> records_;
   std::deque<std::string> queue_;
