@@ -27,15 +27,10 @@ PgStationJournal::PgStationJournal(PgClient& client, PgCentral& central,
       forward_hook_(forward_hook) {}
 
 void PgStationJournal::Poll() {
-  if (client_.Ok()) {
-    // An idle station notices a lost database on the tick, not only at the next Burn.
-    client_.Run("SELECT 1");
-  }
-  if (!client_.Ok()) {
-    if (!client_.Reconnect()) return;
-  } else if (now_() - last_lease_fetch_ >= kLeaseRefreshMs) {
-    FetchLeases();
-  }
+  // The liveness probe and the reconnect; a reconnect fetches the leases itself.
+  central_.Poll();
+  if (!client_.Ok()) return;
+  if (now_() - last_lease_fetch_ >= kLeaseRefreshMs) FetchLeases();
   if (!outbox_->queue().empty()) ForwardAll();
   outbox_->PersistMarks();
 }
