@@ -145,14 +145,29 @@ std::optional<int> AnswerWithoutStation(const Options& options) {
   return std::nullopt;
 }
 
-// A directory the program can take its files in, as a chdir into it would have checked it: 0,
-// or the errno that says why not.
-int UsableDirectory(const std::string& path) {
+// path made absolute and without symbolic links, once it is a directory the program can take
+// its files in (as a chdir into it would have checked it); else why not.
+std::optional<std::string> UsableDirectory(const std::filesystem::path& path, std::string* why) {
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) return errno;
-  if (!S_ISDIR(info.st_mode)) return ENOTDIR;
-  if (::access(path.c_str(), X_OK) != 0) return errno;
-  return 0;
+  int error = 0;
+  if (::stat(path.c_str(), &info) != 0) {
+    error = errno;
+  } else if (!S_ISDIR(info.st_mode)) {
+    error = ENOTDIR;
+  } else if (::access(path.c_str(), X_OK) != 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    *why = std::strerror(error);
+    return std::nullopt;
+  }
+  std::error_code failed;
+  const std::filesystem::path found = std::filesystem::canonical(path, failed);
+  if (failed) {
+    *why = failed.message();
+    return std::nullopt;
+  }
+  return found.string();
 }
 
 // The directory every relative file name is taken in: --workdir, or a fresh temporary directory
@@ -162,29 +177,25 @@ int UsableDirectory(const std::string& path) {
 std::optional<int> ChooseWorkingDirectory(const Options& options,
                                           std::optional<TemporaryDirectory>& demo_directory,
                                           std::string& workdir) {
-  std::error_code error;
+  std::string why;
   if (options.workdir) {
-    const int usable = UsableDirectory(*options.workdir);
-    const std::filesystem::path found =
-        usable == 0 ? std::filesystem::canonical(*options.workdir, error) : std::filesystem::path();
-    if (usable != 0 || error) {
-      const std::string why = usable != 0 ? std::strerror(usable) : error.message();
+    const std::optional<std::string> found = UsableDirectory(*options.workdir, &why);
+    if (!found) {
       PrintError("cannot change into --workdir '" + *options.workdir + "': " + why);
       return kBadOptionsExitCode;
     }
-    workdir = found.string();
+    workdir = *found;
   }
   if (options.demo && !options.workdir) {
     demo_directory = TemporaryDirectory::Create("stampwright-demo-");
-    const int usable = demo_directory ? UsableDirectory(demo_directory->path().string()) : errno;
-    const std::filesystem::path found =
-        usable == 0 ? std::filesystem::canonical(demo_directory->path(), error) : std::filesystem::path();
-    if (usable != 0 || error) {
-      const std::string why = usable != 0 ? std::strerror(usable) : error.message();
+    if (!demo_directory) why = std::strerror(errno);
+    const std::optional<std::string> found =
+        demo_directory ? UsableDirectory(demo_directory->path(), &why) : std::nullopt;
+    if (!found) {
       PrintError("cannot make the demo's working directory: " + why);
       return 1;
     }
-    workdir = found.string();
+    workdir = *found;
   }
   return std::nullopt;
 }
