@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
+
 #include "station/station.h"
+#include "station/station_events.h"
 #include "settings/preferences.h"
 #include "transport/arp_flush.h"
 #include "transport/clock.h"
@@ -22,6 +25,8 @@ struct FrontEndEnvironment {
   JournalLink journal;
   // No verdict sounds (--quiet).
   bool quiet = false;
+  // Told each of the station's events on the front end's thread, once the front end has shown it.
+  std::function<void(const StationEvent&)> on_event;
 };
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);

@@ -380,7 +380,7 @@ int Run(int argc, char** argv) {
   JournalLink link = OpenStationJournal(options, workdir, journal);
   RtnetlinkArpFlush arp_flush;
   FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings,
-                                  std::move(link), options.quiet};
+                                  std::move(link), options.quiet, {}};
   return RunFrontEnd(argc, argv, options, environment);
 }
 

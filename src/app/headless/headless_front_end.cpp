@@ -1,5 +1,4 @@
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
 
@@ -13,17 +12,16 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
+#include <variant>
 
-#include "app/event_loop/qt_timer.h"
 #include "app/front_end.h"
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
 #include "app/headless/headless_session.h"
 #include "journal/export.h"
-#include "station/page_procedure.h"
-#include "station/scan_cycle.h"
 #include "app/single_instance.h"
-#include "station/station.h"
+#include "station/station_host.h"
 
 namespace stampwright {
 namespace {
@@ -32,18 +30,18 @@ namespace {
 // missing permission is never a silent "No Device".
 class DiagnosticReporter {
  public:
-  DiagnosticReporter(const PacketDriver& driver, EventWriter& events)
-      : driver_(driver), events_(events) {}
+  DiagnosticReporter(const PacketDriver& driver, std::function<void(std::string)> report)
+      : driver_(driver), report_(std::move(report)) {}
   void Check() {
     const std::string text = driver_.Diagnostic();
     if (text.empty() || text == reported_) return;
     reported_ = text;
-    events_.Write({{"event", "error"}, {"text", text}});
+    report_(text);
   }
 
  private:
   const PacketDriver& driver_;
-  EventWriter& events_;
+  std::function<void(std::string)> report_;
   std::string reported_;
 };
 
@@ -91,54 +89,65 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   events.SetFailureHandler(lose_reader);
   const std::unique_ptr<QSocketNotifier> reader_watch =
       WatchForLostReader(STDOUT_FILENO, lose_reader);
-  HeadlessPage page([&events](nlohmann::ordered_json event) { events.Write(std::move(event)); });
-  page.SetDirectory(environment.settings.workdir);
-  DiagnosticReporter diagnostics(environment.driver, events);
-  Station* running = nullptr;
-  QtTimer timer;
-  timer.SetExpiryHandler([&running, &diagnostics] {
-    if (running == nullptr) return;
-    OnScanTimer(*running);
-    diagnostics.Check();
-  });
-  Station station(page, environment.driver, environment.clock, timer, environment.arp_flush,
-                  environment.preferences,
-                  environment.settings);
-  running = &station;
-  // Commands and the close are read during device operations too; they are queued by the station.
-  station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
-  station.journal = environment.journal;
-  station.journal.on_outcome = [&events](const JournalRecord& record) {
-    events.Write({{"event", "journal"}, {"record", RecordObject(record)}});
+
+  // Every event is written here, on this thread, in the order the station made it; the page as
+  // the events have shown it is what a wait looks at.
+  QObject relay;
+  PageModel view;
+  std::unique_ptr<HeadlessSession> session;
+  const auto on_main = [&relay](std::function<void()> work) {
+    QMetaObject::invokeMethod(&relay, std::move(work), Qt::QueuedConnection);
   };
-  // A line's journal losing or regaining its database: stderr, as without a front end, and an
-  // event; also for a journal opened only after the start.
-  station.journal.on_reopened = [&events](Journal& journal) {
-    journal.SetConnectionObserver([&events](bool connected, const std::string& text) {
-      std::fprintf(stderr, "stampwright: %s\n", ConnectionChangeText(connected, text).c_str());
-      events.Write({{"event", "journal-connection"}, {"connected", connected}, {"text", text}});
+  const auto show = [&](const StationEvent& event) {
+    std::visit(
+        [&](const auto& body) {
+          using B = std::decay_t<decltype(body)>;
+          if constexpr (std::is_same_v<B, PageChange>) {
+            if (auto json = PageChangeEvent(body)) events.Write(std::move(*json));
+            if (body.kind == PageChange::Kind::kText) view.SetText(body.id, body.text);
+            if (body.kind == PageChange::Kind::kEnable) view.Enable(body.id, body.on);
+            if (body.kind == PageChange::Kind::kCheck) view.Check(body.id, body.on);
+          } else if constexpr (std::is_same_v<B, Notice>) {
+            events.Write(MessageBoxEvent(body.text, body.caption, body.type));
+          } else if constexpr (std::is_same_v<B, RecordEvent>) {
+            events.Write({{"event", "journal"}, {"record", RecordObject(body.record)}});
+          } else if constexpr (std::is_same_v<B, JournalConnectionEvent>) {
+            // A line's journal losing or regaining its database: stderr, as without a front
+            // end, and an event.
+            std::fprintf(stderr, "stampwright: %s\n",
+                         ConnectionChangeText(body.connected, body.text).c_str());
+            events.Write({{"event", "journal-connection"},
+                          {"connected", body.connected},
+                          {"text", body.text}});
+          } else if constexpr (std::is_same_v<B, StartedEvent>) {
+            events.Write({{"event", "ready"}});
+            session_running = session.get();
+            session->Start();
+            if (reader_lost) session->EndWithoutReader();  // lost during the start-up scan
+          } else if constexpr (std::is_same_v<B, ClosedEvent>) {
+            session_running = nullptr;
+            QCoreApplication::exit(0);
+          }
+        },
+        event.body);
+  };
+
+  StationParts parts{environment.driver,      environment.clock,   environment.arp_flush,
+                     environment.preferences, environment.settings, environment.journal};
+  StationHost host(std::move(parts), [&on_main, &show](StationEvent event) {
+    on_main([&show, event = std::move(event)] { show(event); });
+  });
+  session = std::make_unique<HeadlessSession>(host, view, events, STDIN_FILENO);
+  // What the packet driver says the operator must fix, checked on the station's thread.
+  DiagnosticReporter diagnostics(environment.driver, [&on_main, &events](std::string text) {
+    on_main([&events, text = std::move(text)] {
+      events.Write({{"event", "error"}, {"text", text}});
     });
-  };
-  if (station.journal.journal != nullptr) station.journal.on_reopened(*station.journal.journal);
-
-  OnPageCreated(station);
-  diagnostics.Check();
-  OnPageActivated(station);
-  events.Write({{"event", "ready"}});
-
-  HeadlessSession session(station, page, events, STDIN_FILENO);
-  session.Start([&timer] {
-    timer.Stop();  // nothing may tick between the close and the end of the loop
-    QCoreApplication::exit(0);
   });
-  session_running = &session;
-  if (reader_lost) session.EndWithoutReader();  // lost during the start-up scan
-  // A close that came during Start (no input at all) ended the run before the loop began.
-  if (session.closed()) {
-    session_running = nullptr;
-    return 0;
-  }
+  host.SetAfterTick([&diagnostics] { diagnostics.Check(); });
+  host.Start([&diagnostics] { diagnostics.Check(); });
   const int code = QCoreApplication::exec();
+  host.Join();
   session_running = nullptr;
   return code;
 }

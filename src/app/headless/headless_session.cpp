@@ -11,12 +11,13 @@
 
 #include "station/page_procedure.h"
 #include "station/station.h"
+#include "station/station_host.h"
 
 namespace stampwright {
 
-HeadlessSession::HeadlessSession(Station& station, HeadlessPage& page, EventWriter& events,
+HeadlessSession::HeadlessSession(StationHost& host, PageModel& view, EventWriter& events,
                                  int input_fd)
-    : station_(station), page_(page), events_(events), input_fd_(input_fd) {
+    : host_(host), view_(view), events_(events), input_fd_(input_fd) {
   hold_timer_.setSingleShot(true);
   // "sleep" and "wait" are promises in milliseconds: a coarse timer may end them 5 % early.
   hold_timer_.setTimerType(Qt::PreciseTimer);
@@ -28,12 +29,11 @@ HeadlessSession::HeadlessSession(Station& station, HeadlessPage& page, EventWrit
   });
 }
 
-HeadlessSession::~HeadlessSession() { page_.on_text = nullptr; }
+HeadlessSession::~HeadlessSession() { view_.on_text = nullptr; }
 
-void HeadlessSession::Start(std::function<void()> on_closed) {
-  on_closed_ = std::move(on_closed);
-  page_.on_text = [this](int id) {
-    if (hold_ == Hold::kWait && id == wait_.id && page_.TextOf(id) == wait_.text) EndHold();
+void HeadlessSession::Start() {
+  view_.on_text = [this](int id) {
+    if (hold_ == Hold::kWait && id == wait_.id && view_.TextOf(id) == wait_.text) EndHold();
   };
   if (input_fd_ < 0 || ::fcntl(input_fd_, F_GETFD) == -1) {
     FeedEnd();  // no input at all: as if it had ended at once
@@ -141,17 +141,22 @@ void HeadlessSession::Execute(const HeadlessCommand& command) {
       [this](const auto& c) {
         using C = std::decay_t<decltype(c)>;
         if constexpr (std::is_same_v<C, SetCommand>) {
-          if (auto problem = page_.Type(c.id, c.text)) Error(*problem);
+          // The view keeps what was typed too, for a wait on it.
+          OnStation([c](Station&, PageModel& page) { return page.Type(c.id, c.text); },
+                    [this, c] { view_.Type(c.id, c.text); });
         } else if constexpr (std::is_same_v<C, ClickCommand>) {
-          if (auto problem = page_.Press(c.id)) {
-            Error(*problem);
-          } else {
-            OnPageCommand(station_, c.id);
-          }
+          OnStation([c](Station& station, PageModel& page) {
+            auto problem = page.Press(c.id);
+            if (!problem) OnPageCommand(station, c.id);
+            return problem;
+          });
         } else if constexpr (std::is_same_v<C, CheckCommand>) {
-          if (auto problem = page_.SetRadio(c.id, c.checked)) Error(*problem);
+          OnStation([c](Station&, PageModel& page) { return page.SetRadio(c.id, c.checked); });
         } else if constexpr (std::is_same_v<C, FileCommand>) {
-          page_.QueueFileAnswer(c.path);
+          OnStation([c](Station&, PageModel& page) {
+            page.QueueFileAnswer(c.path);
+            return std::optional<std::string>();
+          });
         } else if constexpr (std::is_same_v<C, SleepCommand>) {
           hold_ = Hold::kSleep;
           hold_timer_.start(static_cast<int>(c.ms));
@@ -164,8 +169,30 @@ void HeadlessSession::Execute(const HeadlessCommand& command) {
       command);
 }
 
+void HeadlessSession::OnStation(
+    std::function<std::optional<std::string>(Station&, PageModel&)> command,
+    std::function<void()> done) {
+  hold_ = Hold::kStation;
+  host_.Post([this, command = std::move(command), done = std::move(done)](Station& station,
+                                                                          PageModel& page) {
+    std::optional<std::string> problem = command(station, page);
+    // Back on the session's thread, behind every event the command caused.
+    QMetaObject::invokeMethod(
+        &hold_timer_,
+        [this, problem = std::move(problem), done] {
+          if (problem) {
+            Error(*problem);
+          } else if (done) {
+            done();
+          }
+          EndHold();
+        },
+        Qt::QueuedConnection);
+  });
+}
+
 void HeadlessSession::StartWait(const WaitCommand& wait) {
-  const std::optional<std::string> shown = page_.TextOf(wait.id);
+  const std::optional<std::string> shown = view_.TextOf(wait.id);
   if (!shown) {
     Error("control " + std::to_string(wait.id) + " is not on the page");
     return;
@@ -188,12 +215,8 @@ void HeadlessSession::Close() {
   hold_timer_.stop();
   if (notifier_) notifier_->setEnabled(false);
   queue_.clear();
-  // A close read while a device operation runs (its waits run the event loop) waits for its end.
-  OnCloseRequested(station_, [this] {
-    OnPageDeactivated(station_);
-    OnPageDestroyed(station_);
-    if (on_closed_) on_closed_();
-  });
+  // After the command under way; the station tells when the page is closed.
+  host_.Close();
 }
 
 void HeadlessSession::Error(const std::string& text) {

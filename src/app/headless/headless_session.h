@@ -7,32 +7,36 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 
 #include "app/headless/command_parser.h"
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
+#include "station/station.h"
 
 namespace stampwright {
 
-struct Station;
+class StationHost;
 
-// Runs the headless commands read from a descriptor, one line each, in order on the UI thread.
-// A sleep or a wait holds the commands after it while the event loop goes on (the scan timer
-// keeps ticking); end of input is a close. The page must be created and active before Start.
+// Runs the headless commands read from a descriptor, one line each, in order. Each command that
+// acts on the page runs on the station's thread, and the next waits until it has (so that a
+// wait after a click sees what the click did); a sleep or a wait holds the commands after it
+// while the station goes on. End of input is a close. The station must have started.
 class HeadlessSession {
  public:
   // Longer lines are refused whole: nothing a command needs comes near it.
   static constexpr size_t kMaxLineLength = 64 * 1024;
 
-  HeadlessSession(Station& station, HeadlessPage& page, EventWriter& events, int input_fd);
+  // view: the page as the station's events have shown it so far (a wait looks at it).
+  HeadlessSession(StationHost& host, PageModel& view, EventWriter& events, int input_fd);
   HeadlessSession(const HeadlessSession&) = delete;
   HeadlessSession& operator=(const HeadlessSession&) = delete;
   ~HeadlessSession();
 
-  // Starts reading. on_closed runs once the close has deactivated and destroyed the page.
-  void Start(std::function<void()> on_closed);
+  // Starts reading.
+  void Start();
 
   // Takes bytes as if read from the input: whole lines are queued, the rest kept for later.
   void Feed(std::string_view bytes);
@@ -46,7 +50,7 @@ class HeadlessSession {
 
  private:
   using Item = std::variant<HeadlessCommand, CommandError>;
-  enum class Hold { kNone, kSleep, kWait };
+  enum class Hold { kNone, kSleep, kWait, kStation };
 
   void OnReadable();
   void QueueLine(std::string_view line);
@@ -54,16 +58,19 @@ class HeadlessSession {
   void RunSoon();
   void Execute(const HeadlessCommand& command);
   void StartWait(const WaitCommand& wait);
+  // Runs command on the station's thread and holds the session until it has; what it returns is
+  // an error to report, if any; done runs here after a command without one.
+  void OnStation(std::function<std::optional<std::string>(Station&, PageModel&)> command,
+                 std::function<void()> done = {});
   void EndHold();
   void Close();
   void Error(const std::string& text);
 
-  Station& station_;
-  HeadlessPage& page_;
+  StationHost& host_;
+  PageModel& view_;
   EventWriter& events_;
   int input_fd_;
   std::unique_ptr<QSocketNotifier> notifier_;
-  std::function<void()> on_closed_;
 
   std::string partial_;
   bool discarding_long_line_ = false;

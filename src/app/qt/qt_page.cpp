@@ -26,6 +26,34 @@ QString Latin1(std::string_view text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// The station on this thread: it reads and writes the widgets themselves.
+class DirectInput final : public PageInput {
+ public:
+  DirectInput(QtPage& page, Station& station) : page_(page), station_(station) {}
+
+  void Command(int id) override { OnPageCommand(station_, id); }
+  void Typed(int, std::string) override {}  // the widget holds it
+  void NewMacEntered() override {
+    auto* burn = qobject_cast<QAbstractButton*>(page_.Control(kBurnButton));
+    if (burn != nullptr && burn->isEnabled()) {
+      burn->click();
+    } else {
+      page_.SelectText(kNewMacEdit);
+    }
+  }
+  void CloseRequested() override {
+    OnCloseRequested(station_, [this] {
+      OnPageDeactivated(station_);
+      OnPageDestroyed(station_);
+      page_.PageClosed();
+    });
+  }
+
+ private:
+  QtPage& page_;
+  Station& station_;
+};
+
 }  // namespace
 
 void SheetDialog::closeEvent(QCloseEvent* event) {
@@ -59,7 +87,7 @@ QtPage::QtPage() : sheet_(std::make_unique<SheetDialog>()) {
 
 QtPage::~QtPage() {
   // The widgets go with the sheet; nothing they do may reach the station any more.
-  station_ = nullptr;
+  input_ = nullptr;
   sheet_->on_close = nullptr;
 }
 
@@ -98,8 +126,19 @@ void QtPage::BuildPage() {
                        [this, id] { Command(id); });
     }
   }
+  for (const auto& [id, widget] : by_id_) {
+    if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+      QObject::connect(edit, &QLineEdit::textEdited, sheet_.get(), [this, id = id](const QString& text) {
+        if (input_ != nullptr) input_->Typed(id, NarrowText(text));
+      });
+    }
+  }
   if (auto* edit = qobject_cast<QLineEdit*>(Control(kNewMacEdit))) {
-    QObject::connect(edit, &QLineEdit::returnPressed, sheet_.get(), [this] { NewMacEntered(); });
+    // A barcode scanner ends its input with Enter: that presses Burn when Burn may be pressed and
+    // never closes the sheet.
+    QObject::connect(edit, &QLineEdit::returnPressed, sheet_.get(), [this] {
+      if (input_ != nullptr) input_->NewMacEntered();
+    });
     // The operator's first input, typed or scanned, goes to the New MAC field.
     edit->setFocus();
   }
@@ -116,44 +155,31 @@ void QtPage::BuildButtons() {
   QObject::connect(close_button_, &QPushButton::clicked, sheet_.get(), [this] { Close(); });
 }
 
-void QtPage::Attach(Station& station) { station_ = &station; }
+void QtPage::Attach(Station& station) {
+  direct_input_ = std::make_unique<DirectInput>(*this, station);
+  input_ = direct_input_.get();
+}
 
 void QtPage::Close() {
   if (closed_ || closing_) return;
-  if (station_ != nullptr) {
+  if (input_ != nullptr) {
     closing_ = true;
-    OnCloseRequested(*station_, [this] { FinishClose(); });
+    input_->CloseRequested();
     return;
   }
-  FinishClose();
+  PageClosed();
 }
 
-void QtPage::FinishClose() {
+void QtPage::PageClosed() {
   if (closed_) return;
   closed_ = true;
-  if (station_ != nullptr) {
-    OnPageDeactivated(*station_);
-    OnPageDestroyed(*station_);
-  }
-  station_ = nullptr;
+  input_ = nullptr;
   sheet_->hide();
   if (close_handler_) close_handler_();
 }
 
 void QtPage::Command(int id) {
-  if (station_ != nullptr) OnPageCommand(*station_, id);
-}
-
-void QtPage::NewMacEntered() {
-  // A barcode scanner ends its input with Enter: that presses Burn when Burn may be pressed and
-  // never closes the sheet.
-  auto* burn = qobject_cast<QAbstractButton*>(Control(kBurnButton));
-  if (burn != nullptr && burn->isEnabled()) {
-    burn->click();
-  } else {
-    // No burn without a unit read: the next scan still replaces this one.
-    SelectText(kNewMacEdit);
-  }
+  if (input_ != nullptr) input_->Command(id);
 }
 
 QWidget* QtPage::Control(int id) const {

@@ -25,6 +25,21 @@ namespace stampwright {
 
 struct Station;
 
+// Where the operator's input on the page goes: the station's page procedure, at once on this
+// thread or through the station's own.
+class PageInput {
+ public:
+  virtual ~PageInput() = default;
+  // A button clicked (a radio button: chosen).
+  virtual void Command(int id) = 0;
+  // The operator changed an edit control's text.
+  virtual void Typed(int id, std::string bytes) = 0;
+  // Enter in New MAC: Burn when Burn may be pressed, else the text selected for the next scan.
+  virtual void NewMacEntered() = 0;
+  // The sheet's close; the page calls PageClosed once the station has closed.
+  virtual void CloseRequested() = 0;
+};
+
 // The sheet around the page. Its close box runs the page's close; Escape does nothing, since the
 // sheet's Cancel is disabled.
 class SheetDialog final : public QDialog {
@@ -47,8 +62,11 @@ class QtPage final : public Page {
   QtPage(const QtPage&) = delete;
   QtPage& operator=(const QtPage&) = delete;
 
-  // Commands reach this station from now on; until then they are dropped.
+  // Commands reach this station from now on, run at once on this thread; until then they are
+  // dropped.
   void Attach(Station& station);
+  // The operator's input goes here from now on.
+  void Attach(PageInput& input) { input_ = &input; }
   // Runs after the page has been closed; the front end leaves its event loop there.
   void SetCloseHandler(std::function<void()> handler) { close_handler_ = std::move(handler); }
   // The sheet's close: page deactivation, page destruction (each writes the state file), the
@@ -56,6 +74,8 @@ class QtPage final : public Page {
   // once; later calls do nothing.
   void Close();
   bool closed() const { return closed_; }
+  // The station has closed the page: the sheet is hidden and the close handler runs.
+  void PageClosed();
 
   QDialog& sheet() { return *sheet_; }
   QTabWidget* tabs() const { return tabs_; }
@@ -93,8 +113,6 @@ class QtPage final : public Page {
   void BuildPage();
   void BuildButtons();
   void Command(int id);
-  void FinishClose();
-  void NewMacEntered();
 
   std::unique_ptr<SheetDialog> sheet_;
   std::string dialog_directory_;
@@ -107,7 +125,8 @@ class QtPage final : public Page {
   std::map<int, QWidget*> by_id_;
   std::map<int, QButtonGroup*> group_of_;
   std::map<int, WrittenText> written_;
-  Station* station_ = nullptr;
+  std::unique_ptr<PageInput> direct_input_;
+  PageInput* input_ = nullptr;
   std::function<void()> close_handler_;
   bool closed_ = false;
   bool closing_ = false;

@@ -1,10 +1,16 @@
 // The window front end: the page as widgets, the scan timer as a QTimer, the station between.
 
 #include <QApplication>
-#include <QEventLoop>
 #include <QProcess>
 #include <QStandardPaths>
+#include <cstdio>
+#include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <type_traits>
+#include <utility>
+#include <variant>
 
 #include "app/front_end.h"
 #include "app/journal_counts.h"
@@ -13,10 +19,9 @@
 #include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
-#include "app/event_loop/qt_timer.h"
 #include "app/qt/verdict_panel.h"
-#include "station/scan_cycle.h"
-#include "station/station.h"
+#include "resources/page_template.h"
+#include "station/station_host.h"
 
 namespace stampwright {
 namespace {
@@ -46,6 +51,87 @@ void PlayVerdictSound(VerdictTone tone) {
   QApplication::beep();
 }
 
+// The operator's input, carried to the station's thread in the order it was given.
+class StationInput final : public PageInput {
+ public:
+  explicit StationInput(StationHost& host) : host_(host) {}
+
+  void Command(int id) override {
+    host_.Post([id](Station& station, PageModel& page) {
+      // A radio button's state is input the station reads; the buttons carry the commands.
+      if (IsRadioButton(id)) {
+        page.SetRadio(id, true);
+      } else {
+        OnPageCommand(station, id);
+      }
+    });
+  }
+  void Typed(int id, std::string bytes) override {
+    host_.Post([id, bytes = std::move(bytes)](Station&, PageModel& page) { page.Type(id, bytes); });
+  }
+  void NewMacEntered() override {
+    host_.Post([](Station& station, PageModel& page) {
+      if (page.IsEnabled(kBurnButton)) {
+        OnPageCommand(station, kBurnButton);
+      } else {
+        // No burn without a unit read: the next scan still replaces this one.
+        page.SelectText(kNewMacEdit);
+      }
+    });
+  }
+  void CloseRequested() override { host_.Close(); }
+
+ private:
+  static bool IsRadioButton(int id) {
+    for (const ControlTemplate& control : MainPageControls()) {
+      if (control.id == id) return control.kind == ControlKind::kAutoRadioButton;
+    }
+    return false;
+  }
+
+  StationHost& host_;
+};
+
+// Carries work from the station's thread to the window's. Once the window's loop has ended it
+// is closed: what was still on its way is dropped, and a notice that waited for an answer counts
+// as answered, so that the station can end.
+class Relay {
+ public:
+  Relay() : target_(std::make_unique<QObject>()) {}
+  void Post(std::function<void()> work) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (target_) QMetaObject::invokeMethod(target_.get(), std::move(work), Qt::QueuedConnection);
+  }
+  void CloseDoor() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    target_.reset();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unique_ptr<QObject> target_;
+};
+
+void ApplyChange(QtPage& page, const PageChange& change) {
+  switch (change.kind) {
+    case PageChange::Kind::kText:
+      page.SetText(change.id, change.text);
+      break;
+    case PageChange::Kind::kEnable:
+      page.Enable(change.id, change.on);
+      break;
+    case PageChange::Kind::kCheck:
+      page.Check(change.id, change.on);
+      break;
+    case PageChange::Kind::kSelectText:
+      page.SelectText(change.id);
+      break;
+    case PageChange::Kind::kFocus:
+      page.SetFocus(change.id);
+      break;
+  }
+}
+
 }  // namespace
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
@@ -55,44 +141,71 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
 
   QtPage page;
   page.SetDialogDirectory(environment.settings.workdir);
-  QtTimer timer;
-  // Below the page, outside the template; made before the station, so that it outlives it.
+  // Below the page, outside the template.
   VerdictPanel panel(page);
-  Station station(page, environment.driver, environment.clock, timer, environment.arp_flush,
-                  environment.preferences,
-                  environment.settings);
-  page.Attach(station);
-  // The window repaints and takes typing during every wait; clicks and the close are queued by
-  // the station until the operation has ended.
-  station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
-  station.journal = environment.journal;
-  const auto show_counts = [&panel, &station] { panel.ShowCounts(TodayCountsText(station.journal)); };
   const bool quiet = environment.quiet;
   const auto show_verdict = [&panel, quiet](const Verdict& next) {
     if (panel.Show(next) && !quiet) PlayVerdictSound(next.tone);
   };
-  station.on_activity = [show_verdict](StationActivity activity, const std::string& mac) {
-    show_verdict(VerdictAfterActivity(activity, mac.substr(0, 79)));
-  };
-  station.journal.on_outcome = [show_counts, show_verdict, &panel](const JournalRecord& record) {
-    show_counts();
-    show_verdict(VerdictAfterOutcome(panel.verdict(), record));
-  };
-  // Refusals show on the band whether or not the journal could record them.
-  station.on_refused = [show_verdict](Outcome reason) { show_verdict(VerdictAfterRefusal(reason)); };
-  show_counts();
-  station.journal.on_reopened = [show_counts](Journal&) { show_counts(); };
-  timer.SetExpiryHandler([&station] { OnScanTimer(station); });
-  page.SetCloseHandler([&timer] {
-    // Nothing may tick between the close and the end of the event loop.
-    timer.Stop();
-    QCoreApplication::quit();
-  });
 
-  OnPageCreated(station);
-  page.sheet().show();
-  OnPageActivated(station);
+  // Everything the station does reaches the widgets here, on the window's thread, in order; the
+  // window never waits for the station.
+  Relay relay;
+  const auto show = [&](const StationEvent& event) {
+    std::visit(
+        [&](const auto& body) {
+          using B = std::decay_t<decltype(body)>;
+          if constexpr (std::is_same_v<B, PageChange>) {
+            ApplyChange(page, body);
+          } else if constexpr (std::is_same_v<B, Notice>) {
+            const int button = ShowMessageBox(body.text, body.caption, body.type);
+            if (body.answer) body.answer->set_value(button);
+          } else if constexpr (std::is_same_v<B, FileDialogAsked>) {
+            body.answer->set_value(page.OpenFileDialog(body.request));
+          } else if constexpr (std::is_same_v<B, ActivityEvent>) {
+            show_verdict(VerdictAfterActivity(body.activity, body.mac.substr(0, 79)));
+          } else if constexpr (std::is_same_v<B, RecordEvent>) {
+            show_verdict(VerdictAfterOutcome(panel.verdict(), body.record));
+          } else if constexpr (std::is_same_v<B, RefusedEvent>) {
+            // Refusals show on the band whether or not the journal could record them.
+            show_verdict(VerdictAfterRefusal(body.reason));
+          } else if constexpr (std::is_same_v<B, JournalConnectionEvent>) {
+            std::fprintf(stderr, "stampwright: %s\n",
+                         ConnectionChangeText(body.connected, body.text).c_str());
+          } else if constexpr (std::is_same_v<B, ClosedEvent>) {
+            page.PageClosed();
+          }
+        },
+        event.body);
+    if (environment.on_event) environment.on_event(event);
+  };
+
+  StationParts parts{environment.driver,      environment.clock,    environment.arp_flush,
+                     environment.preferences, environment.settings, environment.journal};
+  parts.operator_answers = true;
+  StationHost* host_for_counts = nullptr;
+  StationHost host(std::move(parts), [&](StationEvent event) {
+    // The day's counts are read from the journal here, on the station's thread.
+    const bool counts_changed = std::holds_alternative<RecordEvent>(event.body) ||
+                                std::holds_alternative<JournalReopenedEvent>(event.body) ||
+                                std::holds_alternative<StartedEvent>(event.body);
+    relay.Post([&show, event = std::move(event)] { show(event); });
+    if (counts_changed && host_for_counts != nullptr) {
+      relay.Post([&panel, text = TodayCountsText(host_for_counts->station().journal)] {
+        panel.ShowCounts(text);
+      });
+    }
+  });
+  host_for_counts = &host;
+  StationInput input(host);
+  page.Attach(input);
+  page.SetCloseHandler([] { QCoreApplication::quit(); });
+
+  // The sheet shows once the start-up scans have filled it, as the page's creation ends.
+  host.Start([&relay, &page] { relay.Post([&page] { page.sheet().show(); }); });
   QApplication::exec();
+  relay.CloseDoor();
+  host.Join();
   return 0;
 }
 

@@ -24,10 +24,12 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "app/demo.h"
 #include "app/front_end.h"
+#include "base/text.h"
 #include "crypto/key_derivation.h"
 #include "journal/sqlite_journal.h"
 #include "programming/mac_database.h"
@@ -50,54 +52,33 @@ constexpr qint64 kReadLimitMs = 20000;     // start to the unit read and Burn en
 constexpr qint64 kSuccessLimitMs = 20000;  // Burn's return to "Success"
 constexpr int kPollMs = 10;
 
-// The system clock, noting the status line's text whenever the station or the bench looks at the
-// time. The burn holds the UI thread, so a timer could not watch the label; the waits, the sends
-// and the sleeps all read this clock, so every text that stands while the station talks to the
-// unit is seen, in order. A text replaced before the next look ("Burning...", the checksum, the
-// final offset) is not; the in-process burn tests see every write of the page.
-class StatusWatchClock final : public Clock {
+// Every text the station writes into the status line, in order, as the window is told it;
+// a text written twice in a row counts once.
+class StatusRecorder {
  public:
-  uint32_t TickCount() override {
-    Look();
-    return system_.TickCount();
+  void Note(const StationEvent& event) {
+    const auto* change = std::get_if<PageChange>(&event.body);
+    if (change == nullptr || change->kind != PageChange::Kind::kText || change->id != kStatusLine) {
+      return;
+    }
+    if (texts_.empty() || texts_.back() != change->text) texts_.push_back(change->text);
   }
-  void Sleep(uint32_t ms) override {
-    Look();
-    system_.Sleep(ms);
-  }
-
   const std::vector<std::string>& texts() const { return texts_; }
 
-  // Notes the status line's text if it changed since the last look.
-  void Look() {
-    if (status_.isNull()) {
-      for (QWidget* window : QApplication::topLevelWidgets()) {
-        if (auto* label = window->findChild<QLabel*>(QString::number(kStatusLine))) status_ = label;
-      }
-      if (status_.isNull()) return;
-    }
-    const QString text = status_->text();
-    if (texts_.empty() || text != last_) {
-      last_ = text;
-      texts_.push_back(text.toStdString());
-    }
-  }
-
  private:
-  SystemClock system_;
-  QPointer<QLabel> status_;
-  QString last_;
   std::vector<std::string> texts_;
 };
 
-// The status texts the clock sees while a burn whose chunks are all confirmed at the first send
-// talks to the unit: each chunk's offset, the commit's "Write Module - OK" and its confirmation.
-std::vector<std::string> SeenBurnTexts() {
-  std::vector<std::string> texts;
+// The status texts of a burn whose chunks are all confirmed at the first send, from "Burning..."
+// to "Success": each chunk's offset (sent, then confirmed), the end offset, the commit's "Write
+// Module - OK" and its confirmation.
+std::vector<std::string> BurnTexts(uint32_t checksum) {
+  std::vector<std::string> texts{"Burning...", FormatText("checksum: %08x", checksum)};
   for (int offset = 0; offset < 7864; offset += 1024) {
     texts.push_back("Write Module - offset: " + std::to_string(offset));
   }
-  texts.insert(texts.end(), {"Write Module - OK", "Waiting..."});
+  texts.insert(texts.end(),
+               {"Write Module - offset: 7864", "Write Module - OK", "Waiting...", "Success"});
   return texts;
 }
 
@@ -108,15 +89,15 @@ std::string Grouped(const std::string& password) {
 
 // What the operator does, one step per poll, on the window RunWindowFrontEnd shows. A guard on a
 // timer of its own notes and closes any message box (none belongs to a clean burn) and leaves the
-// front end's loop once a step is overdue: a timer does not fire again inside its own handler, and
-// the burn runs inside the poll's, message boxes and all.
+// front end's loop once a step is overdue. The burn runs on the station's thread: the window
+// stays live throughout.
 class Operator {
  public:
   enum class Step { kFindSheet, kAwaitRead, kBurning, kAwaitSuccess, kDone, kGaveUp };
 
   // band_prefix: the attempt ends with a band starting so (a refusal or a failure) instead of
   // "Success".
-  Operator(std::string mac_text, StatusWatchClock& watch, QString band_prefix = {})
+  Operator(std::string mac_text, StatusRecorder& watch, QString band_prefix = {})
       : mac_text_(std::move(mac_text)), watch_(watch), band_prefix_(std::move(band_prefix)) {
     step_clock_.start();
     QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] { Act(); });
@@ -129,7 +110,7 @@ class Operator {
   Step gave_up_in() const { return gave_up_in_; }
   const std::vector<std::string>& boxes() const { return boxes_; }
   size_t burn_texts_start = 0;  // how many status texts had been seen when Enter went down
-  qint64 burn_ms = -1;          // Enter to the burn's return
+  qint64 burn_ms = -1;          // Enter to "Waiting..." (the commit confirmed)
   qint64 success_ms = -1;       // the burn's return to "Success"
   std::string mac_shown;
   std::string password_shown;
@@ -153,7 +134,6 @@ class Operator {
   }
 
   void Act() {
-    watch_.Look();  // the scan's last text may be set with no look at the clock after it
     switch (step_) {
       case Step::kFindSheet:
         for (QWidget* window : QApplication::topLevelWidgets()) {
@@ -174,13 +154,25 @@ class Operator {
         auto* new_mac = sheet_->findChild<QLineEdit*>(QString::number(kNewMacEdit));
         if (new_mac == nullptr) return GiveUp();
         size_at_read = sheet_->size();
+        counts_at_read_ = Counts();
         new_mac->setFocus();
         QTest::keyClicks(new_mac, QString::fromStdString(mac_text_));
         burn_texts_start = watch_.texts().size();
         step_ = Step::kBurning;
         step_clock_.restart();
-        QTest::keyClick(new_mac, Qt::Key_Return);  // Burn, synchronously
-        if (step_ != Step::kBurning) return;       // the guard gave up meanwhile
+        QTest::keyClick(new_mac, Qt::Key_Return);  // Burn, on the station's thread
+        return;
+      }
+      case Step::kBurning: {
+        // Until the commit is confirmed, or the attempt ended some other way.
+        const auto& texts = watch_.texts();
+        const bool committed =
+            std::find(texts.begin() + static_cast<std::ptrdiff_t>(burn_texts_start), texts.end(),
+                      "Waiting...") != texts.end();
+        auto* band = sheet_->findChild<QLabel*>("verdict");
+        const bool ended = !band_prefix_.isEmpty() && band != nullptr &&
+                           band->text().startsWith(band_prefix_);
+        if (!committed && !ended) return;
         burn_ms = step_clock_.elapsed();
         mac_shown = Text(kMacField);
         password_shown = Text(kPasswordField);
@@ -189,25 +181,23 @@ class Operator {
         return;
       }
       case Step::kAwaitSuccess:
+        // The counts follow the attempt's record, which is written after the verdict shows.
+        if (Counts() == counts_at_read_) return;
         if (!band_prefix_.isEmpty()) {
           auto* band = sheet_->findChild<QLabel*>("verdict");
           if (band == nullptr || !band->text().startsWith(band_prefix_)) return;
           verdict_shown = band->text().toStdString();
           QApplication::processEvents();  // the layout, had the band grown it
           size_at_verdict = sheet_->size();
-          for (QLabel* label : sheet_->findChildren<QLabel*>()) {
-            if (label->text().startsWith("Today, ")) counts_shown = label->text().toStdString();
-          }
+          counts_shown = Counts();
           step_ = Step::kDone;
           CloseSheet();
           return;
         }
         if (status_->text() != "Success") return;
         success_ms = step_clock_.elapsed();
-        // Below the page, outside the template: the counts, already with this burn.
-        for (QLabel* label : sheet_->findChildren<QLabel*>()) {
-          if (label->text().startsWith("Today, ")) counts_shown = label->text().toStdString();
-        }
+        // Below the page, outside the template: the counts, with this burn.
+        counts_shown = Counts();
         if (auto* band = sheet_->findChild<QLabel*>("verdict")) {
           verdict_shown = band->text().toStdString();
           QApplication::processEvents();
@@ -217,11 +207,18 @@ class Operator {
         step_ = Step::kDone;
         CloseSheet();
         return;
-      case Step::kBurning:
       case Step::kDone:
       case Step::kGaveUp:
         return;
     }
+  }
+
+  // The counts line below the page.
+  std::string Counts() const {
+    for (QLabel* label : sheet_->findChildren<QLabel*>()) {
+      if (label->text().startsWith("Today, ")) return label->text().toStdString();
+    }
+    return {};
   }
 
   std::string Text(int id) const {
@@ -249,7 +246,7 @@ class Operator {
   }
 
   std::string mac_text_;
-  StatusWatchClock& watch_;
+  StatusRecorder& watch_;
   QString band_prefix_;
   QElapsedTimer step_clock_;  // since the current step began
   QTimer poll_;
@@ -259,6 +256,7 @@ class Operator {
   QWidget* sheet_ = nullptr;
   QLabel* status_ = nullptr;
   std::vector<std::string> boxes_;
+  std::string counts_at_read_;
 };
 
 const char* StepName(Operator::Step step) {
@@ -324,7 +322,7 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   const DemoRecord record = DemoRecords(prefix).at(1);
   const std::optional<MacAddress> new_mac = MacAddress::Parse(record.mac_text);
   ASSERT_TRUE(new_mac);
-  StatusWatchClock clock;
+  SystemClock clock;
   DemoBench bench(clock, prefix);
   const SimulatedUnit& unit = bench.unit();
   const ParameterModule read_image = unit.Flash();
@@ -332,20 +330,22 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   RecordingArpFlush arp_flush;
   ASSERT_TRUE(OpenJournal());
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
-                                  StationSettings{}, link_, true};
+                                  StationSettings{}, link_, true, {}};
 
-  Operator person(record.mac_text, clock);
+  StatusRecorder status;
+  environment.on_event = [&status](const StationEvent& event) { status.Note(event); };
+  Operator person(record.mac_text, status);
   char name[] = "stampwright";
   char* argv[] = {name, nullptr};
   EXPECT_EQ(RunWindowFrontEnd(1, argv, environment), 0);
 
-  const std::vector<std::string>& texts = clock.texts();
+  const std::vector<std::string>& texts = status.texts();
   ASSERT_EQ(person.step(), Operator::Step::kDone)
       << "gave up while " << StepName(person.gave_up_in())
       << "; status texts seen: " << testing::PrintToString(texts)
       << "; message boxes: " << testing::PrintToString(person.boxes());
   EXPECT_THAT(person.boxes(), IsEmpty());
-  std::printf("[ timing   ] Enter to the burn's return: %lld ms; then to \"Success\": %lld ms\n",
+  std::printf("[ timing   ] Enter to \"Waiting...\": %lld ms; then to \"Success\": %lld ms\n",
               static_cast<long long>(person.burn_ms), static_cast<long long>(person.success_ms));
 
   // The lookup showed the record; the unit holds the burned image under the new MAC.
@@ -377,17 +377,12 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
   EXPECT_EQ(unit.ParameterCommits(), 1u);
   EXPECT_EQ(unit.RequestCount(kVsWrModReq), 8u);
 
-  // The status line from Enter on: the burn's texts in order, then the scan's, ending at "Success".
+  // The status line from Enter on: every text the burn wrote, in order, then "Success"; nothing
+  // between "Waiting..." and "Success", the read-back included.
   ASSERT_LE(person.burn_texts_start, texts.size());
   const std::vector<std::string> from_burn(
       texts.begin() + static_cast<std::ptrdiff_t>(person.burn_texts_start), texts.end());
-  const std::vector<std::string> burn = SeenBurnTexts();
-  ASSERT_GE(from_burn.size(), burn.size()) << testing::PrintToString(from_burn);
-  const auto burn_end = from_burn.begin() + static_cast<std::ptrdiff_t>(burn.size());
-  EXPECT_THAT(std::vector<std::string>(from_burn.begin(), burn_end), ElementsAreArray(burn));
-  // The return watch: nothing between "Waiting..." and "Success", the read-back included.
-  EXPECT_EQ(from_burn.back(), "Success");
-  EXPECT_EQ(from_burn.size(), burn.size() + 1) << testing::PrintToString(from_burn);
+  EXPECT_THAT(from_burn, ElementsAreArray(BurnTexts(flash.ImageChecksum())));
   EXPECT_EQ(std::filesystem::file_size(StateFileName(environment.preferences.ProductNameText())),
             kStateFileSize);
 }
@@ -395,14 +390,15 @@ TEST_F(DemoWindowTest, TypingADemoMacAndPressingEnterBurnsTheUnitToSuccess) {
 TEST_F(DemoWindowTest, AMacNotInTheDatabaseIsRefusedNotFailed) {
   const std::string prefix(kDefaultMacPrefix);
   ASSERT_EQ(SeedDemoDatabase(std::string(kDefaultMacDatabasePath), prefix), SeedResult::kWritten);
-  StatusWatchClock clock;
+  SystemClock clock;
   DemoBench bench(clock, prefix);
   RecordingArpFlush arp_flush;
   ASSERT_TRUE(OpenJournal());
   FrontEndEnvironment environment{bench.driver(), clock, arp_flush, LoadPreferences(),
-                                  StationSettings{}, link_, true};
+                                  StationSettings{}, link_, true, {}};
 
-  Operator person(prefix + "FFFFFE", clock, "REFUSED ");
+  StatusRecorder status;
+  Operator person(prefix + "FFFFFE", status, "REFUSED ");
   char name[] = "stampwright";
   char* argv[] = {name, nullptr};
   EXPECT_EQ(RunWindowFrontEnd(1, argv, environment), 0);

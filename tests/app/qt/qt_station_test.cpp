@@ -315,7 +315,7 @@ TEST_F(FrontEndTest, WindowRunsCreationShowsTheSheetAndEndsAtClose) {
   VirtualClock clock;
   VirtualDriver driver(clock);
   RecordingArpFlush arp_flush;
-  FrontEndEnvironment environment{driver, clock, arp_flush, Loaded(), StationSettings{}, JournalLink{}, true};
+  FrontEndEnvironment environment{driver, clock, arp_flush, Loaded(), StationSettings{}, JournalLink{}, true, {}};
   WriteCounter writes(kStateFile);
   ASSERT_TRUE(writes.ok());
 
