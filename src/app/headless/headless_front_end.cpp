@@ -135,7 +135,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   StationParts parts{environment.driver,      environment.clock,   environment.arp_flush,
                      environment.preferences, environment.settings, environment.journal};
   StationHost host(std::move(parts), [&on_main, &show](StationEvent event) {
-    on_main([&show, event = std::move(event)] { show(event); });
+    on_main([&show, shared = std::make_shared<StationEvent>(std::move(event))] { show(*shared); });
   });
   session = std::make_unique<HeadlessSession>(host, view, events, STDIN_FILENO);
   // What the packet driver says the operator must fix, checked on the station's thread.
