@@ -98,8 +98,7 @@ constexpr StoredAs StorageOf(FieldType type) {
   }
 }
 
-// The position of the field named name in kRecordFields; a name not there does not compile where
-// the result is needed as a constant.
+// The position of the field named name in kRecordFields; a name not there does not compile.
 consteval size_t FieldIndex(std::string_view name) {
   for (size_t i = 0; i < kRecordFields.size(); ++i) {
     if (kRecordFields[i].name == name) return i;
