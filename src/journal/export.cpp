@@ -8,23 +8,6 @@
 namespace stampwright {
 namespace {
 
-FieldValue Text(const std::string& text) {
-  if (text.empty()) return std::monostate{};
-  return text;
-}
-FieldValue Time(std::optional<int64_t> utc_ms) {
-  if (!utc_ms) return std::monostate{};
-  return FormatIso8601(*utc_ms);
-}
-FieldValue Number(std::optional<int64_t> value) {
-  if (!value) return std::monostate{};
-  return *value;
-}
-FieldValue Flag(std::optional<bool> value) {
-  if (!value) return std::monostate{};
-  return *value;
-}
-
 std::string CsvCell(const FieldValue& value) {
   if (std::holds_alternative<std::monostate>(value)) return "";
   if (const auto* number = std::get_if<int64_t>(&value)) return std::to_string(*number);
@@ -46,34 +29,11 @@ std::string CsvCell(const FieldValue& value) {
 
 }  // namespace
 
-RecordFields ExportFields(const JournalRecord& r) {
-  const bool attempt = r.kind == RecordKind::kBurn || r.kind == RecordKind::kFirmware;
-  return {
-      {"id", Text(r.id)},
-      {"station", Text(r.station)},
-      {"adapter", Text(r.adapter)},
-      {"kind", std::string(RecordKindName(r.kind))},
-      {"mac", Text(r.mac)},
-      {"unit_mac_before", Text(r.unit_mac_before)},
-      {"chip", Text(r.chip)},
-      {"module_class", Text(r.module_class)},
-      {"firmware_version", Text(r.firmware_version)},
-      {"image_checksum", Text(r.image_checksum)},
-      {"outcome", r.outcome ? FieldValue(std::string(OutcomeName(*r.outcome))) : FieldValue()},
-      {"started", Time(r.started)},
-      {"finished", Time(r.finished)},
-      {"committed", Time(r.committed)},
-      {"burn_ms", Number(r.burn_ms)},
-      {"return_ms", Number(r.return_ms)},
-      {"attempt", attempt ? FieldValue(r.attempt) : FieldValue()},
-      {"config", Text(r.config)},
-      {"firmware_name", Text(r.firmware_name)},
-      {"firmware_size", Number(r.firmware_size)},
-      {"firmware_sha256", Text(r.firmware_sha256)},
-      {"reason", Text(r.reason)},
-      {"verified", Flag(r.verified)},
-      {"other_bytes_changed", Number(r.other_bytes_changed)},
-  };
+RecordFields ExportFields(const JournalRecord& record) {
+  RecordFields fields;
+  fields.reserve(kRecordFields.size());
+  for (const RecordField& field : kRecordFields) fields.emplace_back(field.name, ExportValue(field, record));
+  return fields;
 }
 
 namespace {
@@ -157,9 +117,9 @@ std::string RecordJson(const JournalRecord& record) { return WriteJson(RecordObj
 
 std::string RecordCsvHeader() {
   std::string out;
-  for (const auto& [name, value] : ExportFields(JournalRecord{})) {
+  for (const RecordField& field : kRecordFields) {
     if (!out.empty()) out += ",";
-    out += name;
+    out += field.name;
   }
   return out;
 }

@@ -11,11 +11,10 @@
 #include <nlohmann/json.hpp>
 
 #include "journal/record.h"
+#include "journal/record_fields.h"
 
 namespace stampwright {
 
-// One field of a record as every export shows it: absent, a text, a number or a yes/no.
-using FieldValue = std::variant<std::monostate, std::string, int64_t, bool>;
 using RecordFields = std::vector<std::pair<std::string_view, FieldValue>>;
 
 // The record's fields in their fixed order, named as in every export; times as ISO 8601 UTC

@@ -6,6 +6,7 @@
 #include "journal/guard.h"
 #include "journal/postgresql/pg_connection.h"
 #include "journal/postgresql/pg_journal.h"
+#include "journal/record_fields.h"
 #include "journal/transaction.h"
 
 namespace stampwright {
@@ -87,44 +88,73 @@ BEGIN SELECT RAISE(ABORT, 'claims are never deleted'); END;
 )sql",
 };
 
-constexpr const char* kColumns =
-    "id, station, adapter, kind, mac, unit_mac_before, chip, module_class, firmware_version, "
-    "image_checksum, outcome, started, finished, committed, burn_ms, return_ms, attempt, config, "
-    "firmware_name, firmware_size, firmware_sha256, reason, verified, other_bytes_changed";
-
-JournalRecord RowToRecord(const SqliteStatement& s) {
-  JournalRecord r;
-  r.id = s.Text(0);
-  r.station = s.Text(1);
-  r.adapter = s.Text(2);
-  r.kind = ParseRecordKind(s.Text(3)).value_or(RecordKind::kBurn);
-  r.mac = s.Text(4);
-  r.unit_mac_before = s.Text(5);
-  r.chip = s.Text(6);
-  r.module_class = s.Text(7);
-  r.firmware_version = s.Text(8);
-  r.image_checksum = s.Text(9);
-  const std::string outcome = s.Text(10);
-  if (!outcome.empty()) r.outcome = ParseOutcome(outcome);
-  r.started = s.Int(11);
-  r.finished = s.OptionalInt(12);
-  r.committed = s.OptionalInt(13);
-  r.burn_ms = s.OptionalInt(14);
-  r.return_ms = s.OptionalInt(15);
-  r.attempt = s.OptionalInt(16).value_or(0);
-  r.config = s.Text(17);
-  r.firmware_name = s.Text(18);
-  r.firmware_size = s.OptionalInt(19);
-  r.firmware_sha256 = s.Text(20);
-  r.reason = s.Text(21);
-  if (const std::optional<int64_t> verified = s.OptionalInt(22)) r.verified = *verified != 0;
-  r.other_bytes_changed = s.OptionalInt(23);
-  return r;
+// The fields' columns in the table's order, which is the order statements bind and rows read.
+std::string ColumnList() {
+  std::string columns;
+  for (const RecordField& field : kRecordFields) {
+    if (!columns.empty()) columns += ", ";
+    columns += field.name;
+  }
+  return columns;
 }
 
-std::optional<int64_t> Flag(std::optional<bool> value) {
-  if (!value) return std::nullopt;
-  return *value ? 1 : 0;
+// "?1, ?2, ..." for every field.
+std::string ParameterList() {
+  std::string parameters;
+  for (size_t i = 1; i <= kRecordFields.size(); ++i) {
+    if (i > 1) parameters += ", ";
+    parameters += "?" + std::to_string(i);
+  }
+  return parameters;
+}
+
+// "outcome = ?2, finished = ?3, ...": what an attempt's end writes (the fields the line keeps
+// with the outcome), after the record's id as ?1.
+std::string EndAssignments() {
+  std::string assignments;
+  int index = 2;
+  for (const RecordField& field : kRecordFields) {
+    if (field.line_table != LineTable::kOutcomes) continue;
+    if (!assignments.empty()) assignments += ", ";
+    assignments += std::string(field.name) + " = ?" + std::to_string(index++);
+  }
+  return assignments;
+}
+
+// An absent value binds NULL, a text as it is (even empty), a yes/no as 1 or 0.
+void BindValue(SqliteStatement& s, int index, const FieldValue& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) {
+    sqlite3_bind_text(s.get(), index, text->data(), static_cast<int>(text->size()), SQLITE_TRANSIENT);
+  } else if (const auto* number = std::get_if<int64_t>(&value)) {
+    s.BindInt(index, *number);
+  } else if (const auto* flag = std::get_if<bool>(&value)) {
+    s.BindInt(index, int64_t{*flag ? 1 : 0});
+  } else {
+    sqlite3_bind_null(s.get(), index);
+  }
+}
+
+FieldValue ColumnValue(const SqliteStatement& s, int column, FieldType type) {
+  if (sqlite3_column_type(s.get(), column) == SQLITE_NULL) return {};
+  switch (StorageOf(type)) {
+    case StoredAs::kText:
+      return s.Text(column);
+    case StoredAs::kFlag:
+      return s.Int(column) != 0;
+    case StoredAs::kInteger:
+      break;
+  }
+  return s.Int(column);
+}
+
+// A row of ColumnList().
+JournalRecord RowToRecord(const SqliteStatement& s) {
+  JournalRecord record;
+  for (size_t i = 0; i < kRecordFields.size(); ++i) {
+    const RecordField& field = kRecordFields[i];
+    LoadValue(field, ColumnValue(s, static_cast<int>(i), field.type), &record);
+  }
+  return record;
 }
 
 bool IsAttempt(RecordKind kind) { return kind == RecordKind::kBurn || kind == RecordKind::kFirmware; }
@@ -201,29 +231,29 @@ JournalStatus SqliteJournal::Failed(const char* what) const {
 }
 
 JournalStatus SqliteJournal::Prepare() {
-  const std::string insert = std::string("INSERT INTO records (") + kColumns +
-                             ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, "
-                             "?14, ?15, ?16, ?17, ?18, ?19, ?20, ?21, ?22, ?23, ?24)";
-  const std::string select = std::string("SELECT ") + kColumns +
+  static const std::string columns = ColumnList();
+  static const std::string insert =
+      "INSERT INTO records (" + columns + ") VALUES (" + ParameterList() + ")";
+  static const std::string finish =
+      "UPDATE records SET " + EndAssignments() + " WHERE id = ?1 AND outcome IS NULL";
+  const std::string select = "SELECT " + columns +
                              " FROM records WHERE ?1 IS NULL AND started >= coalesce(?2, "
                              "-9223372036854775808) AND started < coalesce(?3, 9223372036854775807) "
                              "AND (?4 IS NULL OR station = ?4) ORDER BY started, seq";
   // Both go through an index (time window, or one MAC's history): a window's counts or one
   // label's history never scan millions of records.
-  const std::string select_by_mac = std::string("SELECT ") + kColumns +
+  const std::string select_by_mac = "SELECT " + columns +
                                     " FROM records WHERE mac = ?1 AND (?2 IS NULL OR started >= ?2) "
                                     "AND (?3 IS NULL OR started < ?3) AND (?4 IS NULL OR station = "
                                     "?4) ORDER BY started, seq";
-  const std::string select_one = std::string("SELECT ") + kColumns + " FROM records WHERE id = ?1";
+  const std::string select_one = "SELECT " + columns + " FROM records WHERE id = ?1";
   const bool prepared =
       count_attempts_.Prepare(db_.get(), "SELECT COUNT(*) FROM records WHERE mac = ?1 AND kind = ?2") &&
       insert_.Prepare(db_.get(), insert.c_str()) &&
       note_commit_.Prepare(db_.get(),
                            "UPDATE records SET committed = ?2 WHERE id = ?1 AND committed IS NULL "
                            "AND outcome IS NULL") &&
-      finish_.Prepare(db_.get(),
-                      "UPDATE records SET outcome = ?2, finished = ?3, burn_ms = ?4, return_ms = ?5, "
-                      "verified = ?6, other_bytes_changed = ?7 WHERE id = ?1 AND outcome IS NULL") &&
+      finish_.Prepare(db_.get(), finish.c_str()) &&
       close_interrupted_.Prepare(db_.get(),
                                  "UPDATE records SET outcome = 'interrupted', finished = ?2 WHERE "
                                  "station = ?1 AND outcome IS NULL AND kind IN ('burn', 'firmware')") &&
@@ -264,32 +294,14 @@ JournalStatus SqliteJournal::Append(JournalRecord& record, ClaimCheck check) {
     record.attempt = before + 1;
   }
   SqliteStatement& s = insert_;
-  s.BindText(1, record.id);
-  s.BindText(2, record.station.empty() ? std::string("?") : record.station);
-  s.BindText(3, record.adapter);
-  s.BindText(4, kind);
-  // An empty New MAC refused by the lookup is recorded as typed: as NULL it would break the
-  // column's NOT NULL, and the record, never written, would hold up every one after it.
-  sqlite3_bind_text(s.get(), 5, record.mac.data(), static_cast<int>(record.mac.size()), SQLITE_TRANSIENT);
-  s.BindText(6, record.unit_mac_before);
-  s.BindText(7, record.chip);
-  s.BindText(8, record.module_class);
-  s.BindText(9, record.firmware_version);
-  s.BindText(10, record.image_checksum);
-  s.BindText(11, record.outcome ? OutcomeName(*record.outcome) : std::string_view());
-  s.BindInt(12, record.started);
-  s.BindInt(13, record.finished);
-  s.BindInt(14, record.committed);
-  s.BindInt(15, record.burn_ms);
-  s.BindInt(16, record.return_ms);
-  s.BindInt(17, IsAttempt(record.kind) ? std::optional<int64_t>(record.attempt) : std::nullopt);
-  s.BindText(18, record.config);
-  s.BindText(19, record.firmware_name);
-  s.BindInt(20, record.firmware_size);
-  s.BindText(21, record.firmware_sha256);
-  s.BindText(22, record.reason);
-  s.BindInt(23, Flag(record.verified));
-  s.BindInt(24, record.other_bytes_changed);
+  // Texts the table keeps as given are bound so: an empty New MAC refused by the lookup is
+  // recorded as typed, since as NULL it would break the column's NOT NULL, and the record, never
+  // written, would hold up every one after it.
+  for (size_t i = 0; i < kRecordFields.size(); ++i) {
+    BindValue(s, static_cast<int>(i + 1), StoredValue(kRecordFields[i], record));
+  }
+  // A record without its station's name is kept under "?".
+  if (record.station.empty()) s.BindText(static_cast<int>(FieldIndex("station")) + 1, "?");
   const int step = s.Step();
   s.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");
@@ -340,13 +352,12 @@ JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
 }
 
 JournalStatus SqliteJournal::Finish(const std::string& id, const AttemptEnd& end) {
+  const JournalRecord ended = EndedRecord(id, end);
   finish_.BindText(1, id);
-  finish_.BindText(2, OutcomeName(end.outcome));
-  finish_.BindInt(3, end.finished);
-  finish_.BindInt(4, end.burn_ms);
-  finish_.BindInt(5, end.return_ms);
-  finish_.BindInt(6, Flag(end.verified));
-  finish_.BindInt(7, end.other_bytes_changed);
+  int index = 2;
+  for (const RecordField& field : kRecordFields) {
+    if (field.line_table == LineTable::kOutcomes) BindValue(finish_, index++, StoredValue(field, ended));
+  }
   const int step = finish_.Step();
   finish_.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");

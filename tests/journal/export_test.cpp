@@ -50,5 +50,35 @@ TEST(RecordJson, EscapesControlBytesAsUnicodeAndKeepsOtherBytes) {
   EXPECT_NE(json.find("\"attempt\":0,"), std::string::npos) << json;
 }
 
+
+// The CSV export: every field in the JSON's order, absent fields as empty cells, times as ISO
+// 8601 and typed texts that a spreadsheet would run as formulas kept inert.
+TEST(RecordCsv, WritesEveryFieldInOrder) {
+  EXPECT_EQ(RecordCsvHeader(),
+            "id,station,adapter,kind,mac,unit_mac_before,chip,module_class,firmware_version,"
+            "image_checksum,outcome,started,finished,committed,burn_ms,return_ms,attempt,config,"
+            "firmware_name,firmware_size,firmware_sha256,reason,verified,other_bytes_changed");
+  JournalRecord r;
+  r.id = "9b2f";
+  r.station = "bench, \"one\"";
+  r.kind = RecordKind::kFirmware;
+  r.mac = "02A0C5000001";
+  r.outcome = Outcome::kFirmwareOk;
+  r.started = 1765180800000;
+  r.committed = 1765180801000;
+  r.attempt = 2;
+  r.firmware_name = "fw.nvm";
+  r.firmware_size = 4096;
+  r.reason = "=1+1";
+  r.verified = false;
+  EXPECT_EQ(RecordCsvLine(r),
+            "9b2f,\"bench, \"\"one\"\"\",,firmware,02A0C5000001,,,,,,firmware-ok,"
+            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,2,,fw.nvm,4096,,'=1+1,false,");
+  r.kind = RecordKind::kRelease;
+  EXPECT_EQ(RecordCsvLine(r),
+            "9b2f,\"bench, \"\"one\"\"\",,release,02A0C5000001,,,,,,firmware-ok,"
+            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,,,fw.nvm,4096,,'=1+1,false,");
+}
+
 }  // namespace
 }  // namespace stampwright

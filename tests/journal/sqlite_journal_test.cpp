@@ -267,5 +267,70 @@ TEST_F(SqliteJournalTest, AVersion1JournalIsMigratedAndTheReadBackIsWrittenOnceW
   EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"verified\":false,\"other_bytes_changed\":0}"));
 }
 
+
+// Every field goes to its own column and comes back as written: a burn from its claim to its
+// outcome, and the stored forms a reader of the file sees (a station's empty name as "?", a
+// typed MAC kept as typed even when empty, a "no" as 0, a scrap without attempt number).
+TEST_F(SqliteJournalTest, EveryFieldIsStoredInItsColumnAndReadBackAsWritten) {
+  auto journal = Open();
+  ASSERT_TRUE(journal);
+  JournalRecord burn;
+  burn.station = "bench-1";
+  burn.adapter = "eth1";
+  burn.mac = "02A0C5000050";
+  burn.unit_mac_before = "0050C2000001";
+  burn.chip = "INT6400";
+  burn.module_class = "PX300 Class B";
+  burn.firmware_version = "3.3.6";
+  burn.image_checksum = "0badcafe";
+  burn.started = 1765200000001;
+  burn.config = "c0ffee12";
+  burn.firmware_name = "fw.nvm";
+  burn.firmware_size = 1048576;
+  burn.firmware_sha256 = std::string(64, 'a');
+  burn.reason = "rework";
+  ASSERT_TRUE(journal->Append(burn).ok());
+  ASSERT_TRUE(journal->NoteCommit(burn.id, 1765200000002).ok());
+  ASSERT_TRUE(journal->Finish(burn.id, {Outcome::kVerifyFailed, 1765200000003, 1200, 3400, false, 7}).ok());
+  JournalRecord expected = burn;
+  expected.attempt = 1;
+  expected.committed = 1765200000002;
+  expected.outcome = Outcome::kVerifyFailed;
+  expected.finished = 1765200000003;
+  expected.burn_ms = 1200;
+  expected.return_ms = 3400;
+  expected.verified = false;
+  expected.other_bytes_changed = 7;
+  std::optional<JournalRecord> read;
+  ASSERT_TRUE(journal->ReadOne(burn.id, &read).ok());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(RecordJson(*read), RecordJson(expected));
+
+  JournalRecord scrap;
+  scrap.kind = RecordKind::kScrap;
+  scrap.started = 1765200000004;
+  scrap.attempt = 5;
+  ASSERT_TRUE(journal->Append(scrap).ok());
+  SqliteStatement stored;
+  ASSERT_TRUE(stored.Prepare(journal->database(),
+                             "SELECT quote(station), quote(mac), quote(adapter), quote(attempt),"
+                             " quote(verified), quote(outcome), quote(kind), quote(started)"
+                             " FROM records ORDER BY seq"));
+  std::vector<std::string> rows;
+  while (stored.Step() == SQLITE_ROW) {
+    std::string row;
+    for (int column = 0; column < 8; ++column) row += (column ? " " : "") + stored.Text(column);
+    rows.push_back(row);
+  }
+  EXPECT_THAT(rows, ::testing::ElementsAre(
+                        "'bench-1' '02A0C5000050' 'eth1' 1 0 'verify-failed' 'burn' 1765200000001",
+                        "'?' '' NULL NULL NULL NULL 'scrap' 1765200000004"));
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(journal->Read({}, &records).ok());
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].station, "?");
+  EXPECT_EQ(records[1].attempt, 0);
+}
+
 }  // namespace
 }  // namespace stampwright

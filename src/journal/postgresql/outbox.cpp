@@ -33,7 +33,7 @@ std::optional<std::string> Migrate(SqliteDatabase& database) {
   int version = 0;
   {
     SqliteStatement query;
-    if (!query.Prepare(db, "SELECT max(version) FROM outbox_schema")) return sqlite3_errmsg(db);
+    if (!query.Prepare(db, "SELECT max(version) FROM outbox_schema")) return database.Message();
     if (query.Step() == SQLITE_ROW) version = static_cast<int>(query.OptionalInt(0).value_or(0));
   }
   if (version > Outbox::kSchemaVersion) {
@@ -76,7 +76,7 @@ std::unique_ptr<Outbox> Outbox::Open(const std::string& path, JournalStatus* sta
                        "SELECT r.id FROM records r LEFT JOIN outbox_forwarded f ON f.id = r.id"
                        " WHERE f.id IS NULL OR (r.committed IS NOT NULL AND f.committed = 0)"
                        " OR (r.outcome IS NOT NULL AND f.finished = 0) ORDER BY r.seq")) {
-    *status = JournalStatus::Error("outbox '" + path + "': " + std::string(sqlite3_errmsg(outbox->db())));
+    *status = JournalStatus::Error("outbox '" + path + "': " + outbox->connection().Message());
     return nullptr;
   }
   while (pending.Step() == SQLITE_ROW) outbox->queue_.push_back(pending.Text(0));
@@ -177,7 +177,7 @@ bool Outbox::Leased(int64_t mac, int64_t now) {
 JournalStatus Outbox::LeaseBurned(const std::string& mac, std::optional<BurnedMac>* burned) {
   SqliteStatement select;
   if (!select.Prepare(db(), "SELECT station, committed FROM outbox_lease_burned WHERE mac = ?1")) {
-    return JournalStatus::Error("reading the outbox: " + std::string(sqlite3_errmsg(db())));
+    return JournalStatus::Error("reading the outbox: " + connection().Message());
   }
   select.BindText(1, mac);
   if (select.Step() == SQLITE_ROW) {

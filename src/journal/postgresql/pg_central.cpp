@@ -83,12 +83,7 @@ JournalStatus PgCentral::Finish(const std::string& id, const AttemptEnd& end) {
   if (!client_.Ok() || transaction.Begin()) return client_.Unavailable();
   PgResult done = client_.Run(kLockRecordMac, {id});
   if (done.Ok()) {
-    done = client_.Run(
-        kInsertOutcome,
-        {id, std::string(OutcomeName(end.outcome)), PgText(end.finished),
-         PgOptionalText(end.burn_ms), PgOptionalText(end.return_ms),
-         end.verified ? std::optional<std::string>(*end.verified ? "true" : "false") : std::nullopt,
-         PgOptionalText(end.other_bytes_changed)});
+    done = client_.Run(kInsertOutcome, PgEndParams(id, end));
   }
   if (done.Ok() && done.Integer(0, 0) == 1 && !transaction.Commit()) return {};
   if (!client_.Ok()) return client_.Unavailable();

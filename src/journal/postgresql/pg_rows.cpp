@@ -3,6 +3,8 @@
 #include <nlohmann/json.hpp>
 
 #include "base/mac_address.h"
+#include "journal/postgresql/pg_record_sql.h"
+#include "journal/record_fields.h"
 
 namespace stampwright {
 namespace {
@@ -13,16 +15,39 @@ bool ClaimsNothing(const JournalRecord& record) {
   return record.outcome && IsRefusal(*record.outcome);
 }
 
-nlohmann::json JsonText(const std::string& text) {
-  return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text);
-}
-
 nlohmann::json JsonNumber(std::optional<int64_t> value) {
   return value ? nlohmann::json(*value) : nlohmann::json(nullptr);
 }
 
-}  // namespace
+nlohmann::json JsonValue(const FieldValue& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  if (const auto* number = std::get_if<int64_t>(&value)) return *number;
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag;
+  return nullptr;
+}
 
+// A bound parameter: every value as text, NULL for the absent.
+std::optional<std::string> PgValue(const FieldValue& value) {
+  if (const auto* text = std::get_if<std::string>(&value)) return *text;
+  if (const auto* number = std::get_if<int64_t>(&value)) return std::to_string(*number);
+  if (const auto* flag = std::get_if<bool>(&value)) return *flag ? "true" : "false";
+  return std::nullopt;
+}
+
+FieldValue PgFieldValue(const PgResult& r, int row, int column, FieldType type) {
+  if (r.IsNull(row, column)) return {};
+  switch (StorageOf(type)) {
+    case StoredAs::kText:
+      return r.Text(row, column);
+    case StoredAs::kFlag:
+      return r.Text(row, column) == "t";
+    case StoredAs::kInteger:
+      break;
+  }
+  return static_cast<int64_t>(r.Integer(row, column));
+}
+
+}  // namespace
 
 std::string PgText(int64_t value) { return std::to_string(value); }
 
@@ -50,30 +75,10 @@ std::optional<int64_t> MacNumber(const std::string& mac) {
 
 JournalRecord PgRowToRecord(const PgResult& r, int row) {
   JournalRecord record;
-  record.id = r.Text(row, 0);
-  record.station = r.Text(row, 1);
-  record.adapter = r.Text(row, 2);
-  record.kind = ParseRecordKind(r.Text(row, 3)).value_or(RecordKind::kBurn);
-  record.mac = r.Text(row, 4);
-  record.unit_mac_before = r.Text(row, 5);
-  record.chip = r.Text(row, 6);
-  record.module_class = r.Text(row, 7);
-  record.firmware_version = r.Text(row, 8);
-  record.image_checksum = r.Text(row, 9);
-  if (!r.IsNull(row, 10)) record.outcome = ParseOutcome(r.Text(row, 10));
-  record.started = r.Integer(row, 11);
-  record.finished = PgOptionalInteger(r, row, 12);
-  record.committed = PgOptionalInteger(r, row, 13);
-  record.burn_ms = PgOptionalInteger(r, row, 14);
-  record.return_ms = PgOptionalInteger(r, row, 15);
-  record.attempt = r.Integer(row, 16);
-  record.config = r.Text(row, 17);
-  record.firmware_name = r.Text(row, 18);
-  record.firmware_size = PgOptionalInteger(r, row, 19);
-  record.firmware_sha256 = r.Text(row, 20);
-  record.reason = r.Text(row, 21);
-  if (!r.IsNull(row, 22)) record.verified = r.Text(row, 22) == "t";
-  record.other_bytes_changed = PgOptionalInteger(r, row, 23);
+  for (size_t i = 0; i < kRecordFields.size(); ++i) {
+    const RecordField& field = kRecordFields[i];
+    LoadValue(field, PgFieldValue(r, row, static_cast<int>(i), field.type), &record);
+  }
   return record;
 }
 
@@ -82,13 +87,21 @@ MacLease PgRowToLease(const PgResult& r, int row) {
                   PgOptionalInteger(r, row, 4), PgOptionalInteger(r, row, 5), r.Integer(row, 6)};
 }
 
-PgParams PgRecordParams(const JournalRecord& r) {
-  return {r.id, r.station, PgOptionalText(r.adapter), std::string(RecordKindName(r.kind)), r.mac,
-          PgOptionalText(r.unit_mac_before), PgOptionalText(r.chip),
-          PgOptionalText(r.module_class), PgOptionalText(r.firmware_version),
-          PgOptionalText(r.image_checksum), PgText(r.started), PgOptionalText(r.config),
-          PgOptionalText(r.firmware_name), PgOptionalText(r.firmware_size),
-          PgOptionalText(r.firmware_sha256), PgOptionalText(r.reason)};
+PgParams PgRecordParams(const JournalRecord& record) {
+  PgParams params;
+  for (const RecordField& field : kRecordFields) {
+    if (PgGiven(field)) params.push_back(PgValue(StoredValue(field, record)));
+  }
+  return params;
+}
+
+PgParams PgEndParams(const std::string& id, const AttemptEnd& end) {
+  const JournalRecord ended = EndedRecord(id, end);
+  PgParams params{id};
+  for (const RecordField& field : kRecordFields) {
+    if (field.line_table == LineTable::kOutcomes) params.push_back(PgValue(StoredValue(field, ended)));
+  }
+  return params;
 }
 
 // The records of one forwarding batch, in order, with what each statement reads.
@@ -97,34 +110,17 @@ std::string PgBatchJson(const std::vector<JournalRecord>& records) {
   int ord = 0;
   for (const JournalRecord& r : records) {
     const std::optional<int64_t> mac = MacNumber(r.mac);
-    rows.push_back({
-        {"ord", ord++},
-        {"id", r.id},
-        {"station", r.station},
-        {"adapter", JsonText(r.adapter)},
-        {"kind", std::string(RecordKindName(r.kind))},
-        {"mac", r.mac},
-        {"macnum", JsonNumber(mac)},
-        {"claim", mac.has_value() && !ClaimsNothing(r)},
-        {"unit_mac_before", JsonText(r.unit_mac_before)},
-        {"chip", JsonText(r.chip)},
-        {"module_class", JsonText(r.module_class)},
-        {"firmware_version", JsonText(r.firmware_version)},
-        {"image_checksum", JsonText(r.image_checksum)},
-        {"started", r.started},
-        {"config", JsonText(r.config)},
-        {"firmware_name", JsonText(r.firmware_name)},
-        {"firmware_size", JsonNumber(r.firmware_size)},
-        {"firmware_sha256", JsonText(r.firmware_sha256)},
-        {"reason", JsonText(r.reason)},
-        {"committed", JsonNumber(r.committed)},
-        {"outcome", r.outcome ? nlohmann::json(std::string(OutcomeName(*r.outcome))) : nlohmann::json(nullptr)},
-        {"finished", r.outcome ? nlohmann::json(r.finished.value_or(r.started)) : nlohmann::json(nullptr)},
-        {"burn_ms", JsonNumber(r.burn_ms)},
-        {"return_ms", JsonNumber(r.return_ms)},
-        {"verified", r.verified ? nlohmann::json(*r.verified) : nlohmann::json(nullptr)},
-        {"other_bytes_changed", JsonNumber(r.other_bytes_changed)},
-    });
+    nlohmann::json row = {{"ord", ord++}, {"macnum", JsonNumber(mac)},
+                          {"claim", mac.has_value() && !ClaimsNothing(r)}};
+    for (const RecordField& field : kRecordFields) {
+      if (field.type == FieldType::kAttempt) continue;  // the line counts its own
+      row[std::string(field.name)] = JsonValue(StoredValue(field, r));
+    }
+    // The line keeps an end time with every outcome: a record that came with its outcome but
+    // without one ended as it started.
+    row["finished"] =
+        r.outcome ? nlohmann::json(r.finished.value_or(r.started)) : nlohmann::json(nullptr);
+    rows.push_back(std::move(row));
   }
   // Invalid UTF-8 in a text (a station name typed on another code page) is replaced, not fatal.
   return rows.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);

@@ -40,12 +40,14 @@ std::optional<int64_t> PgOptionalInteger(const PgResult& result, int row, int co
 // 12 hex digits, any case, as the 48-bit number the leases and claims use.
 std::optional<int64_t> MacNumber(const std::string& mac);
 
-// A row of kRecordColumns (see pg_central.cpp).
+// A row of PgRecordSelectList() (pg_record_sql.h).
 JournalRecord PgRowToRecord(const PgResult& result, int row);
 // A row of id, station, first, last, until, revoked, granted.
 MacLease PgRowToLease(const PgResult& result, int row);
-// The 16 parameters of the insert_record statement.
+// The parameters of PgInsertRecordSql(): the fields a station gives with the record.
 PgParams PgRecordParams(const JournalRecord& record);
+// The parameters of PgInsertOutcomeSql(): the record's id, then its end.
+PgParams PgEndParams(const std::string& id, const AttemptEnd& end);
 
 // The records of one forwarding batch as the JSON array the forward statements read.
 std::string PgBatchJson(const std::vector<JournalRecord>& records);

@@ -1,31 +1,29 @@
 #pragma once
 
-// The statements a line's journal runs on its database. SQL text only as written here; every
-// value a bound parameter.
+// The statements a line's journal runs on its database. SQL text only as written here or, for
+// the parts that list a record's fields, as pg_record_sql.cpp builds it once from the fields'
+// table; every value a bound parameter.
 
 #include <string>
 
 #include "journal/postgresql/pg_connection.h"
+#include "journal/postgresql/pg_record_sql.h"
 
 namespace stampwright::pg_statements {
 
-inline constexpr const char* kRecordColumns =
-    "r.id, r.station, r.adapter, r.kind, r.mac, r.unit_mac_before, r.chip, r.module_class, "
-    "r.firmware_version, r.image_checksum, o.outcome, stampwright.to_ms(r.started), "
-    "stampwright.to_ms(o.finished), stampwright.to_ms(c.committed), o.burn_ms, o.return_ms, "
-    "r.attempt, r.config, r.firmware_name, r.firmware_size, r.firmware_sha256, r.reason, "
-    "o.verified, o.other_bytes_changed";
+// "r.id, r.station, ..., o.outcome, stampwright.to_ms(r.started), ...": every field of a record.
+inline const std::string kRecordColumns = PgRecordSelectList();
 inline constexpr const char* kRecordJoins =
     " FROM stampwright.records r LEFT JOIN stampwright.commits c ON c.record_id = r.id"
     " LEFT JOIN stampwright.outcomes o ON o.record_id = r.id";
 
 inline const std::string kSelectRecords =
-    std::string("SELECT ") + kRecordColumns + kRecordJoins +
+    "SELECT " + kRecordColumns + kRecordJoins +
     " WHERE ($1::text IS NULL OR r.mac = $1) AND ($2::bigint IS NULL OR r.started >="
     " stampwright.from_ms($2)) AND ($3::bigint IS NULL OR r.started < stampwright.from_ms($3))"
     " AND ($4::text IS NULL OR r.station = $4) ORDER BY r.started, r.seq";
 inline const std::string kSelectRecord =
-    std::string("SELECT ") + kRecordColumns + kRecordJoins + " WHERE r.id = $1::uuid";
+    "SELECT " + kRecordColumns + kRecordJoins + " WHERE r.id = $1::uuid";
 
 inline const PgStatement kSelectRecordsStatement{"select_records", kSelectRecords.c_str()};
 inline const PgStatement kSelectRecordStatement{"select_record", kSelectRecord.c_str()};
@@ -75,40 +73,19 @@ inline constexpr PgStatement kOpenClaimHolder{
     "SELECT station FROM stampwright.claims WHERE mac = $1::bigint AND ended IS NULL"};
 
 // One record as it is given: by the claim's transaction, and for a supervisor's scrap or
-// release. The attempt number counts the line's attempts of its MAC.
-inline constexpr PgStatement kInsertRecord{
-    "insert_record",
-    "INSERT INTO stampwright.records (id, station, adapter, kind, mac, unit_mac_before, chip,"
-    " module_class, firmware_version, image_checksum, started, attempt, config, firmware_name,"
-    " firmware_size, firmware_sha256, reason)"
-    " VALUES ($1::uuid, $2, $3, $4, $5, $6, $7, $8, $9, $10, stampwright.from_ms($11::bigint),"
-    " CASE WHEN $4 IN ('burn', 'firmware') THEN (SELECT count(*) + 1 FROM stampwright.records"
-    "   WHERE mac = $5 AND kind = $4) END,"
-    " $12, $13, $14::bigint, $15, $16)"
-    " ON CONFLICT (id) DO NOTHING"};
+// release. The attempt number counts the line's attempts of its MAC. "INSERT INTO
+// stampwright.records (id, ..., started, attempt, ...) VALUES ($1::uuid, ...,
+// stampwright.from_ms($11::bigint), CASE WHEN $4 IN ('burn', 'firmware') THEN ... END, ...)
+// ON CONFLICT (id) DO NOTHING", its parameters as PgRecordParams gives them.
+inline const std::string kInsertRecordSql = PgInsertRecordSql();
+inline const PgStatement kInsertRecord{"insert_record", kInsertRecordSql.c_str()};
 
 // Forwarding: a batch of records as one JSON array (see PgBatchJson); each statement does nothing
 // for rows that are there already (the record's UUID), so a batch sent twice, after a lost
 // answer or a restart, changes nothing. A record's attempt number counts the line's attempts of
 // its MAC, those earlier in the same batch included.
-inline constexpr PgStatement kForwardRecords{
-    "forward_records",
-    "WITH x AS (SELECT * FROM json_to_recordset($1::json) AS x(ord int, id uuid, station text,"
-    "   adapter text, kind text, mac text, unit_mac_before text, chip text, module_class text,"
-    "   firmware_version text, image_checksum text, started bigint, config text,"
-    "   firmware_name text, firmware_size bigint, firmware_sha256 text, reason text)),"
-    " fresh AS (SELECT x.* FROM x WHERE NOT EXISTS"
-    "   (SELECT 1 FROM stampwright.records r WHERE r.id = x.id))"
-    " INSERT INTO stampwright.records (id, station, adapter, kind, mac, unit_mac_before, chip,"
-    "   module_class, firmware_version, image_checksum, started, attempt, config, firmware_name,"
-    "   firmware_size, firmware_sha256, reason)"
-    " SELECT id, station, adapter, kind, mac, unit_mac_before, chip, module_class,"
-    "   firmware_version, image_checksum, stampwright.from_ms(started),"
-    "   CASE WHEN kind IN ('burn', 'firmware') THEN (SELECT count(*) FROM stampwright.records r"
-    "     WHERE r.mac = fresh.mac AND r.kind = fresh.kind)"
-    "     + row_number() OVER (PARTITION BY mac, kind ORDER BY ord) END,"
-    "   config, firmware_name, firmware_size, firmware_sha256, reason"
-    " FROM fresh ORDER BY ord ON CONFLICT (id) DO NOTHING"};
+inline const std::string kForwardRecordsSql = PgForwardRecordsSql();
+inline const PgStatement kForwardRecords{"forward_records", kForwardRecordsSql.c_str()};
 // Claims of burns made in the outbox (leased MACs while the database was away), ended at once
 // when the outcome is known. Never displaces an open claim of another attempt: that conflict,
 // too, is left alone, and reconcile shows it.
@@ -158,15 +135,9 @@ inline constexpr PgStatement kInsertCommit{
 inline constexpr PgStatement kLockRecordMac{
     "lock_record_mac",
     "SELECT pg_advisory_xact_lock(mac) FROM stampwright.claims WHERE record_id = $1::uuid"};
-inline constexpr PgStatement kInsertOutcome{
-    "insert_outcome",
-    "WITH o AS (INSERT INTO stampwright.outcomes (record_id, outcome, finished, burn_ms,"
-    "   return_ms, verified, other_bytes_changed)"
-    "   VALUES ($1::uuid, $2, stampwright.from_ms($3::bigint), $4::bigint, $5::bigint,"
-    "   $6::boolean, $7::bigint) ON CONFLICT DO NOTHING RETURNING record_id),"
-    " ended AS (UPDATE stampwright.claims c SET ended = stampwright.from_ms($3::bigint),"
-    "   outcome = $2 FROM o WHERE c.record_id = o.record_id AND c.ended IS NULL RETURNING 1)"
-    " SELECT count(*) FROM o"};
+// The outcome and what the attempt learnt, with its claim's end.
+inline const std::string kInsertOutcomeSql = PgInsertOutcomeSql();
+inline const PgStatement kInsertOutcome{"insert_outcome", kInsertOutcomeSql.c_str()};
 
 inline constexpr PgStatement kForwardCommits{
     "forward_commits",
@@ -174,15 +145,8 @@ inline constexpr PgStatement kForwardCommits{
     " SELECT id, stampwright.from_ms(committed)"
     " FROM json_to_recordset($1::json) AS x(id uuid, committed bigint)"
     " WHERE committed IS NOT NULL ON CONFLICT DO NOTHING"};
-inline constexpr PgStatement kForwardOutcomes{
-    "forward_outcomes",
-    "INSERT INTO stampwright.outcomes (record_id, outcome, finished, burn_ms, return_ms,"
-    "   verified, other_bytes_changed)"
-    " SELECT id, outcome, stampwright.from_ms(finished), burn_ms, return_ms, verified,"
-    "   other_bytes_changed"
-    " FROM json_to_recordset($1::json) AS x(id uuid, outcome text, finished bigint,"
-    "   burn_ms bigint, return_ms bigint, verified boolean, other_bytes_changed bigint)"
-    " WHERE outcome IS NOT NULL ON CONFLICT DO NOTHING"};
+inline const std::string kForwardOutcomesSql = PgForwardOutcomesSql();
+inline const PgStatement kForwardOutcomes{"forward_outcomes", kForwardOutcomesSql.c_str()};
 inline constexpr PgStatement kForwardEndClaims{
     "forward_end_claims",
     "UPDATE stampwright.claims c SET ended = stampwright.from_ms(x.finished), outcome = x.outcome"

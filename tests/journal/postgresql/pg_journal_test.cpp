@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "journal/postgresql/pg_journal.h"
+#include "journal/export.h"
 #include "journal/guard.h"
 #include "journal/postgresql/pg_test_database.h"
 #include "programming/mac_database.h"
@@ -409,6 +410,80 @@ TEST_F(PgJournalTest, AnOfflineBurnOfAMacBurnedMeanwhileIsKeptAndFlagged) {
   EXPECT_EQ(reconciled.exit_code, 1) << reconciled.out << reconciled.err;
   EXPECT_NE(reconciled.out.find(ids[0]), std::string::npos) << reconciled.out;
   EXPECT_TRUE(reconciled.out.ends_with("difference: 1\n")) << reconciled.out;
+}
+
+
+// Every field reaches the line's tables and comes back as written, by every way in: the tool's
+// claim and its direct commit and outcome, a station's claim with its commit and outcome
+// forwarded from the outbox, a station's firmware record forwarded whole, a supervisor's scrap.
+TEST_F(PgJournalTest, EveryFieldReachesTheDatabaseAndComesBackAsWritten) {
+  auto bench = Supervisor();
+  auto one = Station("line-1");
+  ASSERT_TRUE(bench && one);
+  int64_t at = UtcNowMs();
+  const auto full = [&](const std::string& station, const std::string& mac, RecordKind kind) {
+    JournalRecord r;
+    r.station = station;
+    r.adapter = "eth1";
+    r.kind = kind;
+    r.mac = mac;
+    r.unit_mac_before = "0050C2000001";
+    r.chip = "INT6400";
+    r.module_class = "PX300 Class B";
+    r.firmware_version = "3.3.6";
+    r.image_checksum = "0badcafe";
+    r.started = ++at;
+    r.config = "c0ffee12";
+    r.firmware_name = "fw " + mac + ".nvm";
+    r.firmware_size = 1048576;
+    r.firmware_sha256 = std::string(64, 'b');
+    r.reason = "line \"one\"";
+    return r;
+  };
+  struct Case {
+    Journal* journal;
+    JournalRecord record;
+    std::optional<AttemptEnd> end;
+  };
+  std::vector<Case> cases = {
+      {bench.get(), full("bench-1", "02A0C5300001", RecordKind::kBurn),
+       AttemptEnd{Outcome::kVerifyFailed, 0, 1200, 3400, false, 7}},
+      {one.get(), full("line-1", "02A0C5300002", RecordKind::kBurn),
+       AttemptEnd{Outcome::kSuccess, 0, 900, {}, true, 0}},
+      {one.get(), full("line-1", "02A0C5300003", RecordKind::kFirmware),
+       AttemptEnd{Outcome::kFirmwareOk, 0, 5000, {}, {}, {}}},
+      {bench.get(), full("bench-1", "02A0C5300004", RecordKind::kScrap), std::nullopt},
+  };
+  for (Case& c : cases) {
+    JournalRecord expected = c.record;
+    ASSERT_TRUE(c.journal->Append(c.record).ok()) << c.record.mac;
+    expected.id = c.record.id;
+    if (c.end) {
+      expected.attempt = 1;
+      if (c.record.kind == RecordKind::kBurn) {
+        expected.committed = ++at;
+        ASSERT_TRUE(c.journal->NoteCommit(c.record.id, *expected.committed).ok());
+      }
+      c.end->finished = ++at;
+      ASSERT_TRUE(c.journal->Finish(c.record.id, *c.end).ok());
+      expected.outcome = c.end->outcome;
+      expected.finished = c.end->finished;
+      expected.burn_ms = c.end->burn_ms;
+      expected.return_ms = c.end->return_ms;
+      expected.verified = c.end->verified;
+      expected.other_bytes_changed = c.end->other_bytes_changed;
+    }
+    std::optional<JournalRecord> central;
+    ASSERT_TRUE(bench->ReadOne(c.record.id, &central).ok());
+    ASSERT_TRUE(central) << c.record.mac;
+    EXPECT_EQ(RecordJson(*central), RecordJson(expected));
+    RecordFilter filter;
+    filter.mac = c.record.mac;
+    std::vector<JournalRecord> listed;
+    ASSERT_TRUE(bench->Read(filter, &listed).ok());
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(RecordJson(listed[0]), RecordJson(expected));
+  }
 }
 
 }  // namespace
