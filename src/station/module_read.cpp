@@ -103,6 +103,7 @@ void ReadModule(Station& station) {
                        FormatText("Read Module - offset: %d, OK", static_cast<int>(kTotal)));
   TellActivity(station, StationActivity::kRead);
   IdentifyChip(station);
+  if (station.on_module_identified) station.on_module_identified();
 }
 
 }  // namespace stampwright

@@ -39,6 +39,12 @@ void SetScanText(Station& station, std::string_view text) {
 
 void SetConnectionText(Station& station, std::string_view text) {
   station.page.SetText(kConnectionField, text);
+  // The unit came or went: told once per change, not per tick.
+  const bool present = text == "Connected";
+  if (present != station.unit_present) {
+    station.unit_present = present;
+    if (station.on_unit) station.on_unit(present);
+  }
 }
 
 void ScanTick(Station& station) {

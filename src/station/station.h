@@ -170,6 +170,11 @@ struct Station {
   bool verify_failed = false;
   // Told each activity; mac is the MAC field's text (the burned label's with kPassed).
   std::function<void(StationActivity activity, const std::string& mac)> on_activity;
+  // The connection field last said a unit is connected; told to on_unit when that changes.
+  bool unit_present = false;
+  std::function<void(bool present)> on_unit;
+  // Told once a complete read has identified the module (shown.module_class is set).
+  std::function<void()> on_module_identified;
   // A read that leaves the status line alone (the verify's read-back).
   bool quiet_read = false;
   ReturnWatch return_watch;

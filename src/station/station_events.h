@@ -39,6 +39,20 @@ struct ActivityEvent {
   std::string mac;  // the MAC field's text; the burned label's with kPassed
 };
 
+// A unit came onto the station's adapter (its MAC, chip and firmware text as shown) or left it.
+struct UnitEvent {
+  bool present = false;
+  std::string mac;
+  std::string chip;
+  std::string firmware;
+};
+
+// A module read ended complete: the chip chosen and the class the read identified.
+struct ModuleReadEvent {
+  std::string chip;
+  std::string module_class;
+};
+
 // A Burn or a firmware upgrade was refused before anything was sent.
 struct RefusedEvent {
   Outcome reason = Outcome::kLookupFailed;
@@ -64,8 +78,9 @@ struct StartedEvent {};
 struct ClosedEvent {};
 
 using StationEventBody =
-    std::variant<PageChange, Notice, FileDialogAsked, ActivityEvent, RefusedEvent, RecordEvent,
-                 JournalReopenedEvent, JournalConnectionEvent, StartedEvent, ClosedEvent>;
+    std::variant<PageChange, Notice, FileDialogAsked, ActivityEvent, UnitEvent, ModuleReadEvent,
+                 RefusedEvent, RecordEvent, JournalReopenedEvent, JournalConnectionEvent,
+                 StartedEvent, ClosedEvent>;
 
 struct StationEvent {
   int bay = 1;

@@ -55,6 +55,18 @@ StationHost::StationHost(StationParts parts, Outlet outlet)
   station_.on_activity = [this](StationActivity activity, const std::string& mac) {
     Publish(ActivityEvent{activity, mac});
   };
+  station_.on_module_identified = [this] {
+    Publish(ModuleReadEvent{station_.shown.chip, station_.shown.module_class});
+  };
+  station_.on_unit = [this](bool present) {
+    if (!present) return Publish(UnitEvent{});
+    // The unit's own MAC: the field shows it only after the connection does.
+    const int adapter = station_.adapters.CurrentAdapter;
+    const MacAddress mac = adapter >= 0 && adapter < kMaxAdapters
+                               ? station_.summaries[static_cast<size_t>(adapter)].DeviceMac
+                               : MacAddress{};
+    Publish(UnitEvent{true, mac.ToString(), station_.shown.chip, station_.shown.firmware});
+  };
   station_.on_refused = [this](Outcome reason) { Publish(RefusedEvent{reason}); };
   station_.journal.on_outcome = [this](const JournalRecord& record) {
     Publish(RecordEvent{record});

@@ -195,6 +195,14 @@ TEST_F(BayThreadTest, TwoStationsBurnTheirUnitsAtOnceIntoOneJournal) {
   HostedStation b(*second_, "bay-b", 2, false, Mac(0x02, 0xA0, 0xC5, 0, 0, 0x01));
   ASSERT_TRUE(a.Ready());
   ASSERT_TRUE(b.Ready());
+  const std::optional<UnitEvent> found = a.Await<UnitEvent>();
+  ASSERT_TRUE(found);
+  EXPECT_TRUE(found->present);
+  EXPECT_EQ(found->mac, "02:A0:C5:00:00:01");
+  EXPECT_EQ(found->chip, "PX300");
+  const std::optional<ModuleReadEvent> read = a.Await<ModuleReadEvent>();
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->module_class, "PX300 Class B");
 
   a.PressBurn("02A0C5100011");
   b.PressBurn("02A0C5100022");
