@@ -42,6 +42,7 @@
 #include "station/firmware_upgrade.h"
 #include "station/mac_lookup.h"
 #include "station/module_read.h"
+#include "station/page_procedure.h"
 #include "station/station.h"
 #include "station/timer.h"
 #include "station/unit_watch.h"
@@ -333,18 +334,8 @@ int RunBurn(Bench& bench) {
 
   page.ForgetBoxes();
   page.SetText(kNewMacEdit, Hex12(*args.new_mac));
-  MacLookupOptions lookup;
-  if (!station.settings.mac_prefix.empty()) lookup.mac_prefix = station.settings.mac_prefix;
-  lookup.database_path = station.settings.database_file;
-  if (!LookupLabel(station)) {
-    page.ForgetBoxes();  // the box's words are the station's; the line below says more
-    if (SearchMacDatabase(Hex12(*args.new_mac), lookup).status == MacSearchStatus::kCannotOpen) {
-      return bench.Failed("lookup", OpenErrorText(args.database));
-    }
-    return bench.Failed("lookup", "MAC " + Hex12(*args.new_mac) + " is not in " + args.database);
-  }
-  // Recorded like the station's own burns, through the same steps: the guard, the opening
-  // record before the first module frame, the commit, the outcome before the verdict.
+  // Recorded like the station's own burns: the tool runs the station's Burn, with its lookup,
+  // guard, opening record before the first module frame, commit and return watch.
   std::unique_ptr<Journal> journal;
   const auto unlink_journal = [&station] { station.journal = JournalLink{}; };
   if (args.journal != kNoJournalTarget) {
@@ -355,36 +346,41 @@ int RunBurn(Bench& bench) {
     link.enabled = true;
     link.journal = journal.get();
     link.station_name = HostName();
-    page.ForgetBoxes();
-    if (RefuseWithoutJournal(station) || GuardRefuses(station)) {
-      unlink_journal();
-      return bench.Failed("journal", page.LastBox());
-    }
   }
   struct Unlink {
     std::function<void()> run;
     ~Unlink() { run(); }
   } unlink{unlink_journal};
-  station.arp_flush.Flush();
-  page.SetText(kStatusLine, "Burning...");
+  std::optional<Outcome> refused;
+  station.on_refused = [&refused](Outcome reason) { refused = reason; };
   station.CommitConfirmed = 0;
-  BurnDevice(station);
+  BurnCommand(station);
+  station.on_refused = nullptr;
+  if (refused == Outcome::kLookupFailed) {
+    page.ForgetBoxes();  // the box's words are the station's; the line below says more
+    MacLookupOptions lookup;
+    if (!station.settings.mac_prefix.empty()) lookup.mac_prefix = station.settings.mac_prefix;
+    lookup.database_path = station.settings.database_file;
+    if (SearchMacDatabase(Hex12(*args.new_mac), lookup).status == MacSearchStatus::kCannotOpen) {
+      return bench.Failed("lookup", OpenErrorText(args.database));
+    }
+    return bench.Failed("lookup", "MAC " + Hex12(*args.new_mac) + " is not in " + args.database);
+  }
+  if (refused) return bench.Failed("journal", page.LastBox());
   if (station.registers.WriteTransferOffset != kModuleSize) {
     return bench.Failed("write", FormatText("Write Module - offset: %d",
                                           static_cast<int>(station.registers.WriteTransferOffset)));
   }
-  if (station.CommitConfirmed != 1) {
+  if (!station.commit_answered) {
     return bench.Failed("commit", "the unit did not confirm the commit");
   }
 
   const ParameterModule written = station.module;
   const MacAddress burned = station.BurnedMac;
   const uint32_t commit_tick = station.clock.TickCount();
-  // The dispatcher verifies the returned unit's module before it records "success"; a unit that
-  // never answers is recorded as not returned.
-  station.verify_return = true;
+  // The Burn's return watch has the dispatcher verify the returned unit's module before it
+  // records "success"; a unit that never answers is recorded as not returned.
   const bool returned = WaitForUnitAnswer(station, kAdapter, burned, args.return_timeout_ms);
-  station.verify_return = false;
   if (!returned) EndReturnWatchOnClose(station);
   if (returned && station.verify_failed) {
     return bench.Failed("verify", page.LastBox());
