@@ -77,6 +77,7 @@ bool BurnDevice(Station& station) {
   const bool all_confirmed = registers.WriteTransferOffset == kTotal;
   if (all_confirmed) {
     page.SetText(kStatusLine, "Write Module - OK");
+    const PhaseScope committing(station, StationPhase::kCommitting);
     CommitModule(station, kModuleIdParameter);
   }
   // CommitConfirmed may still be set by an earlier burn; this commit's answer is its own.

@@ -68,6 +68,7 @@ bool SeveralUnitsAfterListening(Station& station, int a) {
 // the burned fields as written. A mismatch ends the attempt with the box and no "Success".
 bool VerifyReturnedModule(Station& station) {
   station.verify_return = false;  // once per return; the read below dispatches nested
+  const PhaseScope verifying(station, StationPhase::kVerifying);
   ParameterModule read_back = station.written_module;
   std::optional<BurnedFieldDifference> difference;
   // Quiet: a clean burn shows "Waiting..." and then "Success", as without the verify.

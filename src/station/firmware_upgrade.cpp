@@ -30,6 +30,7 @@ bool WriteFirmwareImage(Station& station, const uint8_t* data, size_t length) {
 }
 
 bool UpgradeFirmware(Station& station) {
+  const PhaseScope upgrading(station, StationPhase::kUpgrading);
   Page& page = station.page;
   station.firmware_path.fill(0);
   FileDialogRequest request;

@@ -93,6 +93,7 @@ void ReadModule(Station& station) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   station.shown.module_class.clear();
+  const PhaseScope reading(station, StationPhase::kReading);
   TellActivity(station, StationActivity::kReading);
   if (!ReadModuleImage(station, station.module)) {
     station.page.SetText(kStatusLine, FormatText("Read Module - offset: %d, Fail",

@@ -92,7 +92,8 @@ void OnPageCommand(Station& station, int id) {
   if (station.operation_depth > 0) {
     auto& queue = station.queued_commands;
     if (id == kBurnButton &&
-        (station.burn_running || std::find(queue.begin(), queue.end(), id) != queue.end())) {
+        (InPhase(station, StationPhase::kBurning) ||
+         std::find(queue.begin(), queue.end(), id) != queue.end())) {
       return;
     }
     if (queue.size() < kQueuedCommandLimit) queue.push_back(id);
@@ -136,9 +137,10 @@ void RunPageCommand(Station& station, int id) {
       // Only a read that identified the chip enables Burn: never burn an image not read.
       if (burn_runs) {
         NormalizeNewMac(station.page);
-        station.burn_running = true;
-        BurnCommand(station);
-        station.burn_running = false;
+        {
+          const PhaseScope burning(station, StationPhase::kBurning);
+          BurnCommand(station);
+        }
         // Whatever the outcome, the next scan replaces the MAC instead of adding to it.
         station.page.SelectText(kNewMacEdit);
       }

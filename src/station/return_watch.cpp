@@ -62,7 +62,7 @@ ReceivePacket* DispatchWatched(void* context, int adapter) {
 void StartReturnWatch(Station& station) {
   if (station.settings.classic) return;
   ReturnWatch& watch = station.return_watch;
-  watch.active = true;
+  SetBasePhase(station, StationPhase::kRestarting);
   watch.adapter = station.adapters.CurrentAdapter;
   watch.started = station.clock.TickCount();
   watch.went_quiet = false;
@@ -70,11 +70,13 @@ void StartReturnWatch(Station& station) {
   station.timer.Start(kReturnQueryIntervalMs);
 }
 
-bool ReturnWatchActive(const Station& station) { return station.return_watch.active; }
+bool ReturnWatchActive(const Station& station) {
+  return station.base_phase == StationPhase::kRestarting;
+}
 
 void EndReturnWatch(Station& station) {
-  if (!station.return_watch.active) return;
-  station.return_watch.active = false;
+  if (!ReturnWatchActive(station)) return;
+  SetBasePhase(station, station.unit_present ? StationPhase::kReady : StationPhase::kNoUnit);
   StartScanTimer(station);
 }
 

@@ -45,6 +45,10 @@ void SetConnectionText(Station& station, std::string_view text) {
     station.unit_present = present;
     if (station.on_unit) station.on_unit(present);
   }
+  // While the burned unit is awaited, its going quiet is its restart, not its leaving.
+  if (station.base_phase != StationPhase::kRestarting) {
+    SetBasePhase(station, present ? StationPhase::kReady : StationPhase::kNoUnit);
+  }
 }
 
 void ScanTick(Station& station) {
@@ -88,6 +92,8 @@ bool RescanDevices(Station& station, int16_t auto_scan) {
 void RefreshConnection(Station& station) {
   const char* text;
   if (CurrentAdapterPresent(station)) {
+    // The unit is there before its automatic read begins.
+    if (station.base_phase == StationPhase::kNoUnit) SetBasePhase(station, StationPhase::kReady);
     if (station.AutoReadDone == 0) {
       ReadModule(station);
       station.AutoReadDone = 1;

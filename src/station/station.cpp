@@ -16,6 +16,55 @@ Station::Station(Page& page_in, PacketDriver& driver_in, Clock& clock_in, Timer&
   adapters.driver = &driver;
 }
 
+std::string_view PhaseName(StationPhase phase) {
+  switch (phase) {
+    case StationPhase::kNoUnit:
+      return "no-unit";
+    case StationPhase::kReady:
+      return "ready";
+    case StationPhase::kReading:
+      return "reading";
+    case StationPhase::kBurning:
+      return "burning";
+    case StationPhase::kCommitting:
+      return "committing";
+    case StationPhase::kRestarting:
+      return "restarting";
+    case StationPhase::kVerifying:
+      return "verifying";
+    case StationPhase::kUpgrading:
+      return "upgrading";
+  }
+  return "ready";
+}
+
+namespace {
+
+void TellPhaseIfChanged(Station& station, StationPhase before) {
+  const StationPhase now = Phase(station);
+  if (now != before && station.on_phase) station.on_phase(now);
+}
+
+}  // namespace
+
+void SetBasePhase(Station& station, StationPhase phase) {
+  const StationPhase before = Phase(station);
+  station.base_phase = phase;
+  TellPhaseIfChanged(station, before);
+}
+
+PhaseScope::PhaseScope(Station& station, StationPhase phase) : station_(station) {
+  const StationPhase before = Phase(station);
+  station.operation_phases.push_back(phase);
+  TellPhaseIfChanged(station, before);
+}
+
+PhaseScope::~PhaseScope() {
+  const StationPhase before = Phase(station_);
+  station_.operation_phases.pop_back();
+  TellPhaseIfChanged(station_, before);
+}
+
 MessageContext Station::Messages() {
   return MessageContext{adapters, summaries, registers, settings.oui};
 }

@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "base/mac_address.h"
 #include "programming/parameter_module.h"
@@ -18,6 +19,7 @@
 #include "transport/clock.h"
 #include "transport/packet_driver.h"
 #include "station/journal_link.h"
+#include "station/station_phase.h"
 #include "station/timer.h"
 
 namespace stampwright {
@@ -45,9 +47,8 @@ struct AnsweringUnits {
   int count = 0;  // 0, 1 or 2
 };
 
-// The watch for the burned unit's return (see return_watch.h).
+// The watch for the burned unit's return (see return_watch.h); on while the phase is kRestarting.
 struct ReturnWatch {
-  bool active = false;
   int adapter = -1;
   uint32_t started = 0;     // tick count when it began
   bool went_quiet = false;  // a query went unanswered: the unit has begun its restart
@@ -146,7 +147,6 @@ struct Station {
   // Commands that came during a device operation, run in order once it has ended; at most one
   // Burn among them, and none while a burn runs.
   std::deque<int> queued_commands;
-  bool burn_running = false;
   // The front end's close, held back until the device operation under way has ended.
   std::function<void()> close_pending;
 
@@ -170,6 +170,11 @@ struct Station {
   bool verify_failed = false;
   // Told each activity; mac is the MAC field's text (the burned label's with kPassed).
   std::function<void(StationActivity activity, const std::string& mac)> on_activity;
+  // The phase: the operations under way, outermost first (set through PhaseScope only), over
+  // the phase between them (SetBasePhase). Told to on_phase when the phase changes.
+  StationPhase base_phase = StationPhase::kNoUnit;
+  std::vector<StationPhase> operation_phases;
+  std::function<void(StationPhase phase)> on_phase;
   // The connection field last said a unit is connected; told to on_unit when that changes.
   bool unit_present = false;
   std::function<void(bool present)> on_unit;
@@ -192,6 +197,33 @@ class AwaitedScope {
  private:
   Station& station_;
   bool* const outer_;
+};
+
+inline StationPhase Phase(const Station& station) {
+  return station.operation_phases.empty() ? station.base_phase : station.operation_phases.back();
+}
+
+// True while an operation of this phase runs, however deep inside it the station is.
+inline bool InPhase(const Station& station, StationPhase phase) {
+  for (const StationPhase running : station.operation_phases) {
+    if (running == phase) return true;
+  }
+  return false;
+}
+
+// Sets the phase that holds between operations.
+void SetBasePhase(Station& station, StationPhase phase);
+
+// The phase of an operation, for as long as the scope lives.
+class PhaseScope {
+ public:
+  PhaseScope(Station& station, StationPhase phase);
+  ~PhaseScope();
+  PhaseScope(const PhaseScope&) = delete;
+  PhaseScope& operator=(const PhaseScope&) = delete;
+
+ private:
+  Station& station_;
 };
 
 inline void TellActivity(Station& station, StationActivity activity) {

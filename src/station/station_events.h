@@ -47,6 +47,11 @@ struct UnitEvent {
   std::string firmware;
 };
 
+// The station's phase changed.
+struct PhaseEvent {
+  StationPhase phase = StationPhase::kNoUnit;
+};
+
 // A module read ended complete: the chip chosen and the class the read identified.
 struct ModuleReadEvent {
   std::string chip;
@@ -78,7 +83,8 @@ struct StartedEvent {};
 struct ClosedEvent {};
 
 using StationEventBody =
-    std::variant<PageChange, Notice, FileDialogAsked, ActivityEvent, UnitEvent, ModuleReadEvent,
+    std::variant<PageChange, Notice, FileDialogAsked, ActivityEvent, PhaseEvent, UnitEvent,
+                 ModuleReadEvent,
                  RefusedEvent, RecordEvent, JournalReopenedEvent, JournalConnectionEvent,
                  StartedEvent, ClosedEvent>;
 

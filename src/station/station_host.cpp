@@ -55,6 +55,7 @@ StationHost::StationHost(StationParts parts, Outlet outlet)
   station_.on_activity = [this](StationActivity activity, const std::string& mac) {
     Publish(ActivityEvent{activity, mac});
   };
+  station_.on_phase = [this](StationPhase phase) { Publish(PhaseEvent{phase}); };
   station_.on_module_identified = [this] {
     Publish(ModuleReadEvent{station_.shown.chip, station_.shown.module_class});
   };

@@ -150,7 +150,7 @@ TEST_F(CycleCommandTest, BurnClickedDuringATickRunsAfterItAndNoSecondBurnNests) 
     // Clicks and the close arrive while the waits let the event loop run.
     if (yields == 1) OnPageCommand(h.station, kBurnButton);  // during the tick
     if (yields == 2) OnPageCommand(h.station, kBurnButton);  // one Burn already waits: dropped
-    if (h.station.burn_running && !closed) {
+    if (InPhase(h.station, StationPhase::kBurning) && !closed) {
       OnPageCommand(h.station, kBurnButton);  // while the burn runs: dropped
       OnPageCommand(h.station, kScanButton);  // queued, then dropped by the close
       OnCloseRequested(h.station, [&] { closed = true; });

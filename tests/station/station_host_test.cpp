@@ -1,6 +1,7 @@
 // Stations on threads of their own in one process, each on its own virtual adapter and unit, one
 // journal file between them: they burn at the same moment, and a box on one stops only that one.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -131,6 +132,15 @@ class HostedStation {
     return count;
   }
 
+  std::vector<std::string_view> Phases() {
+    const std::lock_guard lock(mutex_);
+    std::vector<std::string_view> phases;
+    for (const StationEvent& event : events_) {
+      if (const auto* e = std::get_if<PhaseEvent>(&event.body)) phases.push_back(PhaseName(e->phase));
+    }
+    return phases;
+  }
+
   std::vector<int> Bays() {
     const std::lock_guard lock(mutex_);
     std::vector<int> bays;
@@ -223,6 +233,10 @@ TEST_F(BayThreadTest, TwoStationsBurnTheirUnitsAtOnceIntoOneJournal) {
   }));
   ExpectBurned(flash_a, written_a, "02A0C5100011", "K7QM2XWP9RTB4HZD");
   ExpectBurned(flash_b, written_b, "02A0C5100022", "R4TY8UPL2KQW7MXC");
+  // One phase at a time, from the read through the restart to the verified return.
+  EXPECT_THAT(a.Phases(),
+              testing::ElementsAre("ready", "reading", "ready", "burning", "committing", "burning",
+                                   "restarting", "verifying", "restarting", "ready"));
   // Every event names its station's bay.
   for (int bay : a.Bays()) ASSERT_EQ(bay, 1);
   for (int bay : b.Bays()) ASSERT_EQ(bay, 2);
