@@ -14,6 +14,7 @@ Station::Station(Page& page_in, PacketDriver& driver_in, Clock& clock_in, Timer&
       preferences(std::move(preferences_in)),
       settings(std::move(settings_in)) {
   adapters.driver = &driver;
+  if (!settings.auto_read) AutoReadDone = 1;
 }
 
 std::string_view PhaseName(StationPhase phase) {

@@ -35,6 +35,8 @@ struct StationSettings {
   std::string database_file = "cam.dbr";
   // --workdir: where every relative file name is taken; empty: the process's working directory.
   std::string workdir;
+  // A unit found is read at once (the page); the tool's commands read only when told to.
+  bool auto_read = true;
 };
 
 constexpr size_t kPathBufferSize = 256;

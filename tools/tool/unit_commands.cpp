@@ -95,10 +95,10 @@ class Bench {
     settings.oui = args_.oui;
     settings.mac_prefix = args_.mac_prefix;
     settings.database_file = args_.database;
+    // A unit found here is never read behind the subcommand's back.
+    settings.auto_read = false;
     station_ = std::make_unique<Station>(page_, *driver, clock_, timer_, arp_flush_,
                                          DefaultPreferences(), settings);
-    // A unit found here is never read behind the subcommand's back.
-    station_->AutoReadDone = 1;
     OpenAllAdapters(station_->adapters);
     if (station_->adapters.AdapterCount != 1) {
       const std::string diagnostic = driver->Diagnostic();
@@ -141,9 +141,8 @@ class Bench {
 
   // Has the unit commit the module; false after the failure line when it did not confirm.
   bool Commit(uint8_t module_id) {
-    station_->CommitConfirmed = 0;
     CommitModule(*station_, module_id);
-    if (station_->CommitConfirmed == 1) return true;
+    if (station_->commit_answered) return true;
     return Fail("commit", "the unit did not confirm the commit of module " +
                               std::to_string(module_id));
   }
@@ -353,7 +352,6 @@ int RunBurn(Bench& bench) {
   } unlink{unlink_journal};
   std::optional<Outcome> refused;
   station.on_refused = [&refused](Outcome reason) { refused = reason; };
-  station.CommitConfirmed = 0;
   BurnCommand(station);
   station.on_refused = nullptr;
   if (refused == Outcome::kLookupFailed) {
