@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/file_handle.h"
+#include "base/text.h"
 #include "programming/mac_database.h"
 
 namespace stampwright {
@@ -28,13 +29,26 @@ MacAddress MacAfterPrefix(std::string_view prefix, std::string_view tail) {
 
 }  // namespace
 
-std::vector<DemoRecord> DemoRecords(std::string_view mac_prefix) {
+std::vector<DemoRecord> DemoRecords(std::string_view mac_prefix, int bays) {
   std::vector<DemoRecord> records;
   for (const auto& [tail, password] : kDemoRecordTails) {
     records.push_back({std::string(mac_prefix) + std::string(tail), std::string(password)});
   }
+  // Beyond the first four, made up the same way every time.
+  constexpr std::string_view kLetters = "ABCDEFGHJKLMNPQRSTUVWXYZabcdefghjkmnpqrstuvwxyz23456789";
+  uint32_t state = 0x5EED1234;
+  for (int i = static_cast<int>(records.size()); i < 4 * bays; ++i) {
+    std::string password;
+    for (int c = 0; c < 16; ++c) {
+      state = state * 1664525u + 1013904223u;
+      password += kLetters[(state >> 16) % kLetters.size()];
+    }
+    records.push_back({std::string(mac_prefix) + FormatText("%06X", 0x100001 + i), password});
+  }
   return records;
 }
+
+std::string DemoAdapterName(int bay) { return "demo" + std::to_string(bay - 1); }
 
 MacAddress DemoUnitMac(std::string_view mac_prefix) { return MacAfterPrefix(mac_prefix, "000001"); }
 
@@ -51,11 +65,12 @@ SimulatedUnitConfig DemoUnitConfig(std::string_view mac_prefix, const Oui& oui) 
   return config;
 }
 
-SeedResult SeedDemoDatabase(const std::filesystem::path& path, std::string_view mac_prefix) {
+SeedResult SeedDemoDatabase(const std::filesystem::path& path, std::string_view mac_prefix,
+                            int bays) {
   // "x": an existing file is never replaced.
   FileHandle file(std::fopen(path.c_str(), "wx"));
   if (!file) return errno == EEXIST ? SeedResult::kKeptExisting : SeedResult::kFailed;
-  for (const DemoRecord& record : DemoRecords(mac_prefix)) {
+  for (const DemoRecord& record : DemoRecords(mac_prefix, bays)) {
     const std::string line = EncodeMacRecord(record.mac_text, record.password) + "\n";
     if (line.size() == 1 || std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) {
       return SeedResult::kFailed;
@@ -65,10 +80,16 @@ SeedResult SeedDemoDatabase(const std::filesystem::path& path, std::string_view 
 }
 
 std::string DemoIntroduction(const std::filesystem::path& workdir, std::string_view mac_prefix,
-                             SeedResult seed) {
+                             SeedResult seed, int bays) {
   std::string text = "stampwright demo: working directory " + workdir.string() + "\n";
-  text += "stampwright demo: simulated PX300 unit on " + std::string(kDemoAdapterName) +
-          ", answering as " + DemoUnitMac(mac_prefix).ToString() + "\n";
+  if (bays == 1) {
+    text += "stampwright demo: simulated PX300 unit on " + std::string(kDemoAdapterName) +
+            ", answering as " + DemoUnitMac(mac_prefix).ToString() + "\n";
+  } else {
+    text += "stampwright demo: " + std::to_string(bays) + " bays, simulated PX300 units on " +
+            DemoAdapterName(1) + ".." + DemoAdapterName(bays) + ", each answering as " +
+            DemoUnitMac(mac_prefix).ToString() + "\n";
+  }
   switch (seed) {
     case SeedResult::kWritten:
       text += "stampwright demo: cam.dbr holds these MACs; type one into New MAC and press Burn:\n";
@@ -82,7 +103,9 @@ std::string DemoIntroduction(const std::filesystem::path& workdir, std::string_v
               "missing. The demo MACs would be:\n";
       break;
   }
-  for (const DemoRecord& record : DemoRecords(mac_prefix)) text += "  " + record.mac_text + "\n";
+  for (const DemoRecord& record : DemoRecords(mac_prefix, bays)) {
+    text += "  " + record.mac_text + "\n";
+  }
   return text;
 }
 
@@ -114,10 +137,12 @@ void TemporaryDirectory::Remove() {
   path_.clear();
 }
 
-DemoBench::DemoBench(Clock& clock, std::string_view mac_prefix, const Oui& oui)
+DemoBench::DemoBench(Clock& clock, std::string_view mac_prefix, const Oui& oui, int bay)
     : unit_(DemoUnitConfig(mac_prefix, oui)), driver_(clock, 0) {
-  driver_.AddAdapter(std::string(kDemoAdapterName), DemoAdapterMac());
-  driver_.AttachPeer(std::string(kDemoAdapterName), &unit_);
+  MacAddress adapter = DemoAdapterMac();
+  adapter.octets[5] = static_cast<uint8_t>(adapter.octets[5] + bay - 1);
+  driver_.AddAdapter(DemoAdapterName(bay), adapter);
+  driver_.AttachPeer(DemoAdapterName(bay), &unit_);
 }
 
 }  // namespace stampwright

@@ -27,8 +27,11 @@ struct DemoRecord {
   std::string password;  // 16 characters
 };
 
-// The records of the demo database for this MAC prefix (six hex digits), always the same ones.
-std::vector<DemoRecord> DemoRecords(std::string_view mac_prefix);
+// The records of the demo database for this MAC prefix (six hex digits), always the same ones:
+// four per bay.
+std::vector<DemoRecord> DemoRecords(std::string_view mac_prefix, int bays = 1);
+// The name of bay n's simulated adapter (n from 1): "demo0", "demo1", ...
+std::string DemoAdapterName(int bay);
 // The MAC the demo unit answers under before its first burn: the prefix, then 00:00:01, which
 // no demo record carries.
 MacAddress DemoUnitMac(std::string_view mac_prefix);
@@ -40,12 +43,13 @@ enum class SeedResult { kWritten, kKeptExisting, kFailed };
 
 // Writes the demo records as "cam.dbr" lines to path, unless a file is already there (a real
 // database in a --workdir is never overwritten).
-SeedResult SeedDemoDatabase(const std::filesystem::path& path, std::string_view mac_prefix);
+SeedResult SeedDemoDatabase(const std::filesystem::path& path, std::string_view mac_prefix,
+                            int bays = 1);
 
 // The lines printed on stderr when the demo starts: where it works, what the unit answers as,
 // and the MACs to type.
 std::string DemoIntroduction(const std::filesystem::path& workdir, std::string_view mac_prefix,
-                             SeedResult seed);
+                             SeedResult seed, int bays = 1);
 
 // A fresh directory (mkdtemp under $TMPDIR, else /tmp), removed with its contents when the owner
 // goes away.
@@ -67,10 +71,12 @@ class TemporaryDirectory {
   std::filesystem::path path_;
 };
 
-// The demo's hardware: the adapter and the unit behind it.
+// The demo's hardware: the adapter and the unit behind it. Every bay's unit starts under the
+// same MAC, as units fresh from their maker do.
 class DemoBench {
  public:
-  DemoBench(Clock& clock, std::string_view mac_prefix, const Oui& oui = kDefaultVendorOui);
+  DemoBench(Clock& clock, std::string_view mac_prefix, const Oui& oui = kDefaultVendorOui,
+            int bay = 1);
   DemoBench(const DemoBench&) = delete;
   DemoBench& operator=(const DemoBench&) = delete;
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "station/station.h"
 #include "station/station_events.h"
@@ -10,6 +12,14 @@
 #include "transport/packet_driver.h"
 
 namespace stampwright {
+
+// One bay of several: its adapter, a packet driver restricted to it and its own connection to
+// the journal.
+struct BayEnvironment {
+  std::string adapter;
+  PacketDriver* driver = nullptr;
+  JournalLink journal;
+};
 
 // What the program entry hands a front end once the preferences are loaded and the instance
 // test has passed: the front end builds its page, timer and Station from it and runs the page
@@ -27,6 +37,9 @@ struct FrontEndEnvironment {
   bool quiet = false;
   // Told each of the station's events on the front end's thread, once the front end has shown it.
   std::function<void(const StationEvent&)> on_event;
+  // With two or more, the bays, each a station of its own on its own adapter (driver and
+  // journal above are then unused); else the one station of the page.
+  std::vector<BayEnvironment> bays;
 };
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);

@@ -225,11 +225,16 @@ StationSettings SettingsFrom(const Options& options, const std::string& workdir)
   return settings;
 }
 
-// Where frames come from: the demo's simulated unit or the real adapters.
+// Where frames come from: the demo's simulated unit or the real adapters; with several bays,
+// one driver for each bay's adapter.
 struct PacketSource {
   std::unique_ptr<DemoBench> bench;
   std::unique_ptr<PcapDriver> pcap;
   PacketDriver* driver = nullptr;
+  std::vector<std::unique_ptr<DemoBench>> bay_benches;
+  std::vector<std::unique_ptr<PcapDriver>> bay_drivers;
+  std::vector<std::string> bay_names;
+  std::vector<PacketDriver*> bay_packet_drivers;
 };
 
 PacketSource OpenDemoBench(const Options& options, const Preferences& preferences,
@@ -243,20 +248,65 @@ PacketSource OpenDemoBench(const Options& options, const Preferences& preference
     RemoveOnInterrupt(workdir, StateFileName(preferences.ProductNameText()),
                       journal_here ? options.journal : std::string());
   }
-  const SeedResult seed = SeedDemoDatabase(workdir / std::string(kDefaultMacDatabasePath), mac_prefix);
-  std::fputs(DemoIntroduction(workdir, mac_prefix, seed).c_str(), stderr);
+  const int bays = options.demo_bays;
+  const SeedResult seed =
+      SeedDemoDatabase(workdir / std::string(kDefaultMacDatabasePath), mac_prefix, bays);
+  std::fputs(DemoIntroduction(workdir, mac_prefix, seed, bays).c_str(), stderr);
   PacketSource source;
   source.bench = std::make_unique<DemoBench>(clock, mac_prefix, settings.oui);
   source.driver = &source.bench->driver();
+  if (bays > 1) {
+    for (int bay = 1; bay <= bays; ++bay) {
+      source.bay_benches.push_back(std::make_unique<DemoBench>(clock, mac_prefix, settings.oui, bay));
+      source.bay_names.push_back(DemoAdapterName(bay));
+      source.bay_packet_drivers.push_back(&source.bay_benches.back()->driver());
+    }
+  }
   return source;
+}
+
+// The hardware path an adapter hangs on (its USB port), for ordering the bays as they are cabled.
+std::string HardwarePathOf(const std::string& name) {
+  std::error_code failed;
+  const std::filesystem::path device =
+      std::filesystem::canonical("/sys/class/net/" + name + "/device", failed);
+  return failed ? std::string() : device.string();
+}
+
+// The bays' adapters: --bay in the order given, or with --gang every usable Ethernet adapter in
+// the order of its hardware path, then its name.
+std::vector<std::string> BayAdapters(const Options& options) {
+  if (!options.gang) return options.bays;
+  PcapDriver all(std::vector<std::string>{});
+  std::vector<std::string> names = all.EnumerateAdapters().value_or(std::vector<std::string>{});
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    const std::string path_a = HardwarePathOf(a);
+    const std::string path_b = HardwarePathOf(b);
+    return path_a != path_b ? path_a < path_b : a < b;
+  });
+  return names;
 }
 
 PacketSource OpenRealAdapters(int argc, char** argv, const Options& options) {
   PacketSource source;
-  source.pcap = std::make_unique<PcapDriver>(options.interfaces);
+  std::vector<std::string> interfaces = options.interfaces;
+  const std::vector<std::string> bays = BayAdapters(options);
+  if (options.gang && bays.empty()) PrintError("--gang: no Ethernet adapter is up");
+  // One bay is the station of the page, on that adapter alone.
+  if (bays.size() == 1) interfaces = bays;
+  if (bays.size() > 1) {
+    for (const std::string& name : bays) {
+      source.bay_drivers.push_back(std::make_unique<PcapDriver>(std::vector<std::string>{name}));
+      source.bay_drivers.back()->SetReuseHandles(!options.classic);
+      source.bay_names.push_back(name);
+      source.bay_packet_drivers.push_back(source.bay_drivers.back().get());
+    }
+    interfaces = bays;
+  }
+  source.pcap = std::make_unique<PcapDriver>(interfaces);
   source.pcap->SetReuseHandles(!options.classic);
   source.driver = source.pcap.get();
-  const std::string diagnostic = ProbeAdapters(*source.pcap, options.interfaces);
+  const std::string diagnostic = ProbeAdapters(*source.pcap, interfaces);
   if (!diagnostic.empty()) {
     PrintError(diagnostic);
 #ifdef STAMPWRIGHT_WITH_WINDOW
@@ -377,10 +427,25 @@ int Run(int argc, char** argv) {
     source.driver = capturing.get();
   }
   std::unique_ptr<Journal> journal;
-  JournalLink link = OpenStationJournal(options, workdir, journal);
+  std::vector<std::unique_ptr<Journal>> bay_journals;
+  std::vector<BayEnvironment> bays;
+  if (source.bay_packet_drivers.size() > 1 && capture) {
+    // One file, written from one station's thread: a capture is of one bay.
+    PrintError("--capture records one station; it cannot be combined with several bays");
+    return kBadOptionsExitCode;
+  }
+  if (source.bay_packet_drivers.size() > 1) {
+    // Each bay its own connection to the journal: its thread alone uses it.
+    bay_journals.resize(source.bay_packet_drivers.size());
+    for (size_t i = 0; i < source.bay_packet_drivers.size(); ++i) {
+      bays.push_back({source.bay_names[i], source.bay_packet_drivers[i],
+                      OpenStationJournal(options, workdir, bay_journals[i])});
+    }
+  }
+  JournalLink link = bays.empty() ? OpenStationJournal(options, workdir, journal) : JournalLink{};
   RtnetlinkArpFlush arp_flush;
   FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings,
-                                  std::move(link), options.quiet, {}};
+                                  std::move(link), options.quiet, {}, std::move(bays)};
   return RunFrontEnd(argc, argv, options, environment);
 }
 

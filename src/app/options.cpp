@@ -1,5 +1,7 @@
 #include "app/options.h"
 
+#include <cstdlib>
+
 #include <array>
 #include <cctype>
 
@@ -31,7 +33,10 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
      "production journal file (default journal.db; none: off), or a line's postgresql:// database"},
     {"--station", Kind::kValue, "NAME", "this station's name in the journal (default: host name)"},
     {"--quiet", Kind::kFlag, "", "no sound with a verdict"},
+    {"--bay", Kind::kValue, "NAME", "this Ethernet adapter is a bay of its own (repeatable; bays numbered in order)"},
+    {"--gang", Kind::kFlag, "", "every Ethernet adapter that is up is a bay, in the order of its USB port"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
+    {"--bays", Kind::kValue, "N", "with --demo: N simulated adapters and units, one bay each (1 to 16)"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
     {"--help", Kind::kFlag, "", "print this help and exit"},
     {"--version", Kind::kFlag, "", "print the version and exit"},
@@ -86,6 +91,19 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
     options.classic = true;
   } else if (name == "--quiet") {
     options.quiet = true;
+  } else if (name == "--bay") {
+    if (value.empty()) return "--bay needs an adapter name";
+    options.bays.emplace_back(value);
+  } else if (name == "--gang") {
+    options.gang = true;
+  } else if (name == "--bays") {
+    const std::string text(value);
+    char* end = nullptr;
+    const long count = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || count < 1 || count > kMaxDemoBays) {
+      return "--bays expects a number from 1 to " + std::to_string(kMaxDemoBays) + ", not " + quoted;
+    }
+    options.demo_bays = static_cast<int>(count);
   } else if (name == "--demo") {
     options.demo = true;
   } else if (name == "--headless") {
@@ -129,6 +147,16 @@ std::variant<Options, OptionsError> ParseOptions(std::span<const std::string_vie
   }
   if (options.demo && !options.interfaces.empty()) {
     return OptionsError{"--interface cannot be combined with --demo (the demo has its own adapter)"};
+  }
+  if (options.demo && (options.gang || !options.bays.empty())) {
+    return OptionsError{"--bay and --gang cannot be combined with --demo (use --bays N)"};
+  }
+  if (!options.demo && options.demo_bays != 1) return OptionsError{"--bays is for --demo"};
+  if (options.gang && !options.bays.empty()) {
+    return OptionsError{"--gang takes every adapter; it cannot be combined with --bay"};
+  }
+  if (!options.interfaces.empty() && (options.gang || !options.bays.empty())) {
+    return OptionsError{"--interface cannot be combined with --bay or --gang"};
   }
   return options;
 }

@@ -23,6 +23,9 @@ struct Options {
   std::string journal = "journal.db";   // --journal TARGET; "none": no journal, no guard
   std::string station;                  // --station NAME; empty: the host name
   bool quiet = false;                   // --quiet: no verdict sounds
+  std::vector<std::string> bays;        // --bay NAME, repeatable: each adapter a bay of its own
+  bool gang = false;                    // --gang: every Ethernet adapter that is up is a bay
+  int demo_bays = 1;                    // --bays N with --demo: N simulated adapters and units
   bool demo = false;                    // --demo
   bool headless = false;                // --headless
   bool help = false;                    // --help
@@ -43,6 +46,9 @@ std::variant<Options, OptionsError> ParseOptions(int argc, const char* const* ar
 std::string UsageText();
 // --version: "stampwright" and the project version.
 std::string VersionText();
+
+// The most bays the demo simulates.
+inline constexpr int kMaxDemoBays = 16;
 
 // Exit code for a command line that cannot be used.
 inline constexpr int kBadOptionsExitCode = 2;

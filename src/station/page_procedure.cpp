@@ -44,7 +44,10 @@ void OnPageDestroyed(Station& station) {
 }
 
 void SaveState(Station& station) {
-  WriteStateFile(station.preferences.ProductNameText(), station.adapters.CurrentAdapter,
+  // Each bay keeps a state file of its own; one station without bays keeps today's name.
+  std::string name = station.preferences.ProductNameText();
+  if (station.settings.bay > 0) name += " bay " + std::to_string(station.settings.bay);
+  WriteStateFile(name, station.adapters.CurrentAdapter,
                  station.summaries, station.preferences, station.settings.workdir);
 }
 

@@ -37,6 +37,8 @@ struct StationSettings {
   std::string workdir;
   // A unit found is read at once (the page); the tool's commands read only when told to.
   bool auto_read = true;
+  // 0: one station without bays; else the bay's number.
+  int bay = 0;
 };
 
 constexpr size_t kPathBufferSize = 256;

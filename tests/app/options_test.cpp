@@ -113,16 +113,32 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 14u);
+  ASSERT_EQ(option_lines.size(), 17u);
   for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
                            "--capture FILE", "--classic", "--mac-prefix XXXXXX", "--journal TARGET",
-                           "--quiet", "--station NAME", "--demo", "--headless", "--help", "--version"}) {
+                           "--quiet", "--station NAME", "--bay NAME", "--gang", "--demo",
+                           "--bays N", "--headless", "--help", "--version"}) {
     const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
         [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));
     EXPECT_EQ(count, 1) << name;
   }
   EXPECT_TRUE(VersionText().starts_with("stampwright 3.0"));
   EXPECT_TRUE(VersionText().ends_with("\n"));
+}
+
+TEST(Options, BaysAreNamedGangedOrSimulatedButNeverMixed) {
+  const Options named = ParseOk({"--bay", "eth1", "--bay=eth0"});
+  EXPECT_EQ(named.bays, (std::vector<std::string>{"eth1", "eth0"}));
+  EXPECT_TRUE(ParseOk({"--gang"}).gang);
+  EXPECT_EQ(ParseOk({"--demo", "--bays", "16"}).demo_bays, 16);
+  EXPECT_EQ(ParseError({"--demo", "--bays", "17"}), "--bays expects a number from 1 to 16, not '17'");
+  EXPECT_EQ(ParseError({"--demo", "--bays", "2x"}), "--bays expects a number from 1 to 16, not '2x'");
+  EXPECT_EQ(ParseError({"--bays", "2"}), "--bays is for --demo");
+  EXPECT_EQ(ParseError({"--gang", "--bay", "eth0"}),
+            "--gang takes every adapter; it cannot be combined with --bay");
+  EXPECT_EQ(ParseError({"--interface", "eth0", "--gang"}),
+            "--interface cannot be combined with --bay or --gang");
+  EXPECT_EQ(ParseError({"--demo", "--gang"}), "--bay and --gang cannot be combined with --demo (use --bays N)");
 }
 
 }  // namespace

@@ -36,6 +36,15 @@ std::optional<uint32_t> ParseMs(std::string_view word) {
   return ms;
 }
 
+// True, and the word taken off rest, when rest starts with word and a space.
+bool NextWordIs(std::string_view& rest, std::string_view word) {
+  if (rest.size() <= word.size() || !rest.starts_with(word) || rest[word.size()] != ' ') {
+    return false;
+  }
+  rest.remove_prefix(word.size() + 1);
+  return true;
+}
+
 CommandError Error(std::string_view verb, std::string_view expected) {
   return CommandError{std::string(verb) + " expects " + std::string(expected)};
 }
@@ -77,11 +86,41 @@ std::variant<HeadlessCommand, CommandError> ParseHeadlessCommand(std::string_vie
     if (!id || !ms) return Error(verb, "<id> <ms> <text> (ms at most one day)");
     return WaitCommand{*id, *ms, std::string(rest)};
   }
+  if (verb == "scan") {
+    if (rest.empty()) return Error(verb, "<text>");
+    return ScanCommand{std::string(rest)};
+  }
   if (verb == "close") {
     if (rest.find_first_not_of(' ') != rest.npos) return Error(verb, "nothing after it");
     return CloseCommand{};
   }
   return CommandError{"unknown command '" + std::string(verb) + "'"};
+}
+
+}  // namespace stampwright
+
+namespace stampwright {
+
+std::variant<AddressedCommand, CommandError> ParseAddressedCommand(std::string_view line) {
+  std::string_view rest = line;
+  if (NextWordIs(rest, "bay")) {
+    const std::optional<int> bay = ParseId(NextWord(rest));
+    if (!bay || *bay < 1) return CommandError{"bay expects <n> <command>"};
+    auto parsed = ParseHeadlessCommand(rest);
+    if (auto* error = std::get_if<CommandError>(&parsed)) return std::move(*error);
+    HeadlessCommand& command = std::get<HeadlessCommand>(parsed);
+    if (!std::holds_alternative<SetCommand>(command) &&
+        !std::holds_alternative<ClickCommand>(command) &&
+        !std::holds_alternative<CheckCommand>(command) &&
+        !std::holds_alternative<FileCommand>(command) &&
+        !std::holds_alternative<WaitCommand>(command)) {
+      return CommandError{"bay takes a page command: set, click, check, uncheck, file or wait"};
+    }
+    return AddressedCommand{*bay, std::move(command)};
+  }
+  auto parsed = ParseHeadlessCommand(line);
+  if (auto* error = std::get_if<CommandError>(&parsed)) return std::move(*error);
+  return AddressedCommand{0, std::move(std::get<HeadlessCommand>(parsed))};
 }
 
 }  // namespace stampwright

@@ -32,10 +32,20 @@ struct WaitCommand {  // wait <id> <ms> <text>: hold until the control shows exa
   std::string text;
 };
 struct CloseCommand {};  // close: the close button
+struct ScanCommand {     // scan <text>: a scanned line, routed to a bay as the scanner's would be
+  std::string text;
+};
 struct NoCommand {};     // a blank line or a '#' comment
 
 using HeadlessCommand = std::variant<SetCommand, ClickCommand, CheckCommand, FileCommand,
-                                     SleepCommand, WaitCommand, CloseCommand, NoCommand>;
+                                     SleepCommand, WaitCommand, CloseCommand, ScanCommand,
+                                     NoCommand>;
+
+// A command and the bay it names with a "bay <n> " prefix (0: none).
+struct AddressedCommand {
+  int bay = 0;
+  HeadlessCommand command;
+};
 
 struct CommandError {
   std::string message;
@@ -48,5 +58,9 @@ inline constexpr uint32_t kMaxCommandMs = 24u * 60u * 60u * 1000u;
 // separated by one space; the text of set and wait is the rest of the line after its separator,
 // verbatim, and may be empty. Pure: no state, no side effects.
 std::variant<HeadlessCommand, CommandError> ParseHeadlessCommand(std::string_view line);
+
+// The same, after an optional "bay <n> " prefix, which only the page's commands (set, click,
+// check, file, wait) take.
+std::variant<AddressedCommand, CommandError> ParseAddressedCommand(std::string_view line);
 
 }  // namespace stampwright

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <type_traits>
+#include <vector>
 #include <variant>
 
 #include "app/front_end.h"
@@ -21,6 +22,7 @@
 #include "app/headless/headless_session.h"
 #include "journal/export.h"
 #include "app/single_instance.h"
+#include "app/scan_router.h"
 #include "station/station_host.h"
 
 namespace stampwright {
@@ -90,41 +92,60 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   const std::unique_ptr<QSocketNotifier> reader_watch =
       WatchForLostReader(STDOUT_FILENO, lose_reader);
 
-  // Every event is written here, on this thread, in the order the station made it; the page as
-  // the events have shown it is what a wait looks at.
+  // One bay, the page's station; or the bays the program entry found.
+  std::vector<BayEnvironment> bays = environment.bays;
+  const bool gang = bays.size() > 1;
+  if (!gang) bays = {BayEnvironment{{}, &environment.driver, environment.journal}};
+
+  // Every event is written here, on this thread, in the order its station made it; the page as
+  // a bay's events have shown it is what a wait looks at. With several bays each event says
+  // whose it is.
   QObject relay;
-  PageModel view;
+  std::vector<std::unique_ptr<PageModel>> views;
+  for (size_t i = 0; i < bays.size(); ++i) views.push_back(std::make_unique<PageModel>());
+  ScanRouter router(static_cast<int>(bays.size()));
   std::unique_ptr<HeadlessSession> session;
+  size_t started = 0;
+  size_t closed = 0;
   const auto on_main = [&relay](std::function<void()> work) {
     QMetaObject::invokeMethod(&relay, std::move(work), Qt::QueuedConnection);
   };
+  const auto write = [&events, gang](nlohmann::ordered_json event, int bay) {
+    if (gang) event["bay"] = bay;
+    events.Write(std::move(event));
+  };
   const auto show = [&](const StationEvent& event) {
+    router.Observe(event);
+    PageModel& view = *views[static_cast<size_t>(event.bay - 1)];
     std::visit(
         [&](const auto& body) {
           using B = std::decay_t<decltype(body)>;
           if constexpr (std::is_same_v<B, PageChange>) {
-            if (auto json = PageChangeEvent(body)) events.Write(std::move(*json));
+            if (auto json = PageChangeEvent(body)) write(std::move(*json), event.bay);
             if (body.kind == PageChange::Kind::kText) view.SetText(body.id, body.text);
             if (body.kind == PageChange::Kind::kEnable) view.Enable(body.id, body.on);
             if (body.kind == PageChange::Kind::kCheck) view.Check(body.id, body.on);
           } else if constexpr (std::is_same_v<B, Notice>) {
-            events.Write(MessageBoxEvent(body.text, body.caption, body.type));
+            write(MessageBoxEvent(body.text, body.caption, body.type), event.bay);
           } else if constexpr (std::is_same_v<B, RecordEvent>) {
-            events.Write({{"event", "journal"}, {"record", RecordObject(body.record)}});
+            write({{"event", "journal"}, {"record", RecordObject(body.record)}}, event.bay);
           } else if constexpr (std::is_same_v<B, JournalConnectionEvent>) {
             // A line's journal losing or regaining its database: stderr, as without a front
             // end, and an event.
             std::fprintf(stderr, "stampwright: %s\n",
                          ConnectionChangeText(body.connected, body.text).c_str());
-            events.Write({{"event", "journal-connection"},
-                          {"connected", body.connected},
-                          {"text", body.text}});
+            write({{"event", "journal-connection"},
+                   {"connected", body.connected},
+                   {"text", body.text}},
+                  event.bay);
           } else if constexpr (std::is_same_v<B, StartedEvent>) {
+            if (++started < bays.size()) return;
             events.Write({{"event", "ready"}});
             session_running = session.get();
             session->Start();
             if (reader_lost) session->EndWithoutReader();  // lost during the start-up scan
           } else if constexpr (std::is_same_v<B, ClosedEvent>) {
+            if (++closed < bays.size()) return;
             session_running = nullptr;
             QCoreApplication::exit(0);
           }
@@ -132,22 +153,39 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
         event.body);
   };
 
-  StationParts parts{environment.driver,      environment.clock,   environment.arp_flush,
-                     environment.preferences, environment.settings, environment.journal};
-  StationHost host(std::move(parts), [&on_main, &show](StationEvent event) {
-    on_main([&show, shared = std::make_shared<StationEvent>(std::move(event))] { show(*shared); });
-  });
-  session = std::make_unique<HeadlessSession>(host, view, events, STDIN_FILENO);
-  // What the packet driver says the operator must fix, checked on the station's thread.
-  DiagnosticReporter diagnostics(environment.driver, [&on_main, &events](std::string text) {
-    on_main([&events, text = std::move(text)] {
-      events.Write({{"event", "error"}, {"text", text}});
-    });
-  });
-  host.SetAfterTick([&diagnostics] { diagnostics.Check(); });
-  host.Start([&diagnostics] { diagnostics.Check(); });
+  std::vector<std::unique_ptr<StationHost>> hosts;
+  std::vector<std::unique_ptr<DiagnosticReporter>> diagnostics;
+  std::vector<SessionBay> session_bays;
+  for (size_t i = 0; i < bays.size(); ++i) {
+    const int bay = static_cast<int>(i + 1);
+    StationSettings settings = environment.settings;
+    if (gang) settings.bay = bay;
+    StationParts parts{*bays[i].driver,          environment.clock, environment.arp_flush,
+                       environment.preferences, std::move(settings), bays[i].journal,
+                       bay};
+    hosts.push_back(std::make_unique<StationHost>(
+        std::move(parts), [&on_main, &show](StationEvent event) {
+          on_main([&show, shared = std::make_shared<StationEvent>(std::move(event))] {
+            show(*shared);
+          });
+        }));
+    // What the packet driver says the operator must fix, checked on the station's thread.
+    diagnostics.push_back(std::make_unique<DiagnosticReporter>(
+        *bays[i].driver, [&on_main, &write, bay](std::string text) {
+          on_main([&write, bay, text = std::move(text)] {
+            write({{"event", "error"}, {"text", text}}, bay);
+          });
+        }));
+    session_bays.push_back({hosts.back().get(), views[i].get()});
+  }
+  session = std::make_unique<HeadlessSession>(session_bays, router, events, STDIN_FILENO);
+  for (size_t i = 0; i < hosts.size(); ++i) {
+    DiagnosticReporter& reporter = *diagnostics[i];
+    hosts[i]->SetAfterTick([&reporter] { reporter.Check(); });
+    hosts[i]->Start([&reporter] { reporter.Check(); });
+  }
   const int code = QCoreApplication::exec();
-  host.Join();
+  for (auto& host : hosts) host->Join();
   session_running = nullptr;
   return code;
 }

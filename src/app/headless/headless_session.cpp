@@ -12,29 +12,41 @@
 #include "station/page_procedure.h"
 #include "station/station.h"
 #include "station/station_host.h"
+#include "app/scan_router.h"
+#include "resources/controls.h"
 
 namespace stampwright {
 
-HeadlessSession::HeadlessSession(StationHost& host, PageModel& view, EventWriter& events,
-                                 int input_fd)
-    : host_(host), view_(view), events_(events), input_fd_(input_fd) {
+HeadlessSession::HeadlessSession(std::vector<SessionBay> bays, ScanRouter& router,
+                                 EventWriter& events, int input_fd)
+    : bays_(std::move(bays)), router_(router), events_(events), input_fd_(input_fd) {
   hold_timer_.setSingleShot(true);
   // "sleep" and "wait" are promises in milliseconds: a coarse timer may end them 5 % early.
   hold_timer_.setTimerType(Qt::PreciseTimer);
   QObject::connect(&hold_timer_, &QTimer::timeout, [this] {
     if (hold_ == Hold::kWait) {
-      events_.Write({{"event", "timeout"}, {"id", wait_.id}, {"text", wait_.text}});
+      nlohmann::ordered_json event{{"event", "timeout"}, {"id", wait_.id}, {"text", wait_.text}};
+      if (bays_.size() > 1) event["bay"] = wait_bay_ + 1;
+      events_.Write(std::move(event));
     }
     EndHold();
   });
 }
 
-HeadlessSession::~HeadlessSession() { view_.on_text = nullptr; }
+HeadlessSession::~HeadlessSession() {
+  for (SessionBay& bay : bays_) bay.view->on_text = nullptr;
+}
 
 void HeadlessSession::Start() {
-  view_.on_text = [this](int id) {
-    if (hold_ == Hold::kWait && id == wait_.id && view_.TextOf(id) == wait_.text) EndHold();
-  };
+  for (size_t i = 0; i < bays_.size(); ++i) {
+    PageModel& view = *bays_[i].view;
+    bays_[i].view->on_text = [this, i, &view](int id) {
+      if (hold_ == Hold::kWait && i == wait_bay_ && id == wait_.id &&
+          view.TextOf(id) == wait_.text) {
+        EndHold();
+      }
+    };
+  }
   if (input_fd_ < 0 || ::fcntl(input_fd_, F_GETFD) == -1) {
     FeedEnd();  // no input at all: as if it had ended at once
     return;
@@ -92,7 +104,7 @@ void HeadlessSession::FeedEnd() {
   partial_.clear();
   input_ended_ = true;
   if (notifier_) notifier_->setEnabled(false);
-  queue_.emplace_back(CloseCommand{});
+  queue_.emplace_back(AddressedCommand{0, CloseCommand{}});
   Run();
 }
 
@@ -105,9 +117,9 @@ void HeadlessSession::EndWithoutReader() {
 }
 
 void HeadlessSession::QueueLine(std::string_view line) {
-  auto parsed = ParseHeadlessCommand(line);
-  if (const auto* command = std::get_if<HeadlessCommand>(&parsed)) {
-    if (std::holds_alternative<NoCommand>(*command)) return;
+  auto parsed = ParseAddressedCommand(line);
+  if (const auto* command = std::get_if<AddressedCommand>(&parsed)) {
+    if (std::holds_alternative<NoCommand>(command->command)) return;
     queue_.emplace_back(std::move(*command));
   } else {
     CommandError& error = std::get<CommandError>(parsed);
@@ -125,7 +137,7 @@ void HeadlessSession::Run() {
     if (const auto* error = std::get_if<CommandError>(&item)) {
       Error(error->message);
     } else {
-      Execute(std::get<HeadlessCommand>(item));
+      Execute(std::get<AddressedCommand>(item));
     }
   }
   running_ = false;
@@ -136,24 +148,48 @@ void HeadlessSession::RunSoon() {
   QTimer::singleShot(0, &hold_timer_, [this] { Run(); });
 }
 
-void HeadlessSession::Execute(const HeadlessCommand& command) {
+std::optional<size_t> HeadlessSession::BayOf(const AddressedCommand& command) {
+  if (command.bay == 0) {
+    if (bays_.size() == 1) return 0;
+    Error("with several bays a page command names its bay: bay <n> " +
+          std::string("<command>"));
+    return std::nullopt;
+  }
+  if (command.bay > static_cast<int>(bays_.size())) {
+    Error("there is no bay " + std::to_string(command.bay));
+    return std::nullopt;
+  }
+  return static_cast<size_t>(command.bay - 1);
+}
+
+void HeadlessSession::Execute(const AddressedCommand& addressed) {
   std::visit(
-      [this](const auto& c) {
+      [this, &addressed](const auto& c) {
         using C = std::decay_t<decltype(c)>;
         if constexpr (std::is_same_v<C, SetCommand>) {
+          const std::optional<size_t> bay = BayOf(addressed);
+          if (!bay) return;
+          PageModel& view = *bays_[*bay].view;
           // The view keeps what was typed too, for a wait on it.
-          OnStation([c](Station&, PageModel& page) { return page.Type(c.id, c.text); },
-                    [this, c] { view_.Type(c.id, c.text); });
+          OnStation(*bay, [c](Station&, PageModel& page) { return page.Type(c.id, c.text); },
+                    [c, &view] { view.Type(c.id, c.text); });
         } else if constexpr (std::is_same_v<C, ClickCommand>) {
-          OnStation([c](Station& station, PageModel& page) {
+          const std::optional<size_t> bay = BayOf(addressed);
+          if (!bay) return;
+          OnStation(*bay, [c](Station& station, PageModel& page) {
             auto problem = page.Press(c.id);
             if (!problem) OnPageCommand(station, c.id);
             return problem;
           });
         } else if constexpr (std::is_same_v<C, CheckCommand>) {
-          OnStation([c](Station&, PageModel& page) { return page.SetRadio(c.id, c.checked); });
+          const std::optional<size_t> bay = BayOf(addressed);
+          if (!bay) return;
+          OnStation(*bay,
+                    [c](Station&, PageModel& page) { return page.SetRadio(c.id, c.checked); });
         } else if constexpr (std::is_same_v<C, FileCommand>) {
-          OnStation([c](Station&, PageModel& page) {
+          const std::optional<size_t> bay = BayOf(addressed);
+          if (!bay) return;
+          OnStation(*bay, [c](Station&, PageModel& page) {
             page.QueueFileAnswer(c.path);
             return std::optional<std::string>();
           });
@@ -161,19 +197,45 @@ void HeadlessSession::Execute(const HeadlessCommand& command) {
           hold_ = Hold::kSleep;
           hold_timer_.start(static_cast<int>(c.ms));
         } else if constexpr (std::is_same_v<C, WaitCommand>) {
-          StartWait(c);
+          if (const std::optional<size_t> bay = BayOf(addressed)) StartWait(*bay, c);
+        } else if constexpr (std::is_same_v<C, ScanCommand>) {
+          Scan(c.text);
         } else if constexpr (std::is_same_v<C, CloseCommand>) {
           Close();
         }
       },
-      command);
+      addressed.command);
+}
+
+void HeadlessSession::Scan(const std::string& text) {
+  const ScanRouter::Result routed = router_.Scan(text);
+  const char* result = "refused";
+  if (routed.kind == ScanRouter::Result::Kind::kBurning) result = "burning";
+  if (routed.kind == ScanRouter::Result::Kind::kHeld) result = "held";
+  if (routed.kind == ScanRouter::Result::Kind::kBaySelected) result = "bay-selected";
+  nlohmann::ordered_json event{{"event", "scan"}, {"text", text}};
+  event["bay"] = routed.bay > 0 && routed.kind != ScanRouter::Result::Kind::kRefused
+                     ? nlohmann::ordered_json(routed.bay)
+                     : nlohmann::ordered_json();
+  event["result"] = result;
+  event["reason"] =
+      routed.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(routed.reason);
+  events_.Write(std::move(event));
+  if (routed.kind != ScanRouter::Result::Kind::kBurning) return;
+  // The burn runs on its bay's thread while the session reads on: scans for other bays start
+  // theirs at once.
+  bays_[static_cast<size_t>(routed.bay - 1)].host->Post(
+      [label = routed.label](Station& station, PageModel& page) {
+        page.Type(kNewMacEdit, label);
+        OnPageCommand(station, kBurnButton);
+      });
 }
 
 void HeadlessSession::OnStation(
-    std::function<std::optional<std::string>(Station&, PageModel&)> command,
+    size_t bay, std::function<std::optional<std::string>(Station&, PageModel&)> command,
     std::function<void()> done) {
   hold_ = Hold::kStation;
-  host_.Post([this, command = std::move(command), done = std::move(done)](Station& station,
+  bays_[bay].host->Post([this, command = std::move(command), done = std::move(done)](Station& station,
                                                                           PageModel& page) {
     std::optional<std::string> problem = command(station, page);
     // Back on the session's thread, behind every event the command caused.
@@ -191,8 +253,8 @@ void HeadlessSession::OnStation(
   });
 }
 
-void HeadlessSession::StartWait(const WaitCommand& wait) {
-  const std::optional<std::string> shown = view_.TextOf(wait.id);
+void HeadlessSession::StartWait(size_t bay, const WaitCommand& wait) {
+  const std::optional<std::string> shown = bays_[bay].view->TextOf(wait.id);
   if (!shown) {
     Error("control " + std::to_string(wait.id) + " is not on the page");
     return;
@@ -200,6 +262,7 @@ void HeadlessSession::StartWait(const WaitCommand& wait) {
   if (*shown == wait.text) return;
   hold_ = Hold::kWait;
   wait_ = wait;
+  wait_bay_ = bay;
   hold_timer_.start(static_cast<int>(wait.ms));
 }
 
@@ -215,8 +278,8 @@ void HeadlessSession::Close() {
   hold_timer_.stop();
   if (notifier_) notifier_->setEnabled(false);
   queue_.clear();
-  // After the command under way; the station tells when the page is closed.
-  host_.Close();
+  // After the command under way; each station tells when its page is closed.
+  for (SessionBay& bay : bays_) bay.host->Close();
 }
 
 void HeadlessSession::Error(const std::string& text) {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "app/headless/command_parser.h"
 #include "app/headless/event_writer.h"
@@ -19,18 +20,28 @@
 namespace stampwright {
 
 class StationHost;
+class ScanRouter;
+
+// One bay as the session drives it: its station and the page as its events have shown it so far
+// (a wait looks at it).
+struct SessionBay {
+  StationHost* host;
+  PageModel* view;
+};
 
 // Runs the headless commands read from a descriptor, one line each, in order. Each command that
 // acts on the page runs on the station's thread, and the next waits until it has (so that a
 // wait after a click sees what the click did); a sleep or a wait holds the commands after it
-// while the station goes on. End of input is a close. The station must have started.
+// while the station goes on. End of input is a close. The stations must have started. With
+// several bays a page command names its bay ("bay 2 click 1102") and a scan goes where the
+// router sends it.
 class HeadlessSession {
  public:
   // Longer lines are refused whole: nothing a command needs comes near it.
   static constexpr size_t kMaxLineLength = 64 * 1024;
 
-  // view: the page as the station's events have shown it so far (a wait looks at it).
-  HeadlessSession(StationHost& host, PageModel& view, EventWriter& events, int input_fd);
+  HeadlessSession(std::vector<SessionBay> bays, ScanRouter& router, EventWriter& events,
+                  int input_fd);
   HeadlessSession(const HeadlessSession&) = delete;
   HeadlessSession& operator=(const HeadlessSession&) = delete;
   ~HeadlessSession();
@@ -49,25 +60,29 @@ class HeadlessSession {
   bool closed() const { return closed_; }
 
  private:
-  using Item = std::variant<HeadlessCommand, CommandError>;
+  using Item = std::variant<AddressedCommand, CommandError>;
   enum class Hold { kNone, kSleep, kWait, kStation };
 
   void OnReadable();
   void QueueLine(std::string_view line);
   void Run();
   void RunSoon();
-  void Execute(const HeadlessCommand& command);
-  void StartWait(const WaitCommand& wait);
+  void Execute(const AddressedCommand& command);
+  // The index of the bay a page command acts on; nothing (after the error) when it names none.
+  std::optional<size_t> BayOf(const AddressedCommand& command);
+  void Scan(const std::string& text);
+  void StartWait(size_t bay, const WaitCommand& wait);
   // Runs command on the station's thread and holds the session until it has; what it returns is
   // an error to report, if any; done runs here after a command without one.
-  void OnStation(std::function<std::optional<std::string>(Station&, PageModel&)> command,
+  void OnStation(size_t bay,
+                 std::function<std::optional<std::string>(Station&, PageModel&)> command,
                  std::function<void()> done = {});
   void EndHold();
   void Close();
   void Error(const std::string& text);
 
-  StationHost& host_;
-  PageModel& view_;
+  std::vector<SessionBay> bays_;
+  ScanRouter& router_;
   EventWriter& events_;
   int input_fd_;
   std::unique_ptr<QSocketNotifier> notifier_;
@@ -79,6 +94,7 @@ class HeadlessSession {
 
   Hold hold_ = Hold::kNone;
   WaitCommand wait_{};
+  size_t wait_bay_ = 0;
   QTimer hold_timer_;
   bool running_ = false;
   bool closed_ = false;

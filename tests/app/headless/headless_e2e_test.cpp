@@ -341,7 +341,7 @@ TEST_F(HeadlessE2e, HelpAndVersionPrintAndExit) {
   StationProcess help({"--help"}, Isolated(false));
   ASSERT_EQ(help.Wait(kExitTimeoutMs), 0);
   EXPECT_EQ(help.stdout_lines().front(), "usage: stampwright [options]");
-  EXPECT_EQ(help.stdout_lines().size(), 15u);  // the usage line and one per option
+  EXPECT_EQ(help.stdout_lines().size(), 18u);  // the usage line and one per option
 
   StationProcess version({"--version"}, Isolated(false));
   ASSERT_EQ(version.Wait(kExitTimeoutMs), 0);
@@ -372,6 +372,66 @@ TEST_F(HeadlessE2e, MissingCapturePermissionIsSaidNotSilent) {
   const size_t first = err.find(text);
   EXPECT_NE(first, std::string::npos) << err;
   EXPECT_EQ(err.find(text, first + 1), std::string::npos) << err;
+}
+
+
+
+// Four demo bays, every unit fresh under one default MAC, each label routed by its bay's code:
+// all four burn at once, each record on its own bay and adapter; a label for a bay that is
+// burning is refused, and a page command without its bay is an error.
+TEST_F(HeadlessE2e, FourDemoBaysBurnTheirLabelsAtOnce) {
+  const std::vector<DemoRecord> records = DemoRecords(kDefaultMacPrefix, 4);
+  StationProcess station({"--headless", "--demo", "--bays", "4", "--workdir", workdir_.string(),
+                          "--station", "gang"},
+                         Isolated(true));
+  std::string script;
+  for (int bay = 1; bay <= 4; ++bay) {
+    script += "bay " + std::to_string(bay) + " wait 1105 15000 Read Module OK - PX300 Class B\n";
+  }
+  for (int bay = 1; bay <= 4; ++bay) {
+    script += "scan BAY-" + std::to_string(bay) + "\nscan " + records[bay - 1].mac_text + "\n";
+  }
+  script += "scan " + records[0].mac_text + "\n";  // the same label again, while bay 1 burns
+  script += "click 1101\n";
+  for (int bay = 1; bay <= 4; ++bay) {
+    script += "bay " + std::to_string(bay) + " wait 1105 20000 Success\n";
+  }
+  station.Write(script);
+  station.CloseInput();
+  ASSERT_EQ(station.Wait(kExitTimeoutMs), 0) << station.stderr_text();
+  ExpectOnlyEventLines(station);
+  EXPECT_TRUE(station.EventsOfKind("timeout").empty());
+
+  std::vector<json> routed;
+  for (const json& scan : station.EventsOfKind("scan")) {
+    if (scan.value("result", "") == "burning") routed.push_back(scan);
+  }
+  ASSERT_EQ(routed.size(), 4u);
+  for (int bay = 1; bay <= 4; ++bay) EXPECT_EQ(routed[bay - 1]["bay"], bay);
+  const json again = station.EventsOfKind("scan").back();
+  EXPECT_EQ(again.value("result", ""), "refused");
+  EXPECT_EQ(again.value("reason", ""), "MAC " + records[0].mac_text + " is being burned on bay 1.");
+  ASSERT_EQ(station.EventsOfKind("error").size(), 1u);
+
+  const std::vector<json> journal = station.EventsOfKind("journal");
+  ASSERT_EQ(journal.size(), 4u);
+  for (const json& event : journal) {
+    const int bay = event["bay"].get<int>();
+    const json& record = event["record"];
+    EXPECT_EQ(record.value("outcome", ""), "success");
+    EXPECT_EQ(record.value("mac", ""), records[bay - 1].mac_text);
+    EXPECT_EQ(record.value("adapter", ""), DemoAdapterName(bay));
+  }
+  for (const json& event : station.events()) ASSERT_TRUE(event.contains("bay") ||
+                                                          IsEvent(event, "ready") ||
+                                                          IsEvent(event, "error") ||
+                                                          IsEvent(event, "scan")) << event.dump();
+  const std::string product = DefaultPreferences().ProductNameText();
+  for (int bay = 1; bay <= 4; ++bay) {
+    EXPECT_EQ(fs::file_size(workdir_ / StateFileName(product + " bay " + std::to_string(bay))),
+              kStateFileSize);
+  }
+  EXPECT_FALSE(fs::exists(StateFile()));
 }
 
 }  // namespace
