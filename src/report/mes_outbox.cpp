@@ -35,7 +35,7 @@ constexpr const char* kVersionTable = "CREATE TABLE IF NOT EXISTS mes_outbox_sch
 std::optional<std::string> QueryStatus(sqlite3* db, MesOutboxStatus* status) {
   *status = {};
   SqliteStatement waiting, state;
-  if (!waiting.Prepare(db, "SELECT count(*), min(created) FROM mes_outbox") ||
+  if (!waiting.Prepare(db, "SELECT count(*), (SELECT created FROM mes_outbox ORDER BY seq LIMIT 1) FROM mes_outbox") ||
       !state.Prepare(db, "SELECT last_sent, last_sent_name, last_error, last_error_at FROM mes_outbox_state")) {
     return sqlite3_errmsg(db);
   }

@@ -54,7 +54,7 @@ struct MesOutboxRow {
 // What `mes status` shows.
 struct MesOutboxStatus {
   int64_t backlog = 0;
-  std::optional<int64_t> oldest_waiting;  // created, UTC ms
+  std::optional<int64_t> oldest_waiting;  // the time of the first message waiting, UTC ms
   std::optional<int64_t> last_sent;       // accepted by the broker, UTC ms
   std::string last_sent_name;
   std::string last_error;
