@@ -1,6 +1,9 @@
 #include "report/mes_messages.h"
 
 #include <cctype>
+#include <cstdio>
+#include <memory>
+#include <random>
 
 #include "report/cfx/messages.h"
 
@@ -84,6 +87,23 @@ struct Builder {
 };
 
 }  // namespace
+
+std::function<std::string()> MesEndpoint::RandomGuids() {
+  std::random_device device;
+  std::seed_seq seed{device(), device(), device(), device(), device(), device(), device(), device()};
+  auto engine = std::make_shared<std::mt19937_64>(seed);
+  return [engine] {
+    const uint64_t high = (*engine)();
+    const uint64_t low = (*engine)();
+    char text[40];
+    std::snprintf(text, sizeof text, "%08llx-%04llx-4%03llx-%04llx-%012llx",
+                  static_cast<unsigned long long>(high >> 32), static_cast<unsigned long long>((high >> 16) & 0xFFFF),
+                  static_cast<unsigned long long>(high & 0x0FFF),
+                  static_cast<unsigned long long>(0x8000 | ((low >> 48) & 0x3FFF)),
+                  static_cast<unsigned long long>(low & 0xFFFFFFFFFFFFULL));
+    return std::string(text);
+  };
+}
 
 std::string DefaultCfxHandle(const std::string& station) { return "Stampwright.Station." + station; }
 
