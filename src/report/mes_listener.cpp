@@ -14,6 +14,7 @@
 #include <proton/receiver.hpp>
 #include <proton/receiver_options.hpp>
 #include <proton/scalar.hpp>
+#include <proton/session.hpp>
 #include <proton/ssl.hpp>
 #include <proton/timestamp.hpp>
 #include <proton/transport.hpp>
@@ -50,9 +51,14 @@ class MesListener::Handler : public proton::messaging_handler {
 
   void on_container_start(proton::container&) override { Connect(); }
   void on_connection_open(proton::connection& connection) override {
-    connection.open_receiver(url_.address, proton::receiver_options().credit_window(100));
+    // With a limit, credit for what is still wanted only: the broker sends no more than that.
+    const long limit = owner_.limit_;
+    connection.open_receiver(url_.address, proton::receiver_options().credit_window(limit > 0 ? 0 : 100));
   }
-  void on_receiver_open(proton::receiver&) override { State(true, url_.address); }
+  void on_receiver_open(proton::receiver& receiver) override {
+    if (owner_.limit_ > 0 && owner_.limit_ > received_) receiver.add_credit(static_cast<int>(owner_.limit_ - received_));
+    State(true, url_.address);
+  }
   void on_message(proton::delivery&, proton::message& message) override {
     ReceivedCfxMessage received;
     if (auto text = CfxEnvelopeText(message, &received.error)) received.envelope = std::move(*text);
@@ -65,6 +71,7 @@ class MesListener::Handler : public proton::messaging_handler {
     received.cfx_topic = Property(message, "cfx-topic");
     received.cfx_message = Property(message, "cfx-message");
     received.cfx_handle = Property(message, "cfx-handle");
+    ++received_;
     if (owner_.on_message_) owner_.on_message_(received);
   }
   void on_transport_error(proton::transport& transport) override { State(false, transport.error().what()); }
@@ -72,6 +79,10 @@ class MesListener::Handler : public proton::messaging_handler {
   void on_receiver_error(proton::receiver& receiver) override {
     State(false, receiver.error().what());
     receiver.connection().close();
+  }
+  void on_session_error(proton::session& session) override {
+    State(false, session.error().what());
+    session.connection().close();
   }
   void on_transport_close(proton::transport&) override {
     if (stopping_) return;
@@ -100,10 +111,11 @@ class MesListener::Handler : public proton::messaging_handler {
   AmqpUrl url_;
   proton::container container_;
   std::atomic<bool> stopping_{false};
+  long received_ = 0;
 };
 
-MesListener::MesListener(std::string url, MessageObserver on_message, StateObserver on_state)
-    : url_(std::move(url)), on_message_(std::move(on_message)), on_state_(std::move(on_state)) {}
+MesListener::MesListener(std::string url, MessageObserver on_message, StateObserver on_state, long limit)
+    : url_(std::move(url)), on_message_(std::move(on_message)), on_state_(std::move(on_state)), limit_(limit) {}
 
 MesListener::~MesListener() { Stop(); }
 

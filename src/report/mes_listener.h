@@ -29,7 +29,9 @@ class MesListener {
   // Told of each change of the connection: connected or why not.
   using StateObserver = std::function<void(bool connected, const std::string& text)>;
 
-  MesListener(std::string url, MessageObserver on_message, StateObserver on_state = {});
+  // limit: take at most that many messages from the broker (0: no limit); what is not taken
+  // stays there for others.
+  MesListener(std::string url, MessageObserver on_message, StateObserver on_state = {}, long limit = 0);
   MesListener(const MesListener&) = delete;
   MesListener& operator=(const MesListener&) = delete;
   ~MesListener();
@@ -43,6 +45,7 @@ class MesListener {
   std::string url_;
   MessageObserver on_message_;
   StateObserver on_state_;
+  long limit_ = 0;
   std::unique_ptr<Handler> handler_;
   std::thread thread_;
 };

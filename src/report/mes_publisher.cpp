@@ -11,7 +11,9 @@
 #include <proton/messaging_handler.hpp>
 #include <proton/sender.hpp>
 #include <proton/sender_options.hpp>
+#include <proton/session.hpp>
 #include <proton/ssl.hpp>
+#include <proton/target.hpp>
 #include <proton/tracker.hpp>
 #include <proton/transport.hpp>
 #include <proton/work_queue.hpp>
@@ -78,6 +80,9 @@ class MesPublisher::Handler : public proton::messaging_handler {
   }
 
   void on_sender_open(proton::sender& sender) override {
+    // A broker that refuses the address attaches without a target and detaches with the
+    // reason: not connected, the detach says why.
+    if (sender.target().address().empty()) return;
     sender_ = sender;
     connected_ = true;
     SetState({true, UrlWithoutPassword(owner_.options_.url)});
@@ -113,6 +118,11 @@ class MesPublisher::Handler : public proton::messaging_handler {
   void on_sender_error(proton::sender& sender) override {
     Lost(ConditionText(sender.error(), ("the broker refused the address " + url_.address).c_str()));
     sender.connection().close();
+  }
+  // RabbitMQ ends the whole session when it refuses an attach.
+  void on_session_error(proton::session& session) override {
+    Lost(ConditionText(session.error(), ("the broker refused the address " + url_.address).c_str()));
+    session.connection().close();
   }
   void on_sender_close(proton::sender& sender) override {
     if (connected_) {

@@ -39,6 +39,22 @@ int RunStatus(const JournalArguments& arguments) {
   return kExitOk;
 }
 
+// One envelope as one JSON line on stdout; what cannot be read, a line on stderr.
+void Print(const ReceivedCfxMessage& message) {
+  if (!message.error.empty()) {
+    std::fprintf(stderr, "stampwright-tool mes: message %s: %s\n", message.message_id.c_str(),
+                 message.error.c_str());
+    return;
+  }
+  const auto envelope = nlohmann::ordered_json::parse(message.envelope, nullptr, false);
+  if (envelope.is_discarded()) {
+    std::fprintf(stderr, "stampwright-tool mes: message %s is not JSON\n", message.message_id.c_str());
+    return;
+  }
+  std::printf("%s\n", envelope.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+  std::fflush(stdout);
+}
+
 // Until SIGINT or SIGTERM, or count messages; each envelope as one JSON line on stdout.
 int RunListen(const JournalArguments& arguments) {
   if (arguments.operands.size() != 2) return UsageError(kCommand, "expects one URL");
@@ -60,23 +76,13 @@ int RunListen(const JournalArguments& arguments) {
   MesListener listener(
       url,
       [&](const ReceivedCfxMessage& message) {
-        if (!message.error.empty()) {
-          std::fprintf(stderr, "stampwright-tool mes: message %s: %s\n", message.message_id.c_str(),
-                       message.error.c_str());
-          return;
-        }
-        const auto envelope = nlohmann::ordered_json::parse(message.envelope, nullptr, false);
-        if (envelope.is_discarded()) {
-          std::fprintf(stderr, "stampwright-tool mes: message %s is not JSON\n", message.message_id.c_str());
-          return;
-        }
-        std::printf("%s\n", envelope.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
-        std::fflush(stdout);
+        Print(message);
         ++received;
       },
       [&](bool connected, const std::string& text) {
         std::fprintf(stderr, "stampwright-tool mes: %s%s\n", connected ? "listening on " : "", text.c_str());
-      });
+      },
+      count);
   std::string error;
   if (!listener.Start(&error)) return Failure(kCommand, error.c_str());
   const timespec tick{0, 100'000'000};

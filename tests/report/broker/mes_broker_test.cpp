@@ -284,5 +284,28 @@ TEST_F(MesBrokerTest, RefusedLoginIsSaidOnceAndRetriedUntilItWorks) {
   EXPECT_EQ(status.last_error.find(password), std::string::npos);
 }
 
+// An address the broker does not know: never taken for connected, said once, tried again.
+TEST_F(MesBrokerTest, RefusedAddressIsSaidOnceAndRetried) {
+  Burn("02A0C5100001", 1'765'000'000'000);
+  Inbox states;
+  MesPublisherOptions options{Url("/nowhere/cfx"), "journal.db"};
+  options.retry = 300ms;
+  MesPublisher publisher(options, [&](const MesConnectionState& s) { states.State(s.connected, s.text); });
+  std::string error;
+  ASSERT_TRUE(publisher.Start(&error)) << error;
+  const auto until = std::chrono::steady_clock::now() + 10s;
+  while (publisher.attempts() < 3 && std::chrono::steady_clock::now() < until) std::this_thread::sleep_for(50ms);
+  publisher.Stop();
+  EXPECT_GE(publisher.attempts(), 3);
+  EXPECT_EQ(publisher.accepted(), 0);
+  const auto said = states.States();
+  ASSERT_EQ(said.size(), 1u);
+  EXPECT_FALSE(said[0].connected);
+  EXPECT_NE(said[0].text.find("/nowhere/cfx"), std::string::npos) << said[0].text;
+  MesOutboxStatus status;
+  ASSERT_FALSE(ReadMesOutboxStatus("journal.db", &status));
+  EXPECT_EQ(status.backlog, 4);
+}
+
 }  // namespace
 }  // namespace stampwright
