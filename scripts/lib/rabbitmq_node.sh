@@ -121,8 +121,19 @@ start() {
 }
 
 stop_epmd() {
-  # The port mapper the node started on our private port, and no other.
-  timeout 10 epmd -port "$ERL_EPMD_PORT" -kill >/dev/null 2>&1 || true
+  # The port mapper the node started on our private port, and no other. It refuses to go while
+  # a node (the one stopping, a command-line tool's) is still registered: asked again for a while.
+  local _ pid
+  for _ in $(seq 1 50); do
+    timeout 5 epmd -port "$ERL_EPMD_PORT" -names >/dev/null 2>&1 || return 0
+    timeout 5 epmd -port "$ERL_EPMD_PORT" -kill >/dev/null 2>&1 || true
+    sleep 0.1
+  done
+  # Still there: the process listening on our port, if its environment names our home.
+  pid=$(ss -Hltnp "sport = :$ERL_EPMD_PORT" 2>/dev/null | sed -n 's/.*"epmd",pid=\([0-9]*\).*/\1/p' | head -n 1)
+  if [[ -n $pid ]] && tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF -- "HOME=$dir/home"; then
+    kill -KILL "$pid" 2>/dev/null || true
+  fi
 }
 
 stop() {
