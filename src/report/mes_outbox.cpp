@@ -8,12 +8,13 @@ namespace stampwright {
 namespace {
 
 // One step per version. seq never goes back (AUTOINCREMENT): the order of sending survives the
-// removal of what was sent.
+// removal of what was sent. unique_id has no index: nothing looks a message up by it, and an
+// index would be one more page for each burn's journal write to sync.
 constexpr std::array<const char*, kMesOutboxSchemaVersion> kMigrations = {
     R"sql(
 CREATE TABLE mes_outbox (
   seq INTEGER PRIMARY KEY AUTOINCREMENT,
-  unique_id TEXT NOT NULL UNIQUE,
+  unique_id TEXT NOT NULL,
   message_name TEXT NOT NULL,
   source TEXT NOT NULL,
   created INTEGER NOT NULL,

@@ -50,7 +50,8 @@ class MesPublisher {
   // is left behind at close, say); whether it is.
   bool WaitDrained(std::chrono::milliseconds timeout) const;
 
-  // Messages waiting in the outbox, as last seen; accepted by the broker since the start.
+  // Messages waiting in the outbox as last seen (-1 before the first look); accepted by the
+  // broker since the start.
   int64_t backlog() const { return backlog_.load(); }
   int64_t accepted() const { return accepted_.load(); }
   // Attempts to connect since the start.
@@ -63,7 +64,6 @@ class MesPublisher {
   std::unique_ptr<Handler> handler_;
   std::thread thread_;
   std::atomic<int64_t> backlog_{-1}, accepted_{0}, attempts_{0}, in_flight_{0};
-  friend class Handler;
 };
 
 }  // namespace stampwright
