@@ -2,7 +2,7 @@
 # Fails when a file in src/ includes a header of a higher layer (or of a sibling it does not
 # build on), and prints each offending line. Layers, lowest first:
 #   base <- crypto, settings, resources <- programming <- transport <- protocol <- journal
-#        <- station <- app
+#        <- station, report <- app
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -16,7 +16,8 @@ declare -A allowed=(
   [protocol]="protocol transport programming crypto settings resources base"
   [journal]="journal protocol transport programming crypto settings resources base"
   [station]="station journal protocol transport programming crypto settings resources base"
-  [app]="app station journal protocol transport programming crypto settings resources base"
+  [report]="report journal protocol transport programming crypto settings resources base"
+  [app]="app station report journal protocol transport programming crypto settings resources base"
 )
 
 status=0

@@ -10,6 +10,7 @@ packages=(
   clang libclang-rt-14-dev valgrind
   iproute2 libcap2-bin tshark
   libpq-dev postgresql
+  rabbitmq-server libqpid-proton-cpp12-dev
   xvfb xauth x11-utils
 )
 

@@ -51,6 +51,10 @@ inline std::string ConnectionChangeText(bool connected, const std::string& text)
                    : "journal: lost the database: " + text;
 }
 
+// A change to the journal that others may be told of in its own transaction: a record
+// appended, an attempt's commit noted, an attempt finished (its outcome written).
+enum class JournalChange { kAppended, kCommitNoted, kFinished };
+
 // What an attempt learns at its end, written once with its outcome.
 struct AttemptEnd {
   Outcome outcome = Outcome::kInterrupted;

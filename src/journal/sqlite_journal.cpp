@@ -313,6 +313,9 @@ JournalStatus SqliteJournal::Append(JournalRecord& record, ClaimCheck check) {
     insert_claim_.Reset();
     if (claimed != SQLITE_DONE) return Failed("claiming the MAC");
   }
+  if (on_change_) {
+    if (JournalStatus status = on_change_(JournalChange::kAppended, record); !status.ok()) return status;
+  }
   if (auto error = transaction.Commit()) return JournalStatus::Error("writing the journal: " + *error);
   return {};
 }
@@ -340,6 +343,11 @@ JournalStatus SqliteJournal::CheckClaim(const JournalRecord& record, ClaimCheck 
 }
 
 JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
+  // One statement is its own transaction; an observer's writes join it in one.
+  Transaction transaction(db_, "BEGIN IMMEDIATE");
+  if (on_change_) {
+    if (auto error = transaction.Begin()) return JournalStatus::Error("writing the journal: " + *error);
+  }
   note_commit_.BindText(1, id);
   note_commit_.BindInt(2, utc_ms);
   const int step = note_commit_.Step();
@@ -348,11 +356,18 @@ JournalStatus SqliteJournal::NoteCommit(const std::string& id, int64_t utc_ms) {
   if (sqlite3_changes(db_.get()) != 1) {
     return JournalStatus::Error("writing the journal: no open attempt " + id);
   }
+  if (!on_change_) return {};
+  if (JournalStatus status = TellChange(JournalChange::kCommitNoted, id); !status.ok()) return status;
+  if (auto error = transaction.Commit()) return JournalStatus::Error("writing the journal: " + *error);
   return {};
 }
 
 JournalStatus SqliteJournal::Finish(const std::string& id, const AttemptEnd& end) {
   const JournalRecord ended = EndedRecord(id, end);
+  Transaction transaction(db_, "BEGIN IMMEDIATE");
+  if (on_change_) {
+    if (auto error = transaction.Begin()) return JournalStatus::Error("writing the journal: " + *error);
+  }
   finish_.BindText(1, id);
   int index = 2;
   for (const RecordField& field : kRecordFields) {
@@ -364,16 +379,30 @@ JournalStatus SqliteJournal::Finish(const std::string& id, const AttemptEnd& end
   if (sqlite3_changes(db_.get()) != 1) {
     return JournalStatus::Error("writing the journal: no open attempt " + id);
   }
+  if (!on_change_) return {};
+  if (JournalStatus status = TellChange(JournalChange::kFinished, id); !status.ok()) return status;
+  if (auto error = transaction.Commit()) return JournalStatus::Error("writing the journal: " + *error);
   return {};
 }
 
 JournalStatus SqliteJournal::CloseInterrupted(const std::string& station, int64_t now, int* closed) {
+  Transaction transaction(db_, "BEGIN IMMEDIATE");
+  std::vector<std::string> ids;
+  if (on_change_) {
+    if (auto error = transaction.Begin()) return JournalStatus::Error("writing the journal: " + *error);
+    if (JournalStatus status = OpenAttempts(station, &ids); !status.ok()) return status;
+  }
   close_interrupted_.BindText(1, station);
   close_interrupted_.BindInt(2, now);
   const int step = close_interrupted_.Step();
   close_interrupted_.Reset();
   if (step != SQLITE_DONE) return Failed("writing the journal");
   if (closed != nullptr) *closed = sqlite3_changes(db_.get());
+  if (!on_change_) return {};
+  for (const std::string& id : ids) {
+    if (JournalStatus status = TellChange(JournalChange::kFinished, id); !status.ok()) return status;
+  }
+  if (auto error = transaction.Commit()) return JournalStatus::Error("writing the journal: " + *error);
   return {};
 }
 

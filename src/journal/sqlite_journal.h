@@ -42,6 +42,12 @@ class SqliteJournal final : public Journal {
   std::function<JournalStatus(const std::string& mac, std::optional<BurnedMac>* burned)>
       burned_elsewhere;
 
+  // Told of each change inside the change's own transaction, before it commits, with the record
+  // as it now stands: what the observer writes to this file (the MES outbox) commits or rolls
+  // back with the change, and an error it returns fails the change. None: no transaction added.
+  using ChangeObserver = std::function<JournalStatus(JournalChange change, const JournalRecord& record)>;
+  void SetChangeObserver(ChangeObserver observer) { on_change_ = std::move(observer); }
+
  private:
   explicit SqliteJournal(SqliteDatabase db) : db_(std::move(db)) {}
   JournalStatus Prepare();
@@ -52,6 +58,13 @@ class SqliteJournal final : public Journal {
   SqliteDatabase db_;
   SqliteStatement count_attempts_, insert_, open_claim_, insert_claim_, note_commit_, finish_, close_interrupted_;
   SqliteStatement last_commit_, release_after_, select_, select_by_mac_, select_one_;
+
+  // The change observer's part (sqlite_journal_changes.cpp): the record as it now stands, told.
+  JournalStatus TellChange(JournalChange change, const std::string& id);
+  JournalStatus OpenAttempts(const std::string& station, std::vector<std::string>* ids);
+  SqliteStatement open_attempts_;
+  // Last, so that it goes first: what it holds may hold statements of this connection.
+  ChangeObserver on_change_;
 };
 
 }  // namespace stampwright

@@ -68,6 +68,9 @@ std::optional<ParameterModule> ReadImage(const char* path, std::string* error);
 // journal_commands.cpp
 int RunJournal(int argc, char** argv);
 
+// mes_commands.cpp: "mes status" and "mes listen".
+int RunMes(int argc, char** argv);
+
 // line_commands.cpp: "journal init" and "journal lease" (argv[0] is the subcommand).
 int RunJournalInit(int argc, char** argv);
 int RunJournalLease(int argc, char** argv);

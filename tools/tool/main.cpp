@@ -37,6 +37,9 @@ constexpr std::array kCommands = {
                 "the production journal: list, report, reconcile with a cam.dbr, scrap, release; "
                 "a line's database: init, lease",
                 RunJournal},
+    ToolCommand{"mes", "status [--journal FILE] | listen URL [--count N]",
+                "the MES outbox's backlog and last send, or the CFX messages a broker carries",
+                RunMes},
 };
 
 // The second word of db, image and journal: its own usage for "CMD SUB --help". unit keeps its
@@ -79,6 +82,13 @@ constexpr std::array kSubcommandHelp = {
                    "--journal TARGET (--station NAME --from MAC --count N [--until TIME] | --list "
                    "| --revoke ID)",
                    "leases of MAC ranges in a line's database: grant, list, revoke"},
+    SubcommandHelp{"mes", "status", "[--journal FILE]",
+                   "the MES outbox in FILE (default journal.db): backlog, oldest waiting, last "
+                   "sent, last error"},
+    SubcommandHelp{"mes", "listen", "URL [--count N]",
+                   "subscribes to URL (amqp://[user[:password]@]host[:port]/ADDRESS, e.g. "
+                   "/exchange/amq.topic/#) and prints each CFX envelope as one JSON line, until "
+                   "interrupted or N messages"},
 };
 
 const ToolCommand* FindCommand(const char* name) {
