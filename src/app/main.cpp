@@ -20,6 +20,7 @@
 
 #include "app/demo.h"
 #include "app/front_end.h"
+#include "app/mes_link.h"
 #include "app/options.h"
 #include "app/single_instance.h"
 #include "base/host_name.h"
@@ -322,8 +323,13 @@ PacketSource OpenRealAdapters(int argc, char** argv, const Options& options) {
 // Opens the journal at target into owner and closes this station's attempts that a kill or a
 // power cut left open: empty, or why it could not be opened.
 std::string OpenJournalInto(const std::string& target, const std::string& station,
-                            const std::string& workdir, std::unique_ptr<Journal>& owner) {
+                            const std::string& workdir, std::unique_ptr<Journal>& owner,
+                            const MesLink* mes, int bay) {
   OpenedJournal opened = OpenJournal(target, station, workdir);
+  // With --mes, the close of interrupted attempts below is reported too.
+  if (opened.journal && mes != nullptr) {
+    if (std::optional<std::string> error = mes->Attach(*opened.journal, bay)) return *error;
+  }
   int closed = 0;
   if (opened.journal) opened.status = opened.journal->CloseInterrupted(station, UtcNowMs(), &closed);
   if (!opened.status.ok()) return opened.status.error;
@@ -341,7 +347,8 @@ std::string OpenJournalInto(const std::string& target, const std::string& statio
 // Browse, and is tried again at each of them and on every scan tick: a disk that was full or
 // read-only at start must not need a restart once it is fixed.
 JournalLink OpenStationJournal(const Options& options, const std::string& workdir,
-                               std::unique_ptr<Journal>& owner) {
+                               std::unique_ptr<Journal>& owner, const MesLink* mes = nullptr,
+                               int bay = 1) {
   JournalLink link;
   link.station_name = options.station.empty() ? HostName() : options.station;
   if (options.journal == kNoJournalTarget) {
@@ -349,14 +356,15 @@ JournalLink OpenStationJournal(const Options& options, const std::string& workdi
     return link;
   }
   link.enabled = true;
-  link.open_error = OpenJournalInto(options.journal, link.station_name, workdir, owner);
+  link.open_error = OpenJournalInto(options.journal, link.station_name, workdir, owner, mes, bay);
   if (link.open_error.empty()) {
     link.journal = owner.get();
     return link;
   }
   PrintError("journal error: " + link.open_error + "; Burn and Browse are refused");
-  link.reopen = [target = options.journal, workdir, &owner](JournalLink& reopened) {
-    const std::string error = OpenJournalInto(target, reopened.station_name, workdir, owner);
+  link.reopen = [target = options.journal, workdir, &owner, mes, bay](JournalLink& reopened) {
+    const std::string error =
+        OpenJournalInto(target, reopened.station_name, workdir, owner, mes, bay);
     if (!error.empty()) {
       reopened.open_error = error;
       return;
@@ -426,6 +434,28 @@ int Run(int argc, char** argv) {
     capturing = std::make_unique<CapturingDriver>(*source.driver, *capture);
     source.driver = capturing.get();
   }
+  // The MES outbox lives in the journal's file, so that a message commits with its change.
+  std::unique_ptr<MesLink> mes;
+  if (!options.mes.empty()) {
+    if (options.journal == kNoJournalTarget || options.journal.find("://") != std::string::npos ||
+        options.journal.find('=') != std::string::npos) {
+      PrintError("--mes needs the station's journal file (--journal FILE)");
+      return kBadOptionsExitCode;
+    }
+    MesSettings mes_settings;
+    mes_settings.url = options.mes;
+    const std::string station = options.station.empty() ? HostName() : options.station;
+    mes_settings.handle =
+        options.cfx_handle.empty() ? "Stampwright.Station." + station : options.cfx_handle;
+    mes_settings.heartbeat_seconds = options.mes_heartbeat;
+    mes_settings.gzip = options.mes_gzip;
+    std::string error;
+    mes = MesLink::Start(mes_settings, InDirectory(workdir, options.journal), &error);
+    if (!mes) {
+      PrintError("--mes: " + error);
+      return kBadOptionsExitCode;
+    }
+  }
   std::unique_ptr<Journal> journal;
   std::vector<std::unique_ptr<Journal>> bay_journals;
   std::vector<BayEnvironment> bays;
@@ -439,10 +469,12 @@ int Run(int argc, char** argv) {
     bay_journals.resize(source.bay_packet_drivers.size());
     for (size_t i = 0; i < source.bay_packet_drivers.size(); ++i) {
       bays.push_back({source.bay_names[i], source.bay_packet_drivers[i],
-                      OpenStationJournal(options, workdir, bay_journals[i])});
+                      OpenStationJournal(options, workdir, bay_journals[i], mes.get(),
+                                         static_cast<int>(i + 1))});
     }
   }
-  JournalLink link = bays.empty() ? OpenStationJournal(options, workdir, journal) : JournalLink{};
+  JournalLink link =
+      bays.empty() ? OpenStationJournal(options, workdir, journal, mes.get()) : JournalLink{};
   RtnetlinkArpFlush arp_flush;
   FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings,
                                   std::move(link), options.quiet, {}, std::move(bays)};

@@ -35,6 +35,10 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--quiet", Kind::kFlag, "", "no sound with a verdict"},
     {"--bay", Kind::kValue, "NAME", "this Ethernet adapter is a bay of its own (repeatable; bays numbered in order)"},
     {"--gang", Kind::kFlag, "", "every Ethernet adapter that is up is a bay, in the order of its USB port"},
+    {"--mes", Kind::kValue, "URL", "report to the MES: amqp://[user[:password]@]host[:port]/ADDRESS (IPC-CFX)"},
+    {"--cfx-handle", Kind::kValue, "HANDLE", "this station's CFX handle (default Stampwright.Station.<station>)"},
+    {"--mes-heartbeat", Kind::kValue, "SECONDS", "seconds between CFX heartbeats (default 60)"},
+    {"--mes-gzip", Kind::kFlag, "", "send CFX messages gzip-compressed"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
     {"--bays", Kind::kValue, "N", "with --demo: N simulated adapters and units, one bay each (1 to 16)"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
@@ -104,6 +108,24 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
       return "--bays expects a number from 1 to " + std::to_string(kMaxDemoBays) + ", not " + quoted;
     }
     options.demo_bays = static_cast<int>(count);
+  } else if (name == "--mes") {
+    if (!value.starts_with("amqp://") && !value.starts_with("amqps://")) {
+      return "--mes expects amqp://... or amqps://...";
+    }
+    options.mes = value;
+  } else if (name == "--cfx-handle") {
+    if (value.empty()) return "--cfx-handle needs a handle";
+    options.cfx_handle = value;
+  } else if (name == "--mes-heartbeat") {
+    const std::string text(value);
+    char* end = nullptr;
+    const long seconds = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || seconds < 1 || seconds > 86400) {
+      return "--mes-heartbeat expects seconds from 1 to 86400, not " + quoted;
+    }
+    options.mes_heartbeat = static_cast<int>(seconds);
+  } else if (name == "--mes-gzip") {
+    options.mes_gzip = true;
   } else if (name == "--demo") {
     options.demo = true;
   } else if (name == "--headless") {

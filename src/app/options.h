@@ -26,6 +26,10 @@ struct Options {
   std::vector<std::string> bays;        // --bay NAME, repeatable: each adapter a bay of its own
   bool gang = false;                    // --gang: every Ethernet adapter that is up is a bay
   int demo_bays = 1;                    // --bays N with --demo: N simulated adapters and units
+  std::string mes;                      // --mes URL: the MES broker; empty: none
+  std::string cfx_handle;               // --cfx-handle; empty: "Stampwright.Station.<station>"
+  int mes_heartbeat = 60;               // --mes-heartbeat SECONDS
+  bool mes_gzip = false;                // --mes-gzip
   bool demo = false;                    // --demo
   bool headless = false;                // --headless
   bool help = false;                    // --help

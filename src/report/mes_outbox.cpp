@@ -123,6 +123,28 @@ std::optional<std::string> AttachMesOutbox(SqliteJournal& journal, MesEndpoint e
   return std::nullopt;
 }
 
+std::unique_ptr<MesOutboxFile> MesOutboxFile::Open(const std::string& path, std::string* error) {
+  sqlite3* raw = nullptr;
+  // Made here when the station starts before its journal has a file.
+  const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                     nullptr);
+  auto file = std::make_unique<MesOutboxFile>();
+  file->db = SqliteDatabase(raw);
+  if (opened != SQLITE_OK) {
+    *error = "cannot open '" + path + "': " + file->db.Message();
+    return nullptr;
+  }
+  // The journal's own writes hold the file for a moment at a time.
+  sqlite3_busy_timeout(file->db.get(), 5000);
+  if (auto failed = file->db.Execute("PRAGMA journal_mode=WAL")) {
+    *error = "'" + path + "': " + *failed;
+    return nullptr;
+  }
+  file->writer = MesOutboxWriter::Open(file->db, error);
+  if (!file->writer) return nullptr;
+  return file;
+}
+
 std::unique_ptr<MesOutboxReader> MesOutboxReader::Open(const std::string& path, std::string* error) {
   sqlite3* raw = nullptr;
   const int opened = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);

@@ -36,6 +36,14 @@ class MesOutboxWriter {
   SqliteStatement insert_;
 };
 
+// A connection of its own to the outbox in the file at path, for messages no journal change
+// causes (the endpoint's connected, heartbeat and shutting down).
+struct MesOutboxFile {
+  static std::unique_ptr<MesOutboxFile> Open(const std::string& path, std::string* error);
+  SqliteDatabase db;
+  std::unique_ptr<MesOutboxWriter> writer;
+};
+
 // Has every change of journal queue the messages it causes, in the change's own transaction:
 // a message that cannot be queued fails the change (the journal is the gate). The journal holds
 // the writer from then on.
