@@ -45,7 +45,9 @@ struct TileFace {
   std::string mac;             // the unit's, as it answered
   std::string chip;
   std::string module_class;
-  std::string notice;  // the bay's last message box, "caption: text"
+  // The bay's last message box, "caption: text"; it goes with the verdict, and when the next
+  // burn begins.
+  std::string notice;
   TileCounts counts;
 };
 

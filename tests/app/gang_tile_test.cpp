@@ -210,13 +210,6 @@ TEST_F(TileStateTest, RefusalFailureNoticeAndALateVerdict) {
   EXPECT_EQ(Face().headline, "Burning");
   EXPECT_EQ(Face().counts, (TileCounts{3, 0, 3, 1}));
 
-  // A status text that only looks like progress moves nothing.
-  Feed(Status("Write Module - offset: 1024"));
-  Feed(Status("Write Module - offset: 99999"));
-  EXPECT_EQ(Face().written, 7864) << "clamped to the module";
-  Feed(Status("Write Module - offset: 12x"));
-  EXPECT_EQ(Face().written, 7864);
-
   // The adapter pulled mid-burn: its unit goes with it, its counts stay; back, it has no unit.
   tile_.SetAdapterPresent(false);
   face = Face();

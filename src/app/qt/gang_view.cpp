@@ -64,7 +64,9 @@ GangView::GangView(std::vector<std::string> adapter_names, QWidget* parent)
   qApp->installEventFilter(this);
 }
 
-GangView::~GangView() { qApp->removeEventFilter(this); }
+GangView::~GangView() {
+  if (qApp != nullptr) qApp->removeEventFilter(this);
+}
 
 const TileState& GangView::state(int bay) const { return states_.at(static_cast<size_t>(bay - 1)); }
 
