@@ -20,6 +20,8 @@ class FittedLabel final : public QLabel {
 
   // The band's colours; an invalid background draws none.
   void SetColors(const QColor& background, const QColor& foreground);
+  const QColor& background() const { return background_; }
+  const QColor& foreground() const { return foreground_; }
 
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;

@@ -5,6 +5,7 @@
 
 #include "app/qt/fitted_label.h"
 #include "app/qt/qt_page.h"
+#include "app/qt/tone_colors.h"
 
 namespace stampwright {
 namespace {
@@ -15,28 +16,6 @@ constexpr qreal kBandPoints = 48;
 constexpr qreal kBandMinPoints = 10;
 // The counts shrink a little for a long station name before they are elided.
 constexpr qreal kCountsMinPoints = 7;
-
-struct ToneColors {
-  QColor background;
-  QColor foreground;
-};
-
-ToneColors ColorsOf(VerdictTone tone) {
-  switch (tone) {
-    case VerdictTone::kClear:
-      return {QColor(), QColor(Qt::white)};
-    case VerdictTone::kNeutral:
-      return {QColor("#d8d8d8"), QColor(Qt::white)};
-    case VerdictTone::kPass:
-      return {QColor("#1e9e3a"), QColor(Qt::white)};
-    // Dark text: white on amber is hard to read from the fixture.
-    case VerdictTone::kRefused:
-      return {QColor("#ffb300"), QColor("#202020")};
-    case VerdictTone::kFail:
-      return {QColor("#c62828"), QColor(Qt::white)};
-  }
-  return {};
-}
 
 }  // namespace
 
