@@ -113,10 +113,11 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 17u);
+  ASSERT_EQ(option_lines.size(), 21u);
   for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
                            "--capture FILE", "--classic", "--mac-prefix XXXXXX", "--journal TARGET",
-                           "--quiet", "--station NAME", "--bay NAME", "--gang", "--demo",
+                           "--quiet", "--station NAME", "--bay NAME", "--gang", "--mes URL",
+                           "--cfx-handle HANDLE", "--mes-heartbeat SECONDS", "--mes-gzip", "--demo",
                            "--bays N", "--headless", "--help", "--version"}) {
     const int count = static_cast<int>(std::count_if(option_lines.begin(), option_lines.end(),
         [&](const std::string& l) { return l.starts_with(std::string("  ") + name); }));

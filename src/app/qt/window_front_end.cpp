@@ -20,6 +20,10 @@
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
 #include "app/qt/verdict_panel.h"
+#include "app/qt/gang_view.h"
+#include "app/scan_router.h"
+#include <QEvent>
+#include <QTimer>
 #include "resources/page_template.h"
 #include "station/station_host.h"
 
@@ -132,12 +136,134 @@ void ApplyChange(QtPage& page, const PageChange& change) {
   }
 }
 
+// The gang window's close: every bay closes (its state file written) and the program ends once
+// the last has.
+class CloseWatcher final : public QObject {
+ public:
+  explicit CloseWatcher(std::function<void()> on_close) : on_close_(std::move(on_close)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
+    event->ignore();
+    on_close_();
+    return true;
+  }
+
+ private:
+  std::function<void()> on_close_;
+};
+
+// Several bays: one tile each in one window, every scan routed to the bay waiting for it, and
+// each bay's classic page a double click away. Notices show in their tile; no bay waits for one.
+int RunGangWindow(FrontEndEnvironment& environment) {
+  const std::vector<BayEnvironment>& bays = environment.bays;
+  std::vector<std::string> names;
+  for (const BayEnvironment& bay : bays) names.push_back(bay.adapter);
+  GangView view(names);
+  view.setWindowTitle(QString::fromLatin1(kSheetCaption.data(),
+                                          static_cast<qsizetype>(kSheetCaption.size())));
+  ScanRouter router(static_cast<int>(bays.size()));
+  const bool quiet = environment.quiet;
+  view.on_verdict = [quiet](int, const Verdict& verdict) {
+    if (!quiet) PlayVerdictSound(verdict.tone);
+  };
+
+  // Each bay's classic page, kept up to date and shown on a double click; closing it only hides
+  // it.
+  std::vector<std::unique_ptr<QtPage>> pages;
+  for (size_t i = 0; i < bays.size(); ++i) {
+    pages.push_back(std::make_unique<QtPage>());
+    pages.back()->SetDialogDirectory(environment.settings.workdir);
+    pages.back()->sheet().setWindowTitle(QString::fromStdString(
+        "Bay " + std::to_string(i + 1) + " (" + bays[i].adapter + ")"));
+    auto& sheet = static_cast<SheetDialog&>(pages.back()->sheet());
+    sheet.on_close = [&sheet] {
+      sheet.hide();
+      return false;
+    };
+  }
+  view.on_tile_double_clicked = [&pages](int bay) {
+    QDialog& sheet = pages[static_cast<size_t>(bay - 1)]->sheet();
+    sheet.show();
+    sheet.raise();
+  };
+
+  Relay relay;
+  size_t closed = 0;
+  const auto show = [&](const StationEvent& event) {
+    router.Observe(event);
+    view.Show(event);
+    if (const auto* change = std::get_if<PageChange>(&event.body)) {
+      ApplyChange(*pages[static_cast<size_t>(event.bay - 1)], *change);
+    }
+    if (std::holds_alternative<ClosedEvent>(event.body) && ++closed == bays.size()) {
+      QCoreApplication::quit();
+    }
+    view.SetTopLine(router.TopLine());
+    if (environment.on_event) environment.on_event(event);
+  };
+
+  std::vector<std::unique_ptr<StationHost>> hosts;
+  std::vector<std::unique_ptr<StationInput>> inputs;
+  for (size_t i = 0; i < bays.size(); ++i) {
+    const int bay = static_cast<int>(i + 1);
+    StationSettings settings = environment.settings;
+    settings.bay = bay;
+    StationParts parts{*bays[i].driver,          environment.clock,   environment.arp_flush,
+                       environment.preferences, std::move(settings), bays[i].journal,
+                       bay};
+    hosts.push_back(std::make_unique<StationHost>(std::move(parts), [&](StationEvent event) {
+      relay.Post([&show, shared = std::make_shared<StationEvent>(std::move(event))] {
+        show(*shared);
+      });
+    }));
+    inputs.push_back(std::make_unique<StationInput>(*hosts.back()));
+    pages[i]->Attach(*inputs.back());
+  }
+
+  view.on_tile_clicked = [&router](int bay) { router.Select(bay); };
+  view.on_scan = [&](std::string text) {
+    const ScanRouter::Result routed = router.Scan(text);
+    if (routed.kind == ScanRouter::Result::Kind::kBurning) {
+      hosts[static_cast<size_t>(routed.bay - 1)]->Post(
+          [label = routed.label](Station& station, PageModel& page) {
+            page.Type(kNewMacEdit, label);
+            OnPageCommand(station, kBurnButton);
+          });
+    }
+    view.SetTopLine(routed.kind == ScanRouter::Result::Kind::kRefused ? routed.reason
+                                                                       : router.TopLine());
+  };
+  // A held scan runs out, and the units per hour move on, without an event.
+  QTimer top_line;
+  QObject::connect(&top_line, &QTimer::timeout, [&] {
+    if (router.Expire()) view.SetTopLine(router.TopLine());
+  });
+  top_line.start(1000);
+
+  bool closing = false;
+  CloseWatcher close_watcher([&] {
+    if (std::exchange(closing, true)) return;
+    for (auto& host : hosts) host->Close();
+  });
+  view.installEventFilter(&close_watcher);
+  view.SetTopLine(router.TopLine());
+  view.show();
+  for (auto& host : hosts) host->Start();
+  QApplication::exec();
+  relay.CloseDoor();
+  for (auto& host : hosts) host->Join();
+  return 0;
+}
+
 }  // namespace
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   Application application(argc, argv);
   // The sheet's close ends the program; a message box closing before the sheet shows must not.
   QApplication::setQuitOnLastWindowClosed(false);
+  if (environment.bays.size() > 1) return RunGangWindow(environment);
 
   QtPage page;
   page.SetDialogDirectory(environment.settings.workdir);
