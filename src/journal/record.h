@@ -46,6 +46,7 @@ struct JournalRecord {
   std::optional<int64_t> firmware_size;
   std::string firmware_sha256;
   std::string reason;  // scrap and release
+  std::optional<int64_t> bay;  // the bay's number in gang mode; absent for one station without bays
 };
 
 // A fresh random UUID (version 4) in its usual text form.

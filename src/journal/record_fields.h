@@ -52,7 +52,7 @@ struct RecordField {
 // A field's value as the databases and the exports take it: absent, a text, a number, a yes/no.
 using FieldValue = std::variant<std::monostate, std::string, int64_t, bool>;
 
-inline constexpr std::array<RecordField, 24> kRecordFields = {{
+inline constexpr std::array<RecordField, 25> kRecordFields = {{
     {"id", FieldType::kRequiredText, LineTable::kRecords, "uuid", &JournalRecord::id},
     {"station", FieldType::kRequiredText, LineTable::kRecords, "text", &JournalRecord::station},
     {"adapter", FieldType::kText, LineTable::kRecords, "text", &JournalRecord::adapter},
@@ -78,6 +78,7 @@ inline constexpr std::array<RecordField, 24> kRecordFields = {{
     {"verified", FieldType::kFlag, LineTable::kOutcomes, "boolean", &JournalRecord::verified},
     {"other_bytes_changed", FieldType::kNumber, LineTable::kOutcomes, "bigint",
      &JournalRecord::other_bytes_changed},
+    {"bay", FieldType::kNumber, LineTable::kRecords, "integer", &JournalRecord::bay},
 }};
 
 constexpr bool IsTime(FieldType type) { return type == FieldType::kTime || type == FieldType::kOptionalTime; }

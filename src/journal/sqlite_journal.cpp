@@ -86,6 +86,14 @@ BEGIN UPDATE claims SET ended = coalesce(NEW.finished, NEW.started) WHERE record
 CREATE TRIGGER claims_never_deleted BEFORE DELETE ON claims
 BEGIN SELECT RAISE(ABORT, 'claims are never deleted'); END;
 )sql",
+    // The bay a record was made on, in gang mode. Given with the record and kept as given: the
+    // older trigger lists its columns by name, so this one guards the new column.
+    R"sql(
+ALTER TABLE records ADD COLUMN bay INTEGER CHECK (bay IS NULL OR bay > 0);
+CREATE TRIGGER records_bay_never_changed BEFORE UPDATE OF bay ON records
+WHEN NEW.bay IS NOT OLD.bay
+BEGIN SELECT RAISE(ABORT, 'journal records are never changed'); END;
+)sql",
 };
 
 // The fields' columns in the table's order, which is the order statements bind and rows read.

@@ -115,6 +115,7 @@ JournalRecord Draft(Station& station, RecordKind kind) {
   record.module_class = ModuleClass(IdentifyCarrierTable(station.module));
   record.firmware_version = station.shown.firmware.substr(0, 79);
   record.started = link.now();
+  if (station.settings.bay > 0) record.bay = station.settings.bay;
   return record;
 }
 

@@ -29,7 +29,11 @@ TEST(RecordJson, WritesEveryFieldInOrderWithNullForTheAbsent) {
             "\"started\":\"2025-12-08T08:00:00.000Z\",\"finished\":\"2025-12-08T08:00:04.000Z\","
             "\"committed\":null,\"burn_ms\":2500,\"return_ms\":null,\"attempt\":1,\"config\":null,"
             "\"firmware_name\":null,\"firmware_size\":-1,\"firmware_sha256\":null,\"reason\":null,"
-            "\"verified\":true,\"other_bytes_changed\":0}");
+            "\"verified\":true,\"other_bytes_changed\":0,\"bay\":null}");
+  // A record made on a bay of a gang carries its number, last.
+  r.bay = 3;
+  EXPECT_TRUE(RecordJson(r).ends_with(",\"verified\":true,\"other_bytes_changed\":0,\"bay\":3}"))
+      << RecordJson(r);
 }
 
 // A reason is typed by people and a firmware name is a file name: any byte may be in them.
@@ -57,7 +61,7 @@ TEST(RecordCsv, WritesEveryFieldInOrder) {
   EXPECT_EQ(RecordCsvHeader(),
             "id,station,adapter,kind,mac,unit_mac_before,chip,module_class,firmware_version,"
             "image_checksum,outcome,started,finished,committed,burn_ms,return_ms,attempt,config,"
-            "firmware_name,firmware_size,firmware_sha256,reason,verified,other_bytes_changed");
+            "firmware_name,firmware_size,firmware_sha256,reason,verified,other_bytes_changed,bay");
   JournalRecord r;
   r.id = "9b2f";
   r.station = "bench, \"one\"";
@@ -73,11 +77,13 @@ TEST(RecordCsv, WritesEveryFieldInOrder) {
   r.verified = false;
   EXPECT_EQ(RecordCsvLine(r),
             "9b2f,\"bench, \"\"one\"\"\",,firmware,02A0C5000001,,,,,,firmware-ok,"
-            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,2,,fw.nvm,4096,,'=1+1,false,");
+            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,2,,fw.nvm,4096,,'=1+1,false,,");
   r.kind = RecordKind::kRelease;
   EXPECT_EQ(RecordCsvLine(r),
             "9b2f,\"bench, \"\"one\"\"\",,release,02A0C5000001,,,,,,firmware-ok,"
-            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,,,fw.nvm,4096,,'=1+1,false,");
+            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,,,fw.nvm,4096,,'=1+1,false,,");
+  r.bay = 12;
+  EXPECT_TRUE(RecordCsvLine(r).ends_with(",'=1+1,false,,12")) << RecordCsvLine(r);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "journal/old_journal_files.h"
 #include "support/temp_dir.h"
 
 namespace stampwright {
@@ -88,6 +89,41 @@ TEST_F(OutboxTest, AnUnversionedOutboxMigratesKeepingItsQueueMarksAndLeases) {
     EXPECT_EQ(versions.Int(0), kJournalSchemaVersion);
     EXPECT_EQ(versions.Text(1), std::to_string(Outbox::kSchemaVersion));
   }
+}
+
+// An outbox whose records are at version 3 (its own tables at version 1): the records gain the
+// bay, what the database has not confirmed stays queued, and a new record keeps its bay.
+TEST_F(OutboxTest, AVersion3OutboxGainsTheBayAndKeepsItsQueue) {
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open("outbox.db", &raw), SQLITE_OK);
+    SqliteDatabase old(raw);
+    for (const char* sql : {kVersion1Journal, kVersion1To3Steps, kUnversionedTables,
+                            "CREATE TABLE outbox_schema (version INTEGER NOT NULL);"
+                            " INSERT INTO outbox_schema VALUES (1);"
+                            " INSERT INTO outbox_forwarded VALUES ('old-done', 1, 1)"}) {
+      ASSERT_FALSE(old.Execute(sql)) << sql;
+    }
+  }
+  JournalStatus status;
+  auto outbox = Outbox::Open("outbox.db", &status);
+  ASSERT_TRUE(outbox) << status.error;
+  EXPECT_THAT(Ids(outbox->queue()), ElementsAre("old-open"));
+  JournalRecord burn = Burn("02A0C5100010", 1765200000000);  // after the old ones
+  burn.bay = 2;
+  ASSERT_TRUE(outbox->records().Append(burn).ok());
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(outbox->records().Read({}, &records).ok());
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_FALSE(records[1].bay);
+  EXPECT_EQ(records[2].bay, 2);
+  SqliteStatement versions;
+  ASSERT_TRUE(versions.Prepare(outbox->records().database(),
+                               "SELECT (SELECT user_version FROM pragma_user_version),"
+                               " (SELECT group_concat(version) FROM outbox_schema)"));
+  ASSERT_EQ(versions.Step(), SQLITE_ROW);
+  EXPECT_EQ(versions.Int(0), kJournalSchemaVersion);
+  EXPECT_EQ(versions.Text(1), std::to_string(Outbox::kSchemaVersion));
 }
 
 TEST_F(OutboxTest, MarksAndLeasesPersistAndANewerLayoutIsRefused) {

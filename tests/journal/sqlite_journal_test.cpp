@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "journal/export.h"
+#include "journal/old_journal_files.h"
 #include "support/temp_dir.h"
 
 namespace stampwright {
@@ -14,42 +15,6 @@ namespace {
 
 using ::testing::EndsWith;
 using ::testing::HasSubstr;
-
-// A journal file as the program of schema version 1 made it: its records table, indexes and
-// triggers verbatim, one finished and one open attempt.
-constexpr const char* kVersion1Journal = R"sql(
-CREATE TABLE records (
-  seq INTEGER PRIMARY KEY, id TEXT NOT NULL UNIQUE, station TEXT NOT NULL, adapter TEXT,
-  kind TEXT NOT NULL CHECK (kind IN ('burn', 'firmware', 'scrap', 'release')),
-  mac TEXT NOT NULL, unit_mac_before TEXT, chip TEXT, module_class TEXT, firmware_version TEXT,
-  image_checksum TEXT, outcome TEXT, started INTEGER NOT NULL, finished INTEGER,
-  committed INTEGER, burn_ms INTEGER, return_ms INTEGER, attempt INTEGER, config TEXT,
-  firmware_name TEXT, firmware_size INTEGER, firmware_sha256 TEXT, reason TEXT
-);
-CREATE INDEX records_by_mac ON records (mac, kind, committed);
-CREATE INDEX records_by_start ON records (started);
-CREATE INDEX records_open ON records (station) WHERE outcome IS NULL;
-CREATE TRIGGER records_never_deleted BEFORE DELETE ON records
-BEGIN SELECT RAISE(ABORT, 'journal records are never deleted'); END;
-CREATE TRIGGER records_never_changed BEFORE UPDATE ON records
-WHEN OLD.outcome IS NOT NULL
-  OR (OLD.committed IS NOT NULL AND NEW.committed IS NOT OLD.committed)
-  OR NEW.seq IS NOT OLD.seq OR NEW.id IS NOT OLD.id OR NEW.station IS NOT OLD.station
-  OR NEW.adapter IS NOT OLD.adapter OR NEW.kind IS NOT OLD.kind OR NEW.mac IS NOT OLD.mac
-  OR NEW.unit_mac_before IS NOT OLD.unit_mac_before OR NEW.chip IS NOT OLD.chip
-  OR NEW.module_class IS NOT OLD.module_class OR NEW.firmware_version IS NOT OLD.firmware_version
-  OR NEW.image_checksum IS NOT OLD.image_checksum OR NEW.started IS NOT OLD.started
-  OR NEW.attempt IS NOT OLD.attempt OR NEW.config IS NOT OLD.config
-  OR NEW.firmware_name IS NOT OLD.firmware_name OR NEW.firmware_size IS NOT OLD.firmware_size
-  OR NEW.firmware_sha256 IS NOT OLD.firmware_sha256 OR NEW.reason IS NOT OLD.reason
-BEGIN SELECT RAISE(ABORT, 'journal records are never changed'); END;
-INSERT INTO records (id, station, kind, mac, outcome, started, finished, burn_ms, return_ms, attempt)
-  VALUES ('old-done', 's1', 'burn', '02A0C5000040', 'success', 1765100000000, 1765100003000,
-          900, 2100, 1);
-INSERT INTO records (id, station, kind, mac, started, committed, attempt)
-  VALUES ('old-open', 's1', 'burn', '02A0C5000041', 1765100010000, 1765100011000, 1);
-PRAGMA user_version = 1;
-)sql";
 
 class SqliteJournalTest : public InTempDir {
  protected:
@@ -196,7 +161,7 @@ TEST_F(SqliteJournalTest, OpenClosesInterruptedAttemptsOfItsStationAndRefusesNew
   }
   JournalStatus status;
   EXPECT_FALSE(SqliteJournal::Open("journal.db", &status));
-  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 3"));
+  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 4"));
 
   EXPECT_FALSE(SqliteJournal::Open("missing/journal.db", &status));
   EXPECT_THAT(status.error, HasSubstr("unable to open database file"));
@@ -225,7 +190,7 @@ TEST_F(SqliteJournalTest, AVersion1JournalIsMigratedAndTheReadBackIsWrittenOnceW
   EXPECT_EQ(done->return_ms, 2100);
   EXPECT_FALSE(done->verified);
   EXPECT_FALSE(done->other_bytes_changed);
-  EXPECT_THAT(RecordJson(*done), EndsWith(",\"verified\":null,\"other_bytes_changed\":null}"));
+  EXPECT_THAT(RecordJson(*done), EndsWith(",\"verified\":null,\"other_bytes_changed\":null,\"bay\":null}"));
   // Not before the outcome, not even by a plain SQL client.
   EXPECT_THAT(Exec(db, "UPDATE records SET verified = 1 WHERE id = 'old-open'"),
               HasSubstr("CHECK constraint failed"));
@@ -261,10 +226,10 @@ TEST_F(SqliteJournalTest, AVersion1JournalIsMigratedAndTheReadBackIsWrittenOnceW
   ASSERT_TRUE(journal->Read({}, &records).ok());
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[2].verified, false);
-  EXPECT_THAT(RecordCsvHeader(), EndsWith(",reason,verified,other_bytes_changed"));
-  EXPECT_THAT(RecordCsvLine(records[1]), EndsWith(",true,3"));
-  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",false,0"));
-  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"verified\":false,\"other_bytes_changed\":0}"));
+  EXPECT_THAT(RecordCsvHeader(), EndsWith(",reason,verified,other_bytes_changed,bay"));
+  EXPECT_THAT(RecordCsvLine(records[1]), EndsWith(",true,3,"));
+  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",false,0,"));
+  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"verified\":false,\"other_bytes_changed\":0,\"bay\":null}"));
 }
 
 
@@ -289,6 +254,7 @@ TEST_F(SqliteJournalTest, EveryFieldIsStoredInItsColumnAndReadBackAsWritten) {
   burn.firmware_size = 1048576;
   burn.firmware_sha256 = std::string(64, 'a');
   burn.reason = "rework";
+  burn.bay = 2;
   ASSERT_TRUE(journal->Append(burn).ok());
   ASSERT_TRUE(journal->NoteCommit(burn.id, 1765200000002).ok());
   ASSERT_TRUE(journal->Finish(burn.id, {Outcome::kVerifyFailed, 1765200000003, 1200, 3400, false, 7}).ok());
@@ -314,22 +280,75 @@ TEST_F(SqliteJournalTest, EveryFieldIsStoredInItsColumnAndReadBackAsWritten) {
   SqliteStatement stored;
   ASSERT_TRUE(stored.Prepare(journal->database(),
                              "SELECT quote(station), quote(mac), quote(adapter), quote(attempt),"
-                             " quote(verified), quote(outcome), quote(kind), quote(started)"
+                             " quote(verified), quote(outcome), quote(kind), quote(started), quote(bay)"
                              " FROM records ORDER BY seq"));
   std::vector<std::string> rows;
   while (stored.Step() == SQLITE_ROW) {
     std::string row;
-    for (int column = 0; column < 8; ++column) row += (column ? " " : "") + stored.Text(column);
+    for (int column = 0; column < 9; ++column) row += (column ? " " : "") + stored.Text(column);
     rows.push_back(row);
   }
   EXPECT_THAT(rows, ::testing::ElementsAre(
-                        "'bench-1' '02A0C5000050' 'eth1' 1 0 'verify-failed' 'burn' 1765200000001",
-                        "'?' '' NULL NULL NULL NULL 'scrap' 1765200000004"));
+                        "'bench-1' '02A0C5000050' 'eth1' 1 0 'verify-failed' 'burn' 1765200000001 2",
+                        "'?' '' NULL NULL NULL NULL 'scrap' 1765200000004 NULL"));
   std::vector<JournalRecord> records;
   ASSERT_TRUE(journal->Read({}, &records).ok());
   ASSERT_EQ(records.size(), 2u);
   EXPECT_EQ(records[1].station, "?");
   EXPECT_EQ(records[1].attempt, 0);
+}
+
+// A file of version 3 gains the bay on open: its records read back without one, the open attempt
+// ends as before, new records keep theirs; a bay is a bay's number, given once with its record.
+TEST_F(SqliteJournalTest, AVersion3JournalGainsTheBayAndKeepsItAsGiven) {
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open("journal.db", &raw), SQLITE_OK);
+    SqliteDatabase old(raw);
+    ASSERT_EQ(Exec(old.get(), kVersion1Journal), "");
+    ASSERT_EQ(Exec(old.get(), kVersion1To3Steps), "");
+  }
+  auto journal = Open();
+  ASSERT_TRUE(journal);
+  sqlite3* db = journal->database();
+  SqliteStatement version;
+  ASSERT_TRUE(version.Prepare(db, "PRAGMA user_version"));
+  ASSERT_EQ(version.Step(), SQLITE_ROW);
+  EXPECT_EQ(version.Int(0), 4);
+
+  ASSERT_TRUE(journal->Finish("old-open", {Outcome::kSuccess, 1765100014000, 1000, 3000, true, 0}).ok());
+  JournalRecord on_bay = Attempt("02A0C5000060");
+  on_bay.bay = 3;
+  JournalRecord alone = Attempt("02A0C5000061");
+  ASSERT_TRUE(journal->Append(on_bay).ok());
+  ASSERT_TRUE(journal->Append(alone).ok());
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(journal->Read({}, &records).ok());
+  ASSERT_EQ(records.size(), 4u);
+  EXPECT_FALSE(records[0].bay);
+  EXPECT_FALSE(records[1].bay);
+  EXPECT_EQ(records[1].outcome, Outcome::kSuccess);
+  EXPECT_EQ(records[2].bay, 3);
+  EXPECT_FALSE(records[3].bay);
+  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"bay\":3}"));
+  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",3"));
+  EXPECT_THAT(RecordCsvLine(records[3]), EndsWith(","));
+
+  // Not changed afterwards, on an open attempt either, and never 0 or below.
+  EXPECT_THAT(Exec(db, "UPDATE records SET bay = 4 WHERE mac = '02A0C5000060'"), HasSubstr("never changed"));
+  EXPECT_THAT(Exec(db, "UPDATE records SET bay = 1 WHERE mac = '02A0C5000061'"), HasSubstr("never changed"));
+  JournalRecord zero = Attempt("02A0C5000062");
+  zero.bay = 0;
+  EXPECT_FALSE(journal->Append(zero).ok());
+  std::optional<JournalRecord> read;
+  ASSERT_TRUE(journal->ReadOne(on_bay.id, &read).ok());
+  ASSERT_TRUE(read);
+  EXPECT_EQ(read->bay, 3);
+  // Its outcome leaves the bay as it was.
+  ASSERT_TRUE(journal->Finish(on_bay.id, {Outcome::kSuccess, 1765200004000, 900, 1500, true, 0}).ok());
+  ASSERT_TRUE(journal->ReadOne(on_bay.id, &read).ok());
+  EXPECT_EQ(read->bay, 3);
+  EXPECT_EQ(read->outcome, Outcome::kSuccess);
 }
 
 }  // namespace

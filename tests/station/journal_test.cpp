@@ -113,6 +113,7 @@ TEST_F(JournalStationTest, BurnRecordsSuccessAndTheGuardRefusesTheLabelOnAnother
   EXPECT_EQ(burn.unit_mac_before, "02A0C5000001");
   EXPECT_EQ(burn.station, "line-1");
   EXPECT_EQ(burn.adapter, "eth0");
+  EXPECT_FALSE(burn.bay) << "one station without bays";
   EXPECT_EQ(burn.module_class, "PX300 Class B");
   EXPECT_EQ(burn.attempt, 1);
   char checksum[16];
@@ -197,7 +198,9 @@ TEST_F(JournalStationTest, ReworkOfTheSameUnitAndAReleaseAllowOneMoreBurn) {
                                 Outcome::kDuplicateRefused));
 }
 
-TEST_F(JournalStationTest, FirmwareUpgradeRecordsTheFileAndFirmwareOk) {
+// A bay of a gang records its number with each attempt; here a firmware upgrade and a burn.
+TEST_F(JournalStationTest, FirmwareUpgradeRecordsTheFileAndFirmwareOkAndEveryAttemptItsBay) {
+  h.station.settings.bay = 3;
   PlugUnit(kUnitMac);
   std::vector<uint8_t> firmware(1500);
   for (size_t i = 0; i < firmware.size(); ++i) firmware[i] = static_cast<uint8_t>(i * 7);
@@ -214,6 +217,13 @@ TEST_F(JournalStationTest, FirmwareUpgradeRecordsTheFileAndFirmwareOk) {
   // sha256 of the bytes above, computed apart from the code under test (python hashlib).
   EXPECT_EQ(records[0].firmware_sha256, kFirmwareSha256);
   EXPECT_EQ(records[0].mac, "02A0C5000001");
+  EXPECT_EQ(records[0].bay, 3);
+  PlugUnit(kUnitMac);
+  Burn();
+  ASSERT_TRUE(TickUntilSuccess());
+  ASSERT_EQ(All().size(), 2u);
+  EXPECT_EQ(All()[1].outcome, Outcome::kSuccess);
+  EXPECT_EQ(All()[1].bay, 3);
 }
 
 TEST_F(JournalStationTest, UnusableJournalRefusesBurnAndBrowseAndSendsNothing) {

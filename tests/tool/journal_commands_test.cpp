@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "journal/export.h"
 #include "journal/sqlite_journal.h"
 #include "support/soak_scenario.h"
 #include "support/tool_runner.h"
@@ -128,6 +129,7 @@ TEST_F(JournalCommandTest, ListFormatsKeepTypedTextsInertAndAligned) {
   }
   ASSERT_EQ(lines.size(), 7u) << list.out;  // the header and six records, one line each
   EXPECT_TRUE(lines[0].starts_with("started ")) << lines[0];
+  EXPECT_EQ(lines[0].find("bay"), std::string::npos) << "no record has a bay: " << lines[0];
   // Each column starts where its header does; a tab or a line end in a reason is a blank.
   const size_t kind = lines[0].find("kind"), mac = lines[0].find("mac"),
                outcome = lines[0].find("outcome"), reason = lines[0].find("reason");
@@ -245,6 +247,7 @@ TEST_F(JournalCommandTest, ReportOverTwoStationsAndThreeHoursCountsRefusalsApart
   EXPECT_THAT(text.out, HasSubstr("units per hour: 2.0\nhours with attempts: 1\n"));
   EXPECT_THAT(text.out, HasSubstr("stations: s1\n"));
   EXPECT_THAT(text.out, ::testing::Not(HasSubstr("by station:")));
+  EXPECT_THAT(text.out, ::testing::Not(HasSubstr("by bay:")));
 
   const ToolResult json = Run(Journal({"report", "--format", "json"}));
   EXPECT_THAT(json.out, ::testing::StartsWith(
@@ -267,6 +270,79 @@ TEST_F(JournalCommandTest, ReportOverTwoStationsAndThreeHoursCountsRefusalsApart
   }
   EXPECT_THAT(html.out, HasSubstr("<h2>By station</h2>\n<table><tr><th>station</th>"));
   EXPECT_THAT(html.out, HasSubstr("<tr><th>s1</th><td>4</td><td>1</td><td>3</td><td>66.7 %</td><td>1.5</td></tr>"));
+  EXPECT_THAT(html.out, ::testing::Not(HasSubstr("By bay")));
+  EXPECT_THAT(json.out, ::testing::Not(HasSubstr("\"bays\"")));
+}
+
+// Burns made on the bays of a gang: the report's table per bay, its figures counted by hand, and
+// the bay in the list's table. Records without a bay are a row of their own.
+TEST_F(JournalCommandTest, ReportCountsAttemptsUnitsAndFirstPassYieldPerBay) {
+  const int64_t eight = 1765180800000;  // 2025-12-08 08:00 UTC
+  int64_t at = eight;
+  const auto add = [&](const char* station, const char* mac, std::optional<int64_t> bay,
+                       std::optional<Outcome> outcome, RecordKind kind = RecordKind::kBurn) {
+    JournalStatus status;
+    auto journal = SqliteJournal::Open((dir_ / "journal.db").string(), &status);
+    ASSERT_TRUE(journal) << status.error;
+    JournalRecord r;
+    r.station = station;
+    r.kind = kind;
+    r.mac = mac;
+    r.bay = bay;
+    r.started = at += 60000;
+    r.outcome = outcome;
+    if (outcome) r.finished = r.started + 4000;
+    ASSERT_TRUE(journal->Append(r).ok());
+  };
+  add("s1", "02A0C5000001", 2, Outcome::kSuccess);
+  add("s1", "02A0C5000002", 1, Outcome::kWriteFailed);
+  add("s1", "02A0C5000003", 1, Outcome::kSuccess);
+  add("s1", "02A0C5000002", 1, Outcome::kSuccess);
+  add("s1", "02A0C5000001", 2, Outcome::kDuplicateRefused);  // refused: no attempt
+  add("s1", "02A0C5000004", std::nullopt, Outcome::kNoReturn);
+  add("s1", "02A0C5000005", 3, Outcome::kFirmwareOk, RecordKind::kFirmware);  // no burn: no row
+  add("supervisor", "02A0C5000004", std::nullopt, std::nullopt, RecordKind::kScrap);  // not a burn
+  // By hand. Bay 1: 0002 failed then ok, 0003 ok: 3 attempts, 2 units, first pass 0003: 50 %.
+  // Bay 2: 0001 ok: 1, 1, 100 %. Without a bay: 0004 no-return: 1, 1, 0 %.
+  ToolResult text = Run(Journal({"report"}));
+  ASSERT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_TRUE(text.out.ends_with("by bay:\n"
+                                 "  bay 1  attempts 3  units 2  first-pass yield 50.0 %\n"
+                                 "  bay 2  attempts 1  units 1  first-pass yield 100.0 %\n"
+                                 "  no bay  attempts 1  units 1  first-pass yield 0.0 %\n"))
+      << text.out;
+  const ToolResult json = Run(Journal({"report", "--format", "json"}));
+  EXPECT_TRUE(json.out.ends_with(
+      ",\"bays\":[{\"station\":\"s1\",\"bay\":1,\"attempts\":3,\"units\":2,\"first_pass_yield\":0.5000},"
+      "{\"station\":\"s1\",\"bay\":2,\"attempts\":1,\"units\":1,\"first_pass_yield\":1.0000},"
+      "{\"station\":\"s1\",\"bay\":null,\"attempts\":1,\"units\":1,\"first_pass_yield\":0.0000}]}\n"))
+      << json.out;
+  const ToolResult html = Run(Journal({"report", "--format", "html"}));
+  EXPECT_THAT(html.out, HasSubstr("<h2>By bay</h2>\n<table id=\"bays\"><tr><th>bay</th><th>attempts</th>"
+                                  "<th>units</th><th>first-pass yield</th></tr>"
+                                  "<tr><th>bay 1</th><td>3</td><td>2</td><td>50.0 %</td></tr>"
+                                  "<tr><th>bay 2</th><td>1</td><td>1</td><td>100.0 %</td></tr>"
+                                  "<tr><th>no bay</th><td>1</td><td>1</td><td>0.0 %</td></tr></table>"));
+
+  // A second station's bay 1 is another bay: rows name their station.
+  add("s2", "02A0C5000006", 1, Outcome::kSuccess);
+  text = Run(Journal({"report"}));
+  EXPECT_THAT(text.out, HasSubstr("by bay:\n  s1 bay 1  attempts 3  units 2  first-pass yield 50.0 %\n"));
+  EXPECT_THAT(text.out, HasSubstr("  s1 no bay  attempts 1  units 1  first-pass yield 0.0 %\n"
+                                  "  s2 bay 1  attempts 1  units 1  first-pass yield 100.0 %\n"));
+
+  // The list's table shows the bay after the station; CSV carries it last.
+  const ToolResult list = Run(Journal({"list", "--format", "text", "--station", "s2"}));
+  ASSERT_EQ(list.exit_code, 0) << list.err;
+  const std::string header = list.out.substr(0, list.out.find('\n'));
+  const std::string row = list.out.substr(header.size() + 1, list.out.find('\n', header.size() + 1) - header.size() - 1);
+  const size_t bay = header.find("  bay  ");
+  ASSERT_NE(bay, std::string::npos) << header;
+  EXPECT_LT(header.find("station"), bay);
+  EXPECT_EQ(row.substr(bay, 7), "    1  ") << "numbers align right:\n" << list.out;
+  const ToolResult csv = Run(Journal({"list", "--format", "csv", "--station", "s2"}));
+  EXPECT_TRUE(csv.out.starts_with(RecordCsvHeader() + "\n")) << csv.out;
+  EXPECT_TRUE(csv.out.ends_with(",,,1\n")) << csv.out;
 }
 
 TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
@@ -282,6 +358,7 @@ TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
       r.station = "s1";
       r.mac = "02A0C500000" + std::to_string(i % 3);
       r.started = t;
+      r.bay = 1 + i % 2;
       ASSERT_TRUE(journal->Append(r).ok());
       // The first success was read back and matched; the others were not read back.
       const std::optional<bool> verified = i == 0 ? std::optional<bool>(true) : std::nullopt;
@@ -319,6 +396,9 @@ TEST_F(JournalCommandTest, HtmlReportRendersBothChartsInHeadlessChromium) {
   EXPECT_THAT(dom, HasSubstr("<svg id=\"units-per-hour\""));
   EXPECT_THAT(dom, HasSubstr(">success</text><rect class=\"bar\""));
   EXPECT_THAT(dom, HasSubstr(">2025-12-08 08:00</text><rect class=\"bar\""));
+  // And the table per bay, as the browser holds it (it adds the tbody).
+  EXPECT_THAT(dom, HasSubstr("<table id=\"bays\"><tbody><tr><th>bay</th>"));
+  EXPECT_THAT(dom, HasSubstr("<tr><th>bay 1</th><td>2</td><td>2</td><td>50.0 %</td></tr>"));
 }
 
 }  // namespace

@@ -38,6 +38,16 @@ constexpr std::array<std::string_view, 11> kTextColumns = {
     "started", "station", "kind", "mac", "unit_mac_before", "outcome", "attempt", "burn_ms",
     "return_ms", "verified", "reason"};
 
+// kTextColumns, with the bay after the station once some record has one: a journal of one
+// station without bays keeps its table as it was.
+std::vector<std::string_view> TextColumns(const std::vector<JournalRecord>& records) {
+  std::vector<std::string_view> columns(kTextColumns.begin(), kTextColumns.end());
+  const bool bays = std::any_of(records.begin(), records.end(),
+                                [](const JournalRecord& r) { return r.bay.has_value(); });
+  if (bays) columns.insert(std::find(columns.begin(), columns.end(), "station") + 1, "bay");
+  return columns;
+}
+
 // Characters as a terminal shows them: UTF-8 continuation bytes take no column.
 size_t ShownWidth(const std::string& text) {
   size_t width = 0;
@@ -60,21 +70,22 @@ std::string TextCell(const FieldValue& value) {
 
 // The records as an aligned table with a header line; numbers to the right.
 void PrintRecordTable(const std::vector<JournalRecord>& records) {
+  const std::vector<std::string_view> columns = TextColumns(records);
   std::vector<std::vector<std::string>> rows(1);
-  std::vector<bool> numeric(kTextColumns.size(), false);
-  for (const std::string_view name : kTextColumns) rows[0].emplace_back(name);
+  std::vector<bool> numeric(columns.size(), false);
+  for (const std::string_view name : columns) rows[0].emplace_back(name);
   for (const JournalRecord& record : records) {
     const RecordFields fields = ExportFields(record);
     std::vector<std::string>& row = rows.emplace_back();
-    for (size_t column = 0; column < kTextColumns.size(); ++column) {
+    for (size_t column = 0; column < columns.size(); ++column) {
       for (const auto& [name, value] : fields) {
-        if (name != kTextColumns[column]) continue;
+        if (name != columns[column]) continue;
         row.push_back(TextCell(value));
         numeric[column] = numeric[column] || std::holds_alternative<int64_t>(value);
       }
     }
   }
-  std::vector<size_t> widths(kTextColumns.size(), 0);
+  std::vector<size_t> widths(columns.size(), 0);
   for (const auto& row : rows) {
     for (size_t column = 0; column < row.size(); ++column) {
       widths[column] = std::max(widths[column], ShownWidth(row[column]));

@@ -1,6 +1,7 @@
 // "journal report": the period and stations covered, attempts (those that sent a frame to a
 // unit), refusals, units, yield, outcomes (Pareto) and times, per station too when there are
-// several; as text, JSON or one self-contained HTML page with two inline SVG charts.
+// several and per bay when records carry one; as text, JSON or one self-contained HTML page with
+// two inline SVG charts.
 
 #include <algorithm>
 #include <cstdio>
@@ -45,6 +46,13 @@ struct OutcomeCount {
   OutcomeKind kind = OutcomeKind::kOpen;
 };
 
+// One bay of one station; records without a bay (a station without gang) are one row of their own.
+struct BayFigures {
+  std::string station;
+  std::optional<int64_t> bay;
+  YieldFigures yield;
+};
+
 struct Report {
   Figures figures;
   // The first record's start and the last record's end, of every kind; none without records.
@@ -58,6 +66,8 @@ struct Report {
   std::vector<std::pair<int64_t, int>> units_by_hour;  // hour start, units burned
   // One row per station when the records come from more than one (a line's journal).
   std::vector<std::pair<std::string, Figures>> stations;
+  // Per bay, bays in order within each station, only when some record has a bay.
+  std::vector<BayFigures> bays;
 };
 
 int64_t HourStart(int64_t t) { return t - (((t % kHourMs) + kHourMs) % kHourMs); }
@@ -86,6 +96,28 @@ OutcomeKind KindOf(std::optional<Outcome> outcome) {
   if (!outcome) return OutcomeKind::kOpen;
   if (IsGoodOutcome(*outcome)) return OutcomeKind::kGood;
   return IsRefusal(*outcome) ? OutcomeKind::kRefused : OutcomeKind::kFailed;
+}
+
+// The per-bay rows of the burns among attempts; none when no burn has a bay.
+std::vector<BayFigures> BayRows(const std::vector<JournalRecord>& attempts) {
+  using Key = std::pair<std::string, std::optional<int64_t>>;
+  // Bays in number order within a station, records without a bay after them.
+  const auto order = [](const Key& a, const Key& b) {
+    if (a.first != b.first) return a.first < b.first;
+    if (a.second.has_value() != b.second.has_value()) return a.second.has_value();
+    return a.second < b.second;
+  };
+  std::map<Key, std::vector<JournalRecord>, decltype(order)> by_bay(order);
+  bool any_bay = false;
+  for (const JournalRecord& r : attempts) {
+    if (r.kind != RecordKind::kBurn) continue;  // yield counts burns only
+    by_bay[{r.station, r.bay}].push_back(r);
+    any_bay = any_bay || r.bay.has_value();
+  }
+  std::vector<BayFigures> rows;
+  if (!any_bay) return rows;
+  for (const auto& [key, records] : by_bay) rows.push_back({key.first, key.second, ComputeYield(records)});
+  return rows;
 }
 
 Report Build(const std::vector<JournalRecord>& records, const std::string& by) {
@@ -136,6 +168,7 @@ Report Build(const std::vector<JournalRecord>& records, const std::string& by) {
   if (by_station.size() > 1) {
     for (const auto& [station, rows] : by_station) report.stations.emplace_back(station, FiguresOf(rows));
   }
+  report.bays = BayRows(attempts);
   return report;
 }
 
@@ -154,6 +187,15 @@ std::string Fixed(double value, const char* format) {
 std::string Period(const Report& r) {
   if (!r.first) return "none";
   return FormatUtcSeconds(*r.first) + " to " + FormatUtcSeconds(*r.last) + " UTC";
+}
+
+// "bay 2", or "no bay"; when the bays are of several stations, the station's name first
+// ("line-1 bay 2"): each station numbers its own bays.
+std::string BayLabel(const Report& r, const BayFigures& row) {
+  const std::string bay = row.bay ? "bay " + std::to_string(*row.bay) : "no bay";
+  const bool several = std::any_of(r.bays.begin(), r.bays.end(),
+                                   [&](const BayFigures& other) { return other.station != row.station; });
+  return several ? row.station + " " + bay : bay;
 }
 
 std::string Joined(const std::vector<std::string>& names) {
@@ -183,12 +225,19 @@ void PrintText(const Report& r) {
                 FormatUtcSeconds(bucket.start).c_str(), f.yield.attempts, f.yield.refused,
                 f.yield.units_burned, Percent(f.yield.FirstPassYield()).c_str());
   }
-  if (r.stations.empty()) return;
-  std::printf("by station:\n");
-  for (const auto& [station, f] : r.stations) {
-    std::printf("  %s  attempts %d  refused %d  units burned %d  first-pass yield %s  units per hour %.1f\n",
-                station.c_str(), f.yield.attempts, f.yield.refused, f.yield.units_burned,
-                Percent(f.yield.FirstPassYield()).c_str(), f.UnitsPerHour());
+  if (!r.stations.empty()) {
+    std::printf("by station:\n");
+    for (const auto& [station, f] : r.stations) {
+      std::printf("  %s  attempts %d  refused %d  units burned %d  first-pass yield %s  units per hour %.1f\n",
+                  station.c_str(), f.yield.attempts, f.yield.refused, f.yield.units_burned,
+                  Percent(f.yield.FirstPassYield()).c_str(), f.UnitsPerHour());
+    }
+  }
+  if (r.bays.empty()) return;
+  std::printf("by bay:\n");
+  for (const BayFigures& row : r.bays) {
+    std::printf("  %s  attempts %d  units %d  first-pass yield %s\n", BayLabel(r, row).c_str(),
+                row.yield.attempts, row.yield.units, Percent(row.yield.FirstPassYield()).c_str());
   }
 }
 
@@ -233,6 +282,16 @@ std::string JsonReport(const Report& r) {
       Json row = {{"station", station}};
       AddFigures(row, f);
       stations.push_back(std::move(row));
+    }
+  }
+  if (!r.bays.empty()) {
+    Json& bays = out["bays"] = Json::array();
+    for (const BayFigures& row : r.bays) {
+      bays.push_back({{"station", row.station},
+                      {"bay", row.bay ? Json(*row.bay) : Json(nullptr)},
+                      {"attempts", row.yield.attempts},
+                      {"units", row.yield.units},
+                      {"first_pass_yield", Fixed(row.yield.FirstPassYield(), "%.4f")}});
     }
   }
   return WriteJson(out, {"first_pass_yield", "units_per_hour"});
@@ -352,6 +411,16 @@ std::string HtmlReport(const Report& r) {
     std::string station_rows;
     for (const auto& [station, f] : r.stations) station_rows += HtmlRow(station, f);
     html += "\n<h2>By station</h2>\n" + HtmlTable("station", station_rows);
+  }
+  if (!r.bays.empty()) {
+    std::string bay_rows;
+    for (const BayFigures& row : r.bays) {
+      bay_rows += "<tr><th>" + Escape(BayLabel(r, row)) + "</th><td>" + std::to_string(row.yield.attempts) +
+                  "</td><td>" + std::to_string(row.yield.units) + "</td><td>" +
+                  Percent(row.yield.FirstPassYield()) + "</td></tr>";
+    }
+    html += "\n<h2>By bay</h2>\n<table id=\"bays\"><tr><th>bay</th><th>attempts</th><th>units</th>"
+            "<th>first-pass yield</th></tr>" + bay_rows + "</table>";
   }
   std::string bucket_rows;
   for (const auto& [bucket, f] : r.buckets) bucket_rows += HtmlRow(FormatUtcSeconds(bucket.start), f);

@@ -169,6 +169,11 @@ CREATE TABLE stampwright.flagged (
 CREATE TRIGGER flagged_append_only BEFORE UPDATE OR DELETE ON stampwright.flagged
   FOR EACH ROW EXECUTE FUNCTION stampwright.refuse_change();
 )SQL",
+    R"SQL(
+-- The bay a record was made on, when its station runs several; given with the record, so it is
+-- kept with it (records_append_only).
+ALTER TABLE stampwright.records ADD COLUMN bay integer CHECK (bay > 0);
+)SQL",
 };
 
 // Run on every init, after the steps: roles and grants are idempotent and follow the newest step.

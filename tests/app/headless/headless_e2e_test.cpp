@@ -124,6 +124,7 @@ TEST_F(HeadlessE2e, DemoReadsTheUnitAndBurnsItToSuccess) {
   EXPECT_EQ(record.value("adapter", ""), "demo0");
   // Present whether or not the unit was read back (null then).
   EXPECT_TRUE(record.contains("verified") && record.contains("other_bytes_changed")) << record.dump();
+  EXPECT_TRUE(record.contains("bay") && record["bay"].is_null()) << "one station without bays";
   EXPECT_EQ(station.EventsOfKind("journal").size(), 1u);
   EXPECT_TRUE(fs::exists(workdir_ / "journal.db"));
 
@@ -421,6 +422,7 @@ TEST_F(HeadlessE2e, FourDemoBaysBurnTheirLabelsAtOnce) {
     EXPECT_EQ(record.value("outcome", ""), "success");
     EXPECT_EQ(record.value("mac", ""), records[bay - 1].mac_text);
     EXPECT_EQ(record.value("adapter", ""), DemoAdapterName(bay));
+    EXPECT_EQ(record["bay"], bay) << "the record keeps its bay";
   }
   for (const json& event : station.events()) ASSERT_TRUE(event.contains("bay") ||
                                                           IsEvent(event, "ready") ||

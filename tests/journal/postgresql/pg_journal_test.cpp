@@ -415,13 +415,15 @@ TEST_F(PgJournalTest, AnOfflineBurnOfAMacBurnedMeanwhileIsKeptAndFlagged) {
 
 // Every field reaches the line's tables and comes back as written, by every way in: the tool's
 // claim and its direct commit and outcome, a station's claim with its commit and outcome
-// forwarded from the outbox, a station's firmware record forwarded whole, a supervisor's scrap.
+// forwarded from the outbox, a station's firmware record forwarded whole, a supervisor's scrap;
+// each with a bay, and without one as a station without gang writes them.
 TEST_F(PgJournalTest, EveryFieldReachesTheDatabaseAndComesBackAsWritten) {
   auto bench = Supervisor();
   auto one = Station("line-1");
   ASSERT_TRUE(bench && one);
   int64_t at = UtcNowMs();
-  const auto full = [&](const std::string& station, const std::string& mac, RecordKind kind) {
+  const auto full = [&](const std::string& station, const std::string& mac, RecordKind kind,
+                        std::optional<int64_t> bay = std::nullopt) {
     JournalRecord r;
     r.station = station;
     r.adapter = "eth1";
@@ -438,6 +440,7 @@ TEST_F(PgJournalTest, EveryFieldReachesTheDatabaseAndComesBackAsWritten) {
     r.firmware_size = 1048576;
     r.firmware_sha256 = std::string(64, 'b');
     r.reason = "line \"one\"";
+    r.bay = bay;
     return r;
   };
   struct Case {
@@ -446,13 +449,19 @@ TEST_F(PgJournalTest, EveryFieldReachesTheDatabaseAndComesBackAsWritten) {
     std::optional<AttemptEnd> end;
   };
   std::vector<Case> cases = {
-      {bench.get(), full("bench-1", "02A0C5300001", RecordKind::kBurn),
+      {bench.get(), full("bench-1", "02A0C5300001", RecordKind::kBurn, 1),
        AttemptEnd{Outcome::kVerifyFailed, 0, 1200, 3400, false, 7}},
-      {one.get(), full("line-1", "02A0C5300002", RecordKind::kBurn),
+      {one.get(), full("line-1", "02A0C5300002", RecordKind::kBurn, 2),
        AttemptEnd{Outcome::kSuccess, 0, 900, {}, true, 0}},
-      {one.get(), full("line-1", "02A0C5300003", RecordKind::kFirmware),
+      {one.get(), full("line-1", "02A0C5300003", RecordKind::kFirmware, 16),
        AttemptEnd{Outcome::kFirmwareOk, 0, 5000, {}, {}, {}}},
       {bench.get(), full("bench-1", "02A0C5300004", RecordKind::kScrap), std::nullopt},
+      {bench.get(), full("bench-1", "02A0C5300005", RecordKind::kBurn),
+       AttemptEnd{Outcome::kSuccess, 0, 900, 1500, true, 0}},
+      {one.get(), full("line-1", "02A0C5300006", RecordKind::kBurn),
+       AttemptEnd{Outcome::kSuccess, 0, 900, {}, true, 0}},
+      {one.get(), full("line-1", "02A0C5300007", RecordKind::kFirmware),
+       AttemptEnd{Outcome::kFirmwareOk, 0, 5000, {}, {}, {}}},
   };
   for (Case& c : cases) {
     JournalRecord expected = c.record;

@@ -28,19 +28,35 @@ TEST_F(PgSchemaTest, InitIsRepeatableAndRefusesANewerSchema) {
   ASSERT_TRUE(InitPgSchema(owner_, &error)) << error;
   EXPECT_EQ(ReadPgSchemaVersion(owner_, &error), kPgSchemaVersion);
 
-  // A version 1 journal (outcomes without the read-back) with an outcome in it moves forward,
-  // the old outcome keeping no read-back.
+  // A version 1 journal (outcomes without the read-back, records without the bay) with an
+  // outcome in it moves forward, the old outcome keeping no read-back and its record no bay.
   ASSERT_TRUE(owner_.Exec(
       "ALTER TABLE stampwright.outcomes DROP COLUMN verified, DROP COLUMN other_bytes_changed;"
+      " ALTER TABLE stampwright.records DROP COLUMN bay;"
       " DROP TABLE stampwright.flagged; UPDATE stampwright.schema_version SET version = 1").Ok());
   ASSERT_TRUE(Run(owner_, kInsertBurn, {kUuidA, "line-1", "burn", "02A0C5100001"}).Ok());
   ASSERT_TRUE(Run(owner_, "INSERT INTO stampwright.outcomes (record_id, outcome, finished)"
                           " VALUES ($1, 'success', now())", {kUuidA}).Ok());
   ASSERT_TRUE(InitPgSchema(owner_, &error)) << error;
   EXPECT_EQ(ReadPgSchemaVersion(owner_, &error), kPgSchemaVersion);
-  PgResult old = owner_.Exec("SELECT verified IS NULL AND other_bytes_changed IS NULL FROM stampwright.outcomes");
+  PgResult old = owner_.Exec("SELECT verified IS NULL AND other_bytes_changed IS NULL AND bay IS NULL"
+                             " FROM stampwright.outcomes JOIN stampwright.records ON id = record_id");
   ASSERT_TRUE(old.Ok()) << old.Error();
   EXPECT_EQ(old.Text(0, 0), "t");
+
+  // A version 3 journal gains the bay alone; a bay is a positive number.
+  ASSERT_TRUE(owner_.Exec("ALTER TABLE stampwright.records DROP COLUMN bay;"
+                          " UPDATE stampwright.schema_version SET version = 3").Ok());
+  ASSERT_TRUE(InitPgSchema(owner_, &error)) << error;
+  EXPECT_EQ(ReadPgSchemaVersion(owner_, &error), kPgSchemaVersion);
+  constexpr const char* kInsertOnBay =
+      "INSERT INTO stampwright.records (id, station, kind, mac, started, bay) "
+      "VALUES ($1, 'line-1', 'burn', '02A0C5100002', now(), $2)";
+  EXPECT_TRUE(Run(owner_, kInsertOnBay, {kUuidB, "2"}).Ok());
+  EXPECT_EQ(Run(owner_, kInsertOnBay, {kUuidC, "0"}).SqlState(), "23514");  // check_violation
+  PgResult bays = owner_.Exec("SELECT string_agg(coalesce(bay::text, '-'), ',' ORDER BY seq) FROM stampwright.records");
+  ASSERT_TRUE(bays.Ok()) << bays.Error();
+  EXPECT_EQ(bays.Text(0, 0), "-,2");
 
   ASSERT_TRUE(owner_.Exec("UPDATE stampwright.schema_version SET version = 99").Ok());
   EXPECT_FALSE(InitPgSchema(owner_, &error));
