@@ -87,6 +87,19 @@ class MesPublisher::Handler : public proton::messaging_handler {
     connected_ = true;
     SetState({true, UrlWithoutPassword(owner_.options_.url)});
     Fill();
+    PollConnection(sender.connection());
+  }
+
+  // While connected, the outbox is looked at through the connection's own work queue: work the
+  // container schedules is only run when its event loop wakes for another reason, which left
+  // messages queued meanwhile waiting seconds.
+  void PollConnection(proton::connection connection) {
+    connection.work_queue().schedule(Duration(owner_.options_.poll), proton::work([this, connection] {
+      if (!connected_ || stopping_) return;
+      Flush();
+      Fill();
+      PollConnection(connection);
+    }));
   }
 
   void on_sendable(proton::sender&) override { Fill(); }
@@ -195,6 +208,7 @@ class MesPublisher::Handler : public proton::messaging_handler {
     }
     MesOutboxStatus status;
     if (!reader_->Status(&status)) owner_.backlog_ = status.backlog;
+    ++owner_.looks_;
   }
 
   void Refused(proton::tracker& tracker, const char* what) {
@@ -218,6 +232,8 @@ class MesPublisher::Handler : public proton::messaging_handler {
   }
 
   void SetState(const MesConnectionState& state) {
+    // The publisher's own end closes the connection: no fault to report.
+    if (stopping_ && !state.connected) return;
     if (state_known_ && state.connected == state_.connected && state.text == state_.text) return;
     state_known_ = true;
     state_ = state;
@@ -270,8 +286,10 @@ void MesPublisher::Stop() {
 
 bool MesPublisher::WaitDrained(std::chrono::milliseconds timeout) const {
   const auto end = std::chrono::steady_clock::now() + timeout;
+  // A backlog counted before the call may miss what was queued just before it.
+  const int64_t looked = looks_.load();
   while (true) {
-    if (backlog_.load() == 0 && in_flight_.load() == 0) return true;
+    if (looks_.load() > looked + 1 && backlog_.load() == 0 && in_flight_.load() == 0) return true;
     if (std::chrono::steady_clock::now() >= end) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -64,6 +64,7 @@ class MesPublisher {
   std::unique_ptr<Handler> handler_;
   std::thread thread_;
   std::atomic<int64_t> backlog_{-1}, accepted_{0}, attempts_{0}, in_flight_{0};
+  std::atomic<int64_t> looks_{0};  // times the outbox was looked at
 };
 
 }  // namespace stampwright
