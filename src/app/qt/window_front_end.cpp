@@ -198,7 +198,8 @@ int RunGangWindow(FrontEndEnvironment& environment) {
       ApplyChange(*pages[static_cast<size_t>(event.bay - 1)], *change);
     }
     if (std::holds_alternative<ClosedEvent>(event.body) && ++closed == bays.size()) {
-      QCoreApplication::quit();
+      // Not quit(): that asks the windows to close first, and the gang window refuses.
+      QCoreApplication::exit(0);
     }
     view.SetTopLine(router.TopLine());
     if (environment.on_event) environment.on_event(event);
