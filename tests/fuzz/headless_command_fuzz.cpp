@@ -32,6 +32,8 @@ std::string Written(const HeadlessCommand& command) {
           return "wait " + std::to_string(c.id) + " " + std::to_string(c.ms) + " " + c.text + "\r";
         } else if constexpr (std::is_same_v<T, CloseCommand>) {
           return "close\r";
+        } else if constexpr (std::is_same_v<T, ScanCommand>) {
+          return "scan " + c.text + "\r";
         } else {
           return "\r";
         }
@@ -50,6 +52,7 @@ bool Same(const HeadlessCommand& a, const HeadlessCommand& b) {
         if constexpr (std::is_same_v<T, CheckCommand>) return x.id == y.id && x.checked == y.checked;
         if constexpr (std::is_same_v<T, FileCommand>) return x.path == y.path;
         if constexpr (std::is_same_v<T, SleepCommand>) return x.ms == y.ms;
+        if constexpr (std::is_same_v<T, ScanCommand>) return x.text == y.text;
         if constexpr (std::is_same_v<T, WaitCommand>) {
           return x.id == y.id && x.ms == y.ms && x.text == y.text;
         }
@@ -88,5 +91,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Require(std::holds_alternative<HeadlessCommand>(reparsed), "its plain form parses");
   fuzz::Require(fuzz::Same(command, std::get<HeadlessCommand>(reparsed)),
                 "its plain form means the same");
+  // Behind a bay, a page command means the same; any other is refused.
+  const auto addressed = ParseAddressedCommand("bay 3 " + again);
+  const bool page_command = std::holds_alternative<SetCommand>(command) ||
+                            std::holds_alternative<ClickCommand>(command) ||
+                            std::holds_alternative<CheckCommand>(command) ||
+                            std::holds_alternative<FileCommand>(command) ||
+                            std::holds_alternative<WaitCommand>(command);
+  fuzz::Require(std::holds_alternative<AddressedCommand>(addressed) == page_command,
+                "only a page command takes a bay");
+  if (page_command) {
+    const AddressedCommand& to_bay = std::get<AddressedCommand>(addressed);
+    fuzz::Require(to_bay.bay == 3 && fuzz::Same(command, to_bay.command),
+                  "behind a bay it means the same");
+  }
   return 0;
 }
