@@ -244,7 +244,7 @@ TEST_F(SqliteJournalTest, EveryFieldIsStoredInItsColumnAndReadBackAsWritten) {
   burn.adapter = "eth1";
   burn.mac = "02A0C5000050";
   burn.unit_mac_before = "0050C2000001";
-  burn.chip = "INT6400";
+  burn.chip = "OTHER-CHIP";
   burn.module_class = "PX300 Class B";
   burn.firmware_version = "3.3.6";
   burn.image_checksum = "0badcafe";

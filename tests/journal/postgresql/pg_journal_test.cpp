@@ -430,7 +430,7 @@ TEST_F(PgJournalTest, EveryFieldReachesTheDatabaseAndComesBackAsWritten) {
     r.kind = kind;
     r.mac = mac;
     r.unit_mac_before = "0050C2000001";
-    r.chip = "INT6400";
+    r.chip = "OTHER-CHIP";
     r.module_class = "PX300 Class B";
     r.firmware_version = "3.3.6";
     r.image_checksum = "0badcafe";
