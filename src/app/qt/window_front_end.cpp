@@ -16,7 +16,6 @@
 #include "app/journal_counts.h"
 #include "app/verdict_band.h"
 #include "resources/controls.h"
-#include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
 #include "app/qt/verdict_panel.h"
@@ -66,7 +65,7 @@ class StationInput final : public PageInput {
       if (IsRadioButton(id)) {
         page.SetRadio(id, true);
       } else {
-        OnPageCommand(station, id);
+        station.PageCommand(id);
       }
     });
   }
@@ -76,7 +75,7 @@ class StationInput final : public PageInput {
   void NewMacEntered() override {
     host_.Post([](Station& station, PageModel& page) {
       if (page.IsEnabled(kBurnButton)) {
-        OnPageCommand(station, kBurnButton);
+        station.PageCommand(kBurnButton);
       } else {
         // No burn without a unit read: the next scan still replaces this one.
         page.SelectText(kNewMacEdit);
@@ -230,7 +229,7 @@ int RunGangWindow(FrontEndEnvironment& environment) {
       hosts[static_cast<size_t>(routed.bay - 1)]->Post(
           [label = routed.label](Station& station, PageModel& page) {
             page.Type(kNewMacEdit, label);
-            OnPageCommand(station, kBurnButton);
+            station.PageCommand(kBurnButton);
           });
     }
     view.SetTopLine(routed.kind == ScanRouter::Result::Kind::kRefused ? routed.reason
@@ -318,7 +317,7 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
                                 std::holds_alternative<StartedEvent>(event.body);
     relay.Post([&show, event = std::move(event)] { show(event); });
     if (counts_changed && host_for_counts != nullptr) {
-      relay.Post([&panel, text = TodayCountsText(host_for_counts->station().journal)] {
+      relay.Post([&panel, text = TodayCountsText(host_for_counts->station().journal())] {
         panel.ShowCounts(text);
       });
     }
