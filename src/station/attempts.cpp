@@ -220,6 +220,22 @@ bool GuardRefuses(StationCore& station) {
   return true;
 }
 
+void RefuseLabelInFlight(StationCore& station, const std::string& label, const std::string& text) {
+  JournalLink& link = station.journal;
+  const int adapter = station.adapters.CurrentAdapter;
+  // Recorded like a Burn the guard refused, unless an attempt is still open here or the unit
+  // has gone (its record would name no adapter).
+  if (link.enabled && link.journal != nullptr && !link.current && adapter >= 0 &&
+      adapter < kMaxAdapters) {
+    link.pressed_tick = station.clock.TickCount();
+    link.current = Draft(station, RecordKind::kBurn);
+    link.current->mac = label.substr(0, 12);
+    RecordAtOnce(station, Outcome::kDuplicateRefused);
+  }
+  NoteRefused(station, Outcome::kDuplicateRefused);
+  station.page.MessageBox(text, kCaption, kMbIconWarning);
+}
+
 bool BeginBurnAttempt(StationCore& station, uint32_t image_checksum) {
   JournalLink& link = station.journal;
   if (!link.enabled || link.journal == nullptr || !link.current) return true;

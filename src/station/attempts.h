@@ -26,6 +26,9 @@ void RecordLookupFailed(StationCore& station);
 // cannot answer.
 bool GuardRefuses(StationCore& station);
 // Burn, before the first module frame: the attempt's opening record. False: refused, send nothing.
+// A label already being burned on another bay of this station, scanned for this one: nothing is
+// sent; the try is recorded "duplicate-refused" and text shown as a warning.
+void RefuseLabelInFlight(StationCore& station, const std::string& label, const std::string& text);
 bool BeginBurnAttempt(StationCore& station, uint32_t image_checksum);
 // Burn, after the commit step: "write-failed", "commit-unconfirmed", or a confirmed commit
 // noted and the return watch started.

@@ -77,6 +77,10 @@ bool Station::CommitModule(uint8_t module_id) {
 
 void Station::Burn() { BurnCommand(*core_); }
 
+void Station::RefuseLabelInFlight(const std::string& label, const std::string& text) {
+  stampwright::RefuseLabelInFlight(*core_, label, text);
+}
+
 bool Station::ReturnWatchActive() const { return stampwright::ReturnWatchActive(*core_); }
 
 void Station::EndReturnWatch() { EndReturnWatchOnClose(*core_); }

@@ -108,6 +108,9 @@ class Station {
   bool CommitModule(uint8_t module_id);
   // The Burn command: lookup, guard, claim, burn, commit, then the return watch.
   void Burn();
+  // A label being burned on another bay, scanned for this one: recorded as a refused duplicate,
+  // text shown as a warning, nothing sent.
+  void RefuseLabelInFlight(const std::string& label, const std::string& text);
   bool ReturnWatchActive() const;
   // Ends the return watch as a close does (the attempt recorded as not returned).
   void EndReturnWatch();

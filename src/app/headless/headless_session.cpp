@@ -220,6 +220,12 @@ void HeadlessSession::Scan(const std::string& text) {
   event["reason"] =
       routed.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(routed.reason);
   events_.Write(std::move(event));
+  if (routed.refused_on > 0) {
+    bays_[static_cast<size_t>(routed.refused_on - 1)].host->Post(
+        [label = routed.label, reason = routed.reason](Station& station, PageModel&) {
+          station.RefuseLabelInFlight(label, reason);
+        });
+  }
   if (routed.kind != ScanRouter::Result::Kind::kBurning) return;
   // The burn runs on its bay's thread while the session reads on: scans for other bays start
   // theirs at once.

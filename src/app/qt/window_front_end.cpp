@@ -232,6 +232,12 @@ int RunGangWindow(FrontEndEnvironment& environment) {
             station.PageCommand(kBurnButton);
           });
     }
+    if (routed.refused_on > 0) {
+      hosts[static_cast<size_t>(routed.refused_on - 1)]->Post(
+          [label = routed.label, reason = routed.reason](Station& station, PageModel&) {
+            station.RefuseLabelInFlight(label, reason);
+          });
+    }
     view.SetTopLine(routed.kind == ScanRouter::Result::Kind::kRefused ? routed.reason
                                                                        : router.TopLine());
   };
