@@ -114,8 +114,10 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
     if (gang) event["bay"] = bay;
     events.Write(std::move(event));
   };
+  std::vector<std::unique_ptr<StationHost>> hosts;
   const auto show = [&](const StationEvent& event) {
     router.Observe(event);
+    TellCrossedReturns(router, hosts);
     PageModel& view = *views[static_cast<size_t>(event.bay - 1)];
     std::visit(
         [&](const auto& body) {
@@ -153,7 +155,6 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
         event.body);
   };
 
-  std::vector<std::unique_ptr<StationHost>> hosts;
   std::vector<std::unique_ptr<DiagnosticReporter>> diagnostics;
   std::vector<SessionBay> session_bays;
   for (size_t i = 0; i < bays.size(); ++i) {

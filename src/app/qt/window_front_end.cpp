@@ -190,8 +190,10 @@ int RunGangWindow(FrontEndEnvironment& environment) {
 
   Relay relay;
   size_t closed = 0;
+  std::vector<std::unique_ptr<StationHost>> hosts;
   const auto show = [&](const StationEvent& event) {
     router.Observe(event);
+    TellCrossedReturns(router, hosts);
     view.Show(event);
     if (const auto* change = std::get_if<PageChange>(&event.body)) {
       ApplyChange(*pages[static_cast<size_t>(event.bay - 1)], *change);
@@ -204,7 +206,6 @@ int RunGangWindow(FrontEndEnvironment& environment) {
     if (environment.on_event) environment.on_event(event);
   };
 
-  std::vector<std::unique_ptr<StationHost>> hosts;
   std::vector<std::unique_ptr<StationInput>> inputs;
   for (size_t i = 0; i < bays.size(); ++i) {
     const int bay = static_cast<int>(i + 1);
