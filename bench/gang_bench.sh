@@ -6,6 +6,9 @@
 # bay's read, then gets each bay's code and label one after another without waiting, and waits
 # for every bay's "Success". Prints one line per run and a summary per bay count.
 #
+# Then, when gang_window_bench is built, the same scans typed into the gang window (offscreen),
+# and the longest stall of its event loop until the last PASS.
+#
 #   bench/gang_bench.sh [BUILD_DIR]     (GANG_BENCH_BAYS="1 8", GANG_BENCH_RUNS=5)
 set -euo pipefail
 
@@ -13,6 +16,7 @@ build=${1:-build}
 station="$build/bin/stampwright"
 sim="$build/bin/stampwright-unit-sim"
 tool="$build/bin/stampwright-tool"
+window_bench="$build/bench/gang_window_bench"  # optional: the window's stall
 for program in "$station" "$sim" "$tool"; do
   [[ -x "$program" ]] || { echo "build $program first" >&2; exit 2; }
 done
@@ -45,24 +49,40 @@ done
 
 unit_mac=02:00:00:00:00:07
 results="$work/results.txt"
+window_results="$work/window.txt"
 : > "$results"
+: > "$window_results"
 
-# One run of N bays; the station is started by python, which reads its rusage when it ends.
-run_once() {
-  local n=$1 run=$2 dir="$work/run" i
+# A fresh working directory with N labels in its cam.dbr, and the simulator on N interfaces.
+start_run() {
+  local n=$1 i
+  dir="$work/run"
   rm -rf "$dir"
   mkdir -p "$dir/station" "$dir/runtime"
   chmod 700 "$dir/runtime"
-  local sim_args=() bay_args=()
+  local sim_args=()
   for ((i = 0; i < n; i++)); do
     "$tool" db encode "$(printf '02A0C5BE%04X' "$i")" QRSTUVWXYZ012345 >> "$dir/station/cam.dbr"
     sim_args+=(--interface "${unit_devs[i]}")
-    bay_args+=(--bay "${station_devs[i]}")
   done
   ip netns exec "$ns_unit" "$sim" "${sim_args[@]}" --mac "$unit_mac" --latency 1 --restart 1500 \
     2> "$dir/sim.log" &
   sim_pid=$!
   sim_wait_ready "$dir/sim.log" "$sim_pid" "$n" || { echo "the simulator did not come up" >&2; cat "$dir/sim.log" >&2; exit 1; }
+}
+
+end_run() {
+  kill -TERM "$sim_pid" 2>/dev/null || true
+  wait "$sim_pid" 2>/dev/null || true
+  sim_pid=""
+}
+
+# One run of N bays; the station is started by python, which reads its rusage when it ends.
+run_once() {
+  local n=$1 run=$2 i
+  start_run "$n"
+  local bay_args=()
+  for ((i = 0; i < n; i++)); do bay_args+=(--bay "${station_devs[i]}"); done
   {
     for ((i = 1; i <= n; i++)); do echo "bay $i wait 1105 15000 Read Module OK - PX300 Class B"; done
     for ((i = 1; i <= n; i++)); do echo "scan BAY-$i"; printf 'scan 02A0C5BE%04X\n' $((i - 1)); done
@@ -94,9 +114,7 @@ with open(f"{directory}/commands") as stdin, open(f"{directory}/events.jsonl", "
         time.sleep(0.02)
 print(f"{usage.ru_utime + usage.ru_stime:.3f} {os.waitstatus_to_exitcode(status)}")
 PY
-  kill -TERM "$sim_pid" 2>/dev/null || true
-  wait "$sim_pid" 2>/dev/null || true
-  sim_pid=""
+  end_run
   python3 - "$dir" "$n" "$run" >> "$results" <<'PY'
 import json, sys
 directory, n, run = sys.argv[1], int(sys.argv[2]), sys.argv[3]
@@ -116,6 +134,19 @@ start = min(starts)
 print(f"{n} {run} {max(passes) - start} {max(burns) - start} {float(cpu) / n * 1000:.0f}")
 PY
   tail -n 1 "$results"
+}
+
+# The gang window (offscreen) on N bays: its longest stall from the scans to the last PASS.
+window_once() {
+  local n=$1 run=$2 line
+  start_run "$n"
+  local names
+  names=$(IFS=,; echo "${station_devs[*]:0:n}")
+  line=$(STAMPWRIGHT_BENCH_INTERFACES="$names" QT_QPA_PLATFORM=offscreen XDG_RUNTIME_DIR="$dir/runtime" \
+    timeout 90 ip netns exec "$ns_station" "$window_bench" "$dir/station" 2> "$dir/window.err") ||
+    line="$n FAILED"
+  end_run
+  echo "window $line $run" | tee -a "$window_results"
 }
 
 echo "# bays run scans_to_last_pass_ms scans_to_last_burning_ms cpu_ms_per_bay"
@@ -144,3 +175,25 @@ for n in sorted(groups):
 if failed:
     print(f"runs without every PASS: {len(failed)}")
 PY
+
+if [[ -x "$window_bench" ]]; then
+  echo "# the gang window, offscreen: window bays scans_to_last_pass_ms longest_stall_ms passes run"
+  for n in $bay_counts; do
+    (( n > 1 )) || continue
+    for ((r = 1; r <= runs; r++)); do window_once "$n" "$r"; done
+  done
+  python3 - "$window_results" <<'PY'
+import sys, statistics
+groups = {}
+for line in open(sys.argv[1]):
+    parts = line.split()
+    if len(parts) == 6 and parts[2] != "FAILED":
+        groups.setdefault(int(parts[1]), []).append((float(parts[2]), float(parts[3])))
+for n in sorted(groups):
+    stalls = [s for _, s in groups[n]]
+    print(f"{n:2} bays, window  scans to last PASS median {statistics.median(t for t, _ in groups[n]):5.0f} ms  "
+          f"longest stall median {statistics.median(stalls):5.1f} ms  worst {max(stalls):5.1f} ms")
+PY
+else
+  echo "# $window_bench not built: no window stall figures"
+fi
