@@ -9,7 +9,8 @@
 # Then, when gang_window_bench is built, the same scans typed into the gang window (offscreen),
 # and the longest stall of its event loop until the last PASS.
 #
-#   bench/gang_bench.sh [BUILD_DIR]     (GANG_BENCH_BAYS="1 8", GANG_BENCH_RUNS=5)
+#   bench/gang_bench.sh [BUILD_DIR]     (GANG_BENCH_BAYS="1 8", GANG_BENCH_RUNS=5,
+#                                        GANG_BENCH_RESTART=1500)
 set -euo pipefail
 
 build=${1:-build}
@@ -35,6 +36,7 @@ trap cleanup EXIT
 
 bay_counts=${GANG_BENCH_BAYS:-"1 2 4 8"}
 runs=${GANG_BENCH_RUNS:-5}
+restart=${GANG_BENCH_RESTART:-1500}  # the units' restart, ms
 most=0
 for n in $bay_counts; do (( n > most )) && most=$n; done
 
@@ -65,7 +67,7 @@ start_run() {
     "$tool" db encode "$(printf '02A0C5BE%04X' "$i")" QRSTUVWXYZ012345 >> "$dir/station/cam.dbr"
     sim_args+=(--interface "${unit_devs[i]}")
   done
-  ip netns exec "$ns_unit" "$sim" "${sim_args[@]}" --mac "$unit_mac" --latency 1 --restart 1500 \
+  ip netns exec "$ns_unit" "$sim" "${sim_args[@]}" --mac "$unit_mac" --latency 1 --restart "$restart" \
     2> "$dir/sim.log" &
   sim_pid=$!
   sim_wait_ready "$dir/sim.log" "$sim_pid" "$n" || { echo "the simulator did not come up" >&2; cat "$dir/sim.log" >&2; exit 1; }
@@ -177,7 +179,7 @@ if failed:
 PY
 
 if [[ -x "$window_bench" ]]; then
-  echo "# the gang window, offscreen: window bays scans_to_last_pass_ms longest_stall_ms passes run"
+  echo "# the gang window, offscreen: window bays scans_to_last_pass_ms longest_stall_ms stall_at_ms stall_cpu_ms stall_runqueue_ms passes run"
   for n in $bay_counts; do
     (( n > 1 )) || continue
     for ((r = 1; r <= runs; r++)); do window_once "$n" "$r"; done
@@ -187,7 +189,7 @@ import sys, statistics
 groups = {}
 for line in open(sys.argv[1]):
     parts = line.split()
-    if len(parts) == 6 and parts[2] != "FAILED":
+    if len(parts) == 9 and parts[2] != "FAILED":
         groups.setdefault(int(parts[1]), []).append((float(parts[2]), float(parts[3])))
 for n in sorted(groups):
     stalls = [s for _, s in groups[n]]

@@ -3,7 +3,9 @@
 // of its own and its own connection to one SQLite journal. Once every tile asks for a label, each
 // bay's code and label are typed into the window, one line every 5 ms, as a scanner would; a 1 ms
 // heartbeat on the window's thread measures the longest gap from the scans to the last PASS.
-// Prints one line: bays, scans to last PASS (ms), longest stall (ms), PASS count.
+// Prints one line: bays, scans to last PASS (ms), longest stall (ms), when it began (ms after
+// the first scan), the window thread's CPU time in it and its wait for a core in it (ms), PASS
+// count.
 //
 //   gang_window_bench WORKDIR     (WORKDIR holds cam.dbr with the labels 02A0C5BE0000, ...)
 
@@ -15,6 +17,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -46,6 +49,24 @@ std::string Label(int bay) {
   char text[24];
   std::snprintf(text, sizeof text, "02A0C5BE%04X", bay - 1);
   return text;
+}
+
+double ThreadCpuMs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+// How long this thread has waited, runnable, for a core (the scheduler's run-queue wait); 0
+// where the kernel does not say.
+double ThreadRunQueueMs() {
+  std::FILE* file = std::fopen("/proc/thread-self/schedstat", "r");
+  if (file == nullptr) return 0;
+  unsigned long long running = 0;
+  unsigned long long waiting = 0;
+  const int read = std::fscanf(file, "%llu %llu", &running, &waiting);
+  std::fclose(file);
+  return read == 2 ? static_cast<double>(waiting) / 1e6 : 0;
 }
 
 double Ms(Steady::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
@@ -88,12 +109,28 @@ int Run(int argc, char** argv) {
   // The heartbeat: the window thread's event loop, seen from a 1 ms timer on it.
   Steady::time_point last_beat = Steady::now();
   Steady::duration longest{};
+  Steady::time_point longest_at;  // where the longest gap began
+  // The window thread's own CPU time in the longest gap: near the gap, the window's work; far
+  // below it, the thread waited for a core (other threads and processes on a busy machine).
+  double longest_cpu_ms = 0;
+  double last_cpu_ms = ThreadCpuMs();
+  double longest_queued_ms = 0;  // and the time it waited for a core in it
+  double last_queued_ms = ThreadRunQueueMs();
   QTimer heartbeat;
   heartbeat.setTimerType(Qt::PreciseTimer);
   QObject::connect(&heartbeat, &QTimer::timeout, [&] {
     const Steady::time_point now = Steady::now();
-    longest = std::max(longest, now - last_beat);
+    const double cpu = ThreadCpuMs();
+    const double queued = ThreadRunQueueMs();
+    if (now - last_beat > longest) {
+      longest = now - last_beat;
+      longest_at = last_beat;
+      longest_cpu_ms = cpu - last_cpu_ms;
+      longest_queued_ms = queued - last_queued_ms;
+    }
     last_beat = now;
+    last_cpu_ms = cpu;
+    last_queued_ms = queued;
   });
 
   enum class Step { kFind, kAwaitRead, kScan, kAwaitPass, kDone } step = Step::kFind;
@@ -126,6 +163,8 @@ int Run(int argc, char** argv) {
         }
         scanned = Steady::now();
         last_beat = scanned;
+        last_cpu_ms = ThreadCpuMs();
+        last_queued_ms = ThreadRunQueueMs();
         longest = {};
         heartbeat.start(1);
         step = Step::kScan;
@@ -166,7 +205,8 @@ int Run(int argc, char** argv) {
     std::fprintf(stderr, "gang_window_bench: %d of %d bays passed (exit %d)\n", passes, count, status);
     return 1;
   }
-  std::printf("%d %.0f %.1f %d\n", count, Ms(passed - scanned), Ms(longest), passes);
+  std::printf("%d %.0f %.1f %.0f %.1f %.1f %d\n", count, Ms(passed - scanned), Ms(longest),
+              Ms(longest_at - scanned), longest_cpu_ms, longest_queued_ms, passes);
   return status;
 }
 
