@@ -29,14 +29,16 @@ namespace stampwright::station_test {
 namespace {
 
 constexpr auto kBound = std::chrono::seconds(30);
+// Requests a unit answers before it is pulled: the scans, its read and a few chunks of the burn.
+constexpr uint32_t kPulledAfterRequests = 16;
 
 // One station on its thread: a virtual clock, adapter and unit of its own; every event it
 // publishes is kept.
 class HostedStation {
  public:
   HostedStation(Journal& journal, const std::string& name, int bay, bool operator_answers,
-                const MacAddress& unit_mac)
-      : unit_(UnitAt(unit_mac)) {
+                const MacAddress& unit_mac, UnitFaultPlan faults = {})
+      : unit_(UnitAt(unit_mac, std::move(faults))) {
     driver_.AddAdapter("eth0", kAdapter0);
     driver_.AttachPeer("eth0", &unit_);
     JournalLink link;
@@ -152,9 +154,10 @@ class HostedStation {
   const SimulatedUnit& unit() const { return unit_; }
 
  private:
-  static SimulatedUnitConfig UnitAt(const MacAddress& mac) {
+  static SimulatedUnitConfig UnitAt(const MacAddress& mac, UnitFaultPlan faults) {
     SimulatedUnitConfig config;
     config.mac = mac;
+    config.faults = std::move(faults);
     return config;
   }
 
@@ -271,6 +274,60 @@ TEST_F(BayThreadTest, ABoxHoldsOnlyTheStationThatRaisedItUntilItIsAnswered) {
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->record.outcome, Outcome::kLookupFailed);
   EXPECT_TRUE(a.Run([&](Station&, PageModel&) { return a.unit().ParameterCommits() == 0; }));
+}
+
+// Four bays at once, every unit fresh under one MAC; bay 3's unit is pulled in the middle of its
+// burn (it falls silent): that bay fails on its own, the three others pass byte-exact.
+TEST_F(BayThreadTest, OneBaysUnitPulledMidBurnFailsAloneWhileTheOthersPass) {
+  const std::vector<std::pair<std::string, std::string>> labels = {
+      {"02A0C5100011", "K7QM2XWP9RTB4HZD"}, {"02A0C5100022", "R4TY8UPL2KQW7MXC"},
+      {"02A0C5100033", "M3XC7VBN2QWE9RTY"}, {"02A0C5100044", "P8LK4JHG6FDS2AZX"}};
+  {
+    std::ofstream database("cam.dbr");
+    for (const auto& [mac, password] : labels) database << EncodeMacRecord(mac, password) << "\n";
+  }
+  std::vector<std::unique_ptr<SqliteJournal>> journals;
+  std::vector<std::unique_ptr<HostedStation>> bays;
+  for (int bay = 1; bay <= 4; ++bay) {
+    JournalStatus status;
+    journals.push_back(SqliteJournal::Open("journal.db", &status));
+    ASSERT_TRUE(journals.back()) << status.error;
+    UnitFaultPlan faults;
+    // Past its read and a few module chunks into the burn.
+    if (bay == 3) faults.silent_after = kPulledAfterRequests;
+    bays.push_back(std::make_unique<HostedStation>(*journals.back(), "gang", bay, false,
+                                                   Mac(0x02, 0xA0, 0xC5, 0, 0, 0x01), faults));
+  }
+  for (auto& bay : bays) ASSERT_TRUE(bay->Ready());
+  for (size_t i = 0; i < bays.size(); ++i) bays[i]->PressBurn(labels[i].first);
+  for (size_t i = 0; i < bays.size(); ++i) {
+    if (i != 2) EXPECT_TRUE(bays[i]->TickToSuccess()) << "bay " << i + 1;
+  }
+  const std::optional<RecordEvent> pulled = bays[2]->Await<RecordEvent>();
+  ASSERT_TRUE(pulled);
+  EXPECT_EQ(pulled->record.outcome, Outcome::kWriteFailed);
+  EXPECT_FALSE(pulled->record.committed);
+  EXPECT_FALSE(bays[2]->Saw("Success"));
+  for (size_t i = 0; i < bays.size(); ++i) {
+    if (i == 2) continue;
+    ParameterModule flash, written;
+    ASSERT_TRUE(bays[i]->Run([&](Station& s, PageModel&) {
+      flash = bays[i]->unit().Flash();
+      written = CoreOf(s).written_module;
+      return true;
+    }));
+    ExpectBurned(flash, written, labels[i].first.c_str(), labels[i].second.c_str());
+  }
+  EXPECT_TRUE(bays[2]->Run([&](Station&, PageModel&) {
+    return bays[2]->unit().ParameterCommits() == 0 &&
+           bays[2]->unit().RequestCount(kVsWrModReq) > 0;
+  })) << "pulled during the writes, never committed";
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(journals[0]->Read({}, &records).ok());
+  ASSERT_EQ(records.size(), 4u);
+  for (const JournalRecord& record : records) {
+    EXPECT_EQ(record.outcome, record.mac == labels[2].first ? Outcome::kWriteFailed : Outcome::kSuccess);
+  }
 }
 
 }  // namespace
