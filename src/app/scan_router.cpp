@@ -207,11 +207,14 @@ std::string ScanRouter::TopLine(Clock::time_point now) const {
 }
 
 void TellCrossedReturns(ScanRouter& router, const std::vector<std::unique_ptr<StationHost>>& hosts) {
+  TellCrossedReturns(router, [&hosts](int bay) -> StationHost* {
+    return bay >= 1 && bay <= static_cast<int>(hosts.size()) ? hosts[static_cast<size_t>(bay - 1)].get()
+                                                             : nullptr;
+  });
+}
+
+void TellCrossedReturns(ScanRouter& router, const std::function<StationHost*(int bay)>& host) {
   for (const ScanRouter::CrossedReturn& crossed : router.TakeCrossedReturns()) {
-    const auto host = [&hosts](int bay) -> StationHost* {
-      return bay >= 1 && bay <= static_cast<int>(hosts.size()) ? hosts[static_cast<size_t>(bay - 1)].get()
-                                                               : nullptr;
-    };
     if (StationHost* burned_on = host(crossed.burned_on)) {
       burned_on->Post([crossed](Station& station, PageModel&) {
         station.ReturnedOnOtherBay(crossed.mac, crossed.text);

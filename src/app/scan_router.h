@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,6 +92,8 @@ class ScanRouter {
 
 // Tells both bays of each crossing the router has seen, on their own threads: the bay that
 // burned the unit ends its attempt, the other shows the notice.
+// host(n) is bay n's station, or null.
+void TellCrossedReturns(ScanRouter& router, const std::function<StationHost*(int bay)>& host);
 void TellCrossedReturns(ScanRouter& router, const std::vector<std::unique_ptr<StationHost>>& hosts);
 
 // "BAY-n" (any case): n, or nothing.
