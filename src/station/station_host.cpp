@@ -69,6 +69,9 @@ StationHost::StationHost(StationParts parts, Outlet outlet)
     Publish(UnitEvent{true, mac.ToString(), station_.shown.chip, station_.shown.firmware});
   };
   station_.on_refused = [this](Outcome reason) { Publish(RefusedEvent{reason}); };
+  station_.on_adapter = [this, adapter = parts.adapter](bool present) {
+    Publish(AdapterEvent{present, adapter});
+  };
   station_.journal.on_outcome = [this](const JournalRecord& record) {
     Publish(RecordEvent{record});
   };

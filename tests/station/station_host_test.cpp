@@ -36,7 +36,7 @@ class HostedStation {
  public:
   HostedStation(Journal& journal, const std::string& name, int bay, bool operator_answers,
                 const MacAddress& unit_mac)
-      : unit_(UnitAt(unit_mac)) {
+      : bay_(bay), unit_(UnitAt(unit_mac)) {
     driver_.AddAdapter("eth0", kAdapter0);
     driver_.AttachPeer("eth0", &unit_);
     JournalLink link;
@@ -45,6 +45,7 @@ class HostedStation {
     link.station_name = name;
     StationParts parts{driver_, clock_, arp_flush_, LoadedDefaults(), {}, link, bay,
                        operator_answers};
+    parts.adapter = "eth0";
     host_ = std::make_unique<StationHost>(std::move(parts), [this](StationEvent event) {
       const std::lock_guard lock(mutex_);
       events_.push_back(std::move(event));
@@ -148,6 +149,30 @@ class HostedStation {
     return bays;
   }
 
+  // The adapter pulled out (false) or plugged in again, or its enumeration failing, then a
+  // scan tick; all on the station's thread.
+  bool TickWithAdapter(bool present, bool enumeration_fails = false) {
+    return Run([this, present, enumeration_fails](Station& station, PageModel&) {
+      driver_.SetAdapterPresent("eth0", present);
+      driver_.SetEnumerationFails(enumeration_fails);
+      clock_.Advance(kScanIntervalMs);
+      OnScanTimer(station);
+      return true;
+    });
+  }
+
+  std::vector<AdapterEvent> AdapterEvents() {
+    const std::lock_guard lock(mutex_);
+    std::vector<AdapterEvent> seen;
+    for (const StationEvent& event : events_) {
+      if (const auto* e = std::get_if<AdapterEvent>(&event.body)) {
+        EXPECT_EQ(event.bay, bay_);
+        seen.push_back(*e);
+      }
+    }
+    return seen;
+  }
+
   // On the station's thread only (through Run).
   const SimulatedUnit& unit() const { return unit_; }
 
@@ -158,6 +183,7 @@ class HostedStation {
     return config;
   }
 
+  int bay_;
   VirtualClock clock_{100000};
   VirtualDriver driver_{clock_, 1};
   SimulatedUnit unit_;
@@ -271,6 +297,39 @@ TEST_F(BayThreadTest, ABoxHoldsOnlyTheStationThatRaisedItUntilItIsAnswered) {
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->record.outcome, Outcome::kLookupFailed);
   EXPECT_TRUE(a.Run([&](Station&, PageModel&) { return a.unit().ParameterCommits() == 0; }));
+}
+
+}  // namespace
+}  // namespace stampwright::station_test
+
+namespace stampwright::station_test {
+namespace {
+
+// A bay's adapter pulled while its unit is read: the bay keeps its number, loses its unit and
+// says so once, whatever the ticks meanwhile; an enumeration that fails says nothing either way;
+// the adapter's return is told once, and the unit is found again.
+TEST_F(BayThreadTest, APulledAdapterIsToldOnceAndItsReturnOnce) {
+  HostedStation bay(*first_, "B3", 3, false, *MacAddress::Parse("00B052000003"));
+  ASSERT_TRUE(bay.Ready());
+  EXPECT_TRUE(bay.AdapterEvents().empty()) << "an adapter there from the start is no news";
+
+  ASSERT_TRUE(bay.TickWithAdapter(false));
+  ASSERT_TRUE(bay.TickWithAdapter(false));
+  ASSERT_TRUE(bay.TickWithAdapter(false, true));
+  std::vector<AdapterEvent> events = bay.AdapterEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_FALSE(events[0].present);
+  EXPECT_EQ(events[0].adapter, "eth0");
+  EXPECT_TRUE(bay.Saw("No Device"));
+
+  ASSERT_TRUE(bay.TickWithAdapter(true, true));
+  EXPECT_EQ(bay.AdapterEvents().size(), 1u) << "a failed enumeration is not a return";
+  ASSERT_TRUE(bay.TickWithAdapter(true));
+  ASSERT_TRUE(bay.TickWithAdapter(true));
+  events = bay.AdapterEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_TRUE(events[1].present);
+  EXPECT_TRUE(bay.Ready()) << "the unit is read again on its returned adapter";
 }
 
 }  // namespace
