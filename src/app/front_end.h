@@ -43,7 +43,7 @@ struct FrontEndEnvironment {
   std::vector<BayEnvironment> bays;
   // With --mes: gives the broker connection's state to the listener, on another thread, now and
   // at each change; null takes the listener away before the front end goes.
-  std::function<void(std::function<void(const MesConnectionState&)>)> mes_connection;
+  std::function<void(std::function<void(const MesConnectionState&)>)> mes_connection = {};
 };
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);

@@ -28,7 +28,7 @@ struct StationParts {
   // one, boxes are answered OK at once and dialogs take the answers queued on the page.
   bool operator_answers = false;
   // The bay's adapter, for the events that name it; empty for a station on every adapter.
-  std::string adapter;
+  std::string adapter = {};
 };
 
 // One station on a thread of its own: its page (the state the operator's view is filled from),
