@@ -36,10 +36,14 @@ std::optional<MesFaultChange> MesFaultOf(const StationEvent& event) {
                           journal->connected ? std::string() : "Journal unavailable: " + journal->text};
   }
   if (const auto* adapter = std::get_if<AdapterEvent>(&event.body)) {
-    return MesFaultChange{MesFaultKind::kAdapterMissing, event.bay, !adapter->present,
-                          adapter->present ? std::string()
-                                           : "Adapter " + adapter->adapter + " of bay " +
-                                                 std::to_string(event.bay) + " is missing"};
+    std::string text;
+    if (!adapter->present) {
+      // One station without bays scans every adapter there is, and now there is none.
+      text = adapter->adapter.empty() ? "No adapter to scan"
+                                      : "Adapter " + adapter->adapter + " of bay " +
+                                            std::to_string(event.bay) + " is missing";
+    }
+    return MesFaultChange{MesFaultKind::kAdapterMissing, event.bay, !adapter->present, text};
   }
   return std::nullopt;
 }
