@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "report/mes_publisher.h"
 #include "station/station.h"
 #include "station/station_events.h"
 #include "settings/preferences.h"
@@ -40,6 +41,9 @@ struct FrontEndEnvironment {
   // With two or more, the bays, each a station of its own on its own adapter (driver and
   // journal above are then unused); else the one station of the page.
   std::vector<BayEnvironment> bays;
+  // With --mes: gives the broker connection's state to the listener, on another thread, now and
+  // at each change; null takes the listener away before the front end goes.
+  std::function<void(std::function<void(const MesConnectionState&)>)> mes_connection = {};
 };
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);

@@ -86,6 +86,8 @@ void TileState::Apply(const StationEventBody& event, int64_t now_ms) {
           verdict_ = VerdictAfterRefusal(body.reason);
         } else if constexpr (std::is_same_v<B, RecordEvent>) {
           ApplyRecord(body.record);
+        } else if constexpr (std::is_same_v<B, AdapterEvent>) {
+          SetAdapterPresent(body.present);
         }
       },
       event);

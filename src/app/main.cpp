@@ -26,6 +26,7 @@
 #include "base/host_name.h"
 #include "base/work_directory.h"
 #include "journal/journal.h"
+#include "journal/postgresql/pg_connection.h"
 #include "programming/mac_database.h"
 #include "settings/preferences.h"
 #include "settings/state_file.h"
@@ -434,12 +435,12 @@ int Run(int argc, char** argv) {
     capturing = std::make_unique<CapturingDriver>(*source.driver, *capture);
     source.driver = capturing.get();
   }
-  // The MES outbox lives in the journal's file, so that a message commits with its change.
+  // The MES outbox lives in the SQLite file every journal change passes through (the journal's
+  // own, or a line station's local outbox), so that a message commits with its change.
   std::unique_ptr<MesLink> mes;
   if (!options.mes.empty()) {
-    if (options.journal == kNoJournalTarget || options.journal.find("://") != std::string::npos ||
-        options.journal.find('=') != std::string::npos) {
-      PrintError("--mes needs the station's journal file (--journal FILE)");
+    if (options.journal == kNoJournalTarget) {
+      PrintError("--mes needs the station's journal (--journal)");
       return kBadOptionsExitCode;
     }
     MesSettings mes_settings;
@@ -450,7 +451,8 @@ int Run(int argc, char** argv) {
     mes_settings.heartbeat_seconds = options.mes_heartbeat;
     mes_settings.gzip = options.mes_gzip;
     std::string error;
-    mes = MesLink::Start(mes_settings, InDirectory(workdir, options.journal), &error);
+    const std::string outbox = IsPgTarget(options.journal) ? kPgOutboxFile : options.journal;
+    mes = MesLink::Start(mes_settings, InDirectory(workdir, outbox), &error);
     if (!mes) {
       PrintError("--mes: " + error);
       return kBadOptionsExitCode;
@@ -478,6 +480,16 @@ int Run(int argc, char** argv) {
   RtnetlinkArpFlush arp_flush;
   FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings,
                                   std::move(link), options.quiet, {}, std::move(bays)};
+  if (mes) {
+    // A journal that loses its database and an adapter pulled from a bay are faults to the MES;
+    // the link queues them on its own thread.
+    environment.on_event = [link = mes.get()](const StationEvent& event) {
+      if (std::optional<MesFaultChange> fault = MesFaultOf(event)) link->Report(std::move(*fault));
+    };
+    environment.mes_connection = [link = mes.get()](auto listener) {
+      link->SetConnectionListener(std::move(listener));
+    };
+  }
   return RunFrontEnd(argc, argv, options, environment);
 }
 

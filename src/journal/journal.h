@@ -88,6 +88,8 @@ struct RecordFilter {
 //
 // One interface for every backend (a file on one station; a database server for a line later,
 // where claims and leases are decided by the database). Each call is durable when it returns ok.
+class SqliteJournal;
+
 class Journal {
  public:
   virtual ~Journal() = default;
@@ -125,6 +127,10 @@ class Journal {
     flagged->clear();
     return {};
   }
+  // The SQLite file on the station that every change of this journal passes through (the
+  // journal's own file, or a line station's local outbox), where what a change causes can be
+  // written in the change's own transaction; null for a journal without one (the tool's).
+  virtual SqliteJournal* LocalFile() { return nullptr; }
 };
 
 // Opens the journal a target names: "none" (no journal: null and ok), a file path for the

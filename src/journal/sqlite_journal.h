@@ -33,6 +33,8 @@ class SqliteJournal final : public Journal {
   JournalStatus Read(const RecordFilter& filter, std::vector<JournalRecord>* records) override;
   JournalStatus ReadOne(const std::string& id, std::optional<JournalRecord>* record) override;
 
+  SqliteJournal* LocalFile() override { return this; }
+
   sqlite3* database() const { return db_.get(); }
   // The connection itself, for tables kept beside the records in the same file (the outbox's).
   SqliteDatabase& connection() { return db_; }

@@ -81,9 +81,26 @@ bool ScanNow(StationCore& station) {
   return found;
 }
 
+namespace {
+
+// A bay's adapter pulled from its port leaves the enumeration: seen here, on the station's
+// own thread, at the rescan every tick makes anyway. An enumeration that could not be made says
+// nothing either way.
+void NoteAdapterPresence(StationCore& station) {
+  if (!station.adapters.open) return;
+  const bool present = station.adapters.AdapterCount > 0;
+  const bool told = station.adapter_present.has_value() || !present;
+  if (station.adapter_present == present) return;
+  station.adapter_present = present;
+  if (told && station.on_adapter) station.on_adapter(present);
+}
+
+}  // namespace
+
 bool RescanDevices(StationCore& station, int16_t auto_scan) {
   CloseAllAdapters(station.adapters);
   const bool found = DiscoverDevices(station);
+  NoteAdapterPresence(station);
   DeriveAutoScanSuspended(station, auto_scan);
   if (found) StartScanTimer(station);
   return found;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,10 @@ struct StationCore {
   // The connection field last said a unit is connected; told to on_unit when that changes.
   bool unit_present = false;
   std::function<void(bool present)> on_unit;
+  // Whether the last rescan found an adapter to scan (unknown before the first); told to
+  // on_adapter when that changes, and at the first rescan that finds none.
+  std::optional<bool> adapter_present;
+  std::function<void(bool present)> on_adapter;
   // Told once a complete read has identified the module (shown.module_class is set).
   std::function<void()> on_module_identified;
   // A read that leaves the status line alone (the verify's read-back).

@@ -77,6 +77,13 @@ struct JournalConnectionEvent {
   std::string text;
 };
 
+// The station's adapter went away (pulled, or down) or came back: the station keeps its number
+// and its state meanwhile. Told once per change, and once at the first scan if it is missing.
+struct AdapterEvent {
+  bool present = false;
+  std::string adapter;  // its name; empty for a station on every adapter
+};
+
 // The start-up scans are done and the scan timer runs.
 struct StartedEvent {};
 // The page was closed (the state file written); the station's thread ends after this.
@@ -86,7 +93,7 @@ using StationEventBody =
     std::variant<PageChange, Notice, FileDialogAsked, ActivityEvent, PhaseEvent, UnitEvent,
                  ModuleReadEvent,
                  RefusedEvent, RecordEvent, JournalReopenedEvent, JournalConnectionEvent,
-                 StartedEvent, ClosedEvent>;
+                 AdapterEvent, StartedEvent, ClosedEvent>;
 
 struct StationEvent {
   int bay = 1;

@@ -71,6 +71,9 @@ StationHost::StationHost(StationParts parts, Outlet outlet)
     Publish(UnitEvent{true, mac.ToString(), core_.shown.chip, core_.shown.firmware});
   };
   core_.on_refused = [this](Outcome reason) { Publish(RefusedEvent{reason}); };
+  core_.on_adapter = [this, adapter = parts.adapter](bool present) {
+    Publish(AdapterEvent{present, adapter});
+  };
   core_.journal.on_outcome = [this](const JournalRecord& record) {
     Publish(RecordEvent{record});
   };

@@ -29,6 +29,8 @@ struct StationParts {
   // A person answers message boxes and file dialogs: the station waits for each answer. Without
   // one, boxes are answered OK at once and dialogs take the answers queued on the page.
   bool operator_answers = false;
+  // The bay's adapter, for the events that name it; empty for a station on every adapter.
+  std::string adapter = {};
 };
 
 // One station on a thread of its own: its page (the state the operator's view is filled from),

@@ -210,14 +210,15 @@ TEST_F(TileStateTest, RefusalFailureNoticeAndALateVerdict) {
   EXPECT_EQ(Face().headline, "Burning");
   EXPECT_EQ(Face().counts, (TileCounts{3, 0, 3, 1}));
 
-  // The adapter pulled mid-burn: its unit goes with it, its counts stay; back, it has no unit.
-  tile_.SetAdapterPresent(false);
+  // The adapter pulled mid-burn (the bay's event): its unit goes with it, its counts stay; back,
+  // it has no unit.
+  Feed(AdapterEvent{false, "eth3"});
   face = Face();
   EXPECT_EQ(face.headline, "No adapter");
   EXPECT_EQ(face.mac, "");
   EXPECT_FALSE(face.written);
   EXPECT_EQ(face.counts, (TileCounts{3, 0, 3, 1}));
-  tile_.SetAdapterPresent(true);
+  Feed(AdapterEvent{true, "eth3"});
   EXPECT_EQ(Face().headline, "No unit");
 }
 

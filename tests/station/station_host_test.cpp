@@ -191,5 +191,32 @@ TEST_F(BayThreadTest, OneBaysUnitPulledMidBurnFailsAloneWhileTheOthersPass) {
   }
 }
 
+// A bay's adapter pulled while its unit is read: the bay keeps its number, loses its unit and
+// says so once, whatever the ticks meanwhile; an enumeration that fails says nothing either way;
+// the adapter's return is told once, and the unit is found again.
+TEST_F(BayThreadTest, APulledAdapterIsToldOnceAndItsReturnOnce) {
+  HostedStation bay(*first_, "B3", 3, false, *MacAddress::Parse("00B052000003"));
+  ASSERT_TRUE(bay.Ready());
+  EXPECT_TRUE(bay.AdapterEvents().empty()) << "an adapter there from the start is no news";
+
+  ASSERT_TRUE(bay.TickWithAdapter(false));
+  ASSERT_TRUE(bay.TickWithAdapter(false));
+  ASSERT_TRUE(bay.TickWithAdapter(false, true));
+  std::vector<AdapterEvent> events = bay.AdapterEvents();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_FALSE(events[0].present);
+  EXPECT_EQ(events[0].adapter, "eth0");
+  EXPECT_TRUE(bay.Saw("No Device"));
+
+  ASSERT_TRUE(bay.TickWithAdapter(true, true));
+  EXPECT_EQ(bay.AdapterEvents().size(), 1u) << "a failed enumeration is not a return";
+  ASSERT_TRUE(bay.TickWithAdapter(true));
+  ASSERT_TRUE(bay.TickWithAdapter(true));
+  events = bay.AdapterEvents();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_TRUE(events[1].present);
+  EXPECT_TRUE(bay.Ready()) << "the unit is read again on its returned adapter";
+}
+
 }  // namespace
 }  // namespace stampwright::station_test

@@ -3,6 +3,8 @@
 // A station on a thread of its own, as a bay runs it, with a virtual clock, adapter and unit of
 // its own, for tests of several bays at once.
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -31,7 +33,7 @@ class HostedStation {
  public:
   HostedStation(Journal& journal, const std::string& name, int bay, bool operator_answers,
                 const MacAddress& unit_mac, UnitFaultPlan faults = {})
-      : unit_(UnitAt(unit_mac, std::move(faults))) {
+      : bay_(bay), unit_(UnitAt(unit_mac, std::move(faults))) {
     driver_.AddAdapter("eth0", kAdapter0);
     driver_.AttachPeer("eth0", &unit_);
     JournalLink link;
@@ -40,6 +42,7 @@ class HostedStation {
     link.station_name = name;
     StationParts parts{driver_, clock_, arp_flush_, LoadedDefaults(), {}, link, bay,
                        operator_answers};
+    parts.adapter = "eth0";
     host_ = std::make_unique<StationHost>(std::move(parts), [this](StationEvent event) {
       const std::lock_guard lock(mutex_);
       events_.push_back(std::move(event));
@@ -153,6 +156,30 @@ class HostedStation {
     return bays;
   }
 
+  // The adapter pulled out (false) or plugged in again, or its enumeration failing, then a
+  // scan tick; all on the station's thread.
+  bool TickWithAdapter(bool present, bool enumeration_fails = false) {
+    return Run([this, present, enumeration_fails](Station& station, PageModel&) {
+      driver_.SetAdapterPresent("eth0", present);
+      driver_.SetEnumerationFails(enumeration_fails);
+      clock_.Advance(kScanIntervalMs);
+      station.ScanTick();
+      return true;
+    });
+  }
+
+  std::vector<AdapterEvent> AdapterEvents() {
+    const std::lock_guard lock(mutex_);
+    std::vector<AdapterEvent> seen;
+    for (const StationEvent& event : events_) {
+      if (const auto* e = std::get_if<AdapterEvent>(&event.body)) {
+        EXPECT_EQ(event.bay, bay_);
+        seen.push_back(*e);
+      }
+    }
+    return seen;
+  }
+
   // On the station's thread only (through Run).
   SimulatedUnit& unit() { return unit_; }
 
@@ -164,6 +191,7 @@ class HostedStation {
     return config;
   }
 
+  int bay_;
   VirtualClock clock_{100000};
   VirtualDriver driver_{clock_, 1};
   SimulatedUnit unit_;

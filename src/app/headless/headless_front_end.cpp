@@ -140,6 +140,13 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
                    {"connected", body.connected},
                    {"text", body.text}},
                   event.bay);
+          } else if constexpr (std::is_same_v<B, AdapterEvent>) {
+            // Only bays name their adapter: one station on every adapter says "No Device" as
+            // it always has.
+            if (gang) {
+              write({{"event", "adapter"}, {"present", body.present}, {"adapter", body.adapter}},
+                    event.bay);
+            }
           } else if constexpr (std::is_same_v<B, StartedEvent>) {
             if (++started < bays.size()) return;
             events.Write({{"event", "ready"}});
@@ -153,7 +160,24 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
           }
         },
         event.body);
+    if (environment.on_event) environment.on_event(event);
   };
+
+  // The MES broker's connection, as each change comes: an event beside the stderr line.
+  if (environment.mes_connection) {
+    environment.mes_connection([&on_main, &events](const MesConnectionState& state) {
+      on_main([&events, state] {
+        nlohmann::ordered_json event{{"event", "mes-connection"},
+                                     {"state", state.connected ? "connected" : "disconnected"}};
+        if (state.connected) {
+          event["url"] = state.text;
+        } else {
+          event["reason"] = state.text;
+        }
+        events.Write(std::move(event));
+      });
+    });
+  }
 
   std::vector<std::unique_ptr<DiagnosticReporter>> diagnostics;
   std::vector<SessionBay> session_bays;
@@ -164,6 +188,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
     StationParts parts{*bays[i].driver,          environment.clock, environment.arp_flush,
                        environment.preferences, std::move(settings), bays[i].journal,
                        bay};
+    parts.adapter = bays[i].adapter;
     hosts.push_back(std::make_unique<StationHost>(
         std::move(parts), [&on_main, &show](StationEvent event) {
           on_main([&show, shared = std::make_shared<StationEvent>(std::move(event))] {
@@ -186,6 +211,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
     hosts[i]->Start([&reporter] { reporter.Check(); });
   }
   const int code = QCoreApplication::exec();
+  if (environment.mes_connection) environment.mes_connection(nullptr);
   for (auto& host : hosts) host->Join();
   session_running = nullptr;
   return code;

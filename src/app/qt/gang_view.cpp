@@ -86,12 +86,6 @@ void GangView::SetTopLine(const std::string& text) {
   top_line_->setText(QString::fromStdString(text));
 }
 
-void GangView::SetAdapterPresent(int bay, bool present) {
-  if (bay < 1 || bay > bay_count()) return;
-  states_[static_cast<size_t>(bay - 1)].SetAdapterPresent(present);
-  Render(bay);
-}
-
 void GangView::Render(int bay) {
   const TileState& state = states_[static_cast<size_t>(bay - 1)];
   tiles_[static_cast<size_t>(bay - 1)]->Render(state.Face(NowMs()));

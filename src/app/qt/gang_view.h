@@ -33,7 +33,6 @@ class GangView final : public QWidget {
   // An event of the bay it names; events of a bay this view does not have are dropped.
   void Show(const StationEvent& event);
   void SetTopLine(const std::string& text);
-  void SetAdapterPresent(int bay, bool present);
 
   int bay_count() const { return static_cast<int>(tiles_.size()); }
   // The bay last clicked, until the next scan; 0 for none.

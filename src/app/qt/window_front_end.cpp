@@ -214,6 +214,7 @@ int RunGangWindow(FrontEndEnvironment& environment) {
     StationParts parts{*bays[i].driver,          environment.clock,   environment.arp_flush,
                        environment.preferences, std::move(settings), bays[i].journal,
                        bay};
+    parts.adapter = bays[i].adapter;
     hosts.push_back(std::make_unique<StationHost>(std::move(parts), [&](StationEvent event) {
       relay.Post([&show, shared = std::make_shared<StationEvent>(std::move(event))] {
         show(*shared);

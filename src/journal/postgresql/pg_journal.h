@@ -57,6 +57,7 @@ class PgJournal final : public Journal {
   JournalStatus ReadFlagged(std::vector<FlaggedRecord>* flagged) override {
     return mode_->ReadFlagged(flagged);
   }
+  SqliteJournal* LocalFile() override { return mode_->LocalFile(); }
   void SetConnectionObserver(ConnectionObserver observer) override {
     client_.SetObserver(std::move(observer));
   }

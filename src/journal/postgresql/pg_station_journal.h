@@ -35,6 +35,9 @@ class PgStationJournal final : public Journal {
   void Poll() override;
   JournalStatus ReadFlagged(std::vector<FlaggedRecord>* flagged) override;
 
+  // The outbox's records: every change passes through them first, in a transaction of its own.
+  SqliteJournal* LocalFile() override { return &outbox_->records(); }
+
   size_t Unforwarded() const { return outbox_->queue().size(); }
   bool ForwardAll();
   std::vector<MacLease> LocalLeases() { return outbox_->Leases(station_); }

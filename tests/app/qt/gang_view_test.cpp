@@ -158,10 +158,10 @@ TEST(GangViewTest, FourBaysShowTheirStatesAndReportTheOperator) {
   EXPECT_EQ(verdicts[1].first, 4);
   EXPECT_EQ(verdicts[2].first, 2);
 
-  // The adapter of bay 4 is pulled, and comes back.
-  view.SetAdapterPresent(4, false);
+  // The adapter of bay 4 is pulled, and comes back: the bay's events.
+  view.Show(At(4, AdapterEvent{false, "eth3"}));
   EXPECT_EQ(Word(view, 4), "No adapter");
-  view.SetAdapterPresent(4, true);
+  view.Show(At(4, AdapterEvent{true, "eth3"}));
   EXPECT_EQ(Word(view, 4), "No unit");
 
   // Bay 1 restarts: its seconds count on their own.
