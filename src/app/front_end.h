@@ -13,6 +13,8 @@
 
 namespace stampwright {
 
+class LabelDesk;
+
 // One bay of several: its adapter, a packet driver restricted to it and its own connection to
 // the journal.
 struct BayEnvironment {
@@ -40,6 +42,9 @@ struct FrontEndEnvironment {
   // With two or more, the bays, each a station of its own on its own adapter (driver and
   // journal above are then unused); else the one station of the page.
   std::vector<BayEnvironment> bays;
+  // Labels made at the station and MACs from its pool (--mac-source pool, --label-printer):
+  // null without either. Lives on the front end's thread.
+  LabelDesk* labels = nullptr;
 };
 
 int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment);

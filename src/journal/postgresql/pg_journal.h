@@ -57,6 +57,8 @@ class PgJournal final : public Journal {
   JournalStatus ReadFlagged(std::vector<FlaggedRecord>* flagged) override {
     return mode_->ReadFlagged(flagged);
   }
+  JournalStatus LiveLeases(const std::string& station, int64_t now,
+                           std::vector<std::pair<int64_t, int64_t>>* ranges) override;
   void SetConnectionObserver(ConnectionObserver observer) override {
     client_.SetObserver(std::move(observer));
   }
