@@ -3,6 +3,8 @@
 #include <utility>
 
 #include "base/text.h"
+#include "resources/controls.h"
+#include "station/page_procedure.h"
 #include "station/mac_lookup.h"
 
 namespace stampwright {
@@ -262,6 +264,18 @@ std::optional<std::vector<DeskAction>> LabelDesk::Scan(std::string_view text) {
                                  : FormatText("Label %s is no bay's.", label->c_str());
   actions.push_back(ScanBackReport{0, *label, "refused", reason});
   return actions;
+}
+
+std::function<void(Station&, PageModel&)> PoolBurnCommand(const BurnPoolMac& burn) {
+  return [mac = burn.mac, press = burn.press](Station& station, PageModel& page) {
+    page.Type(kNewMacEdit, mac);
+    if (press && !page.Press(kBurnButton)) OnPageCommand(station, kBurnButton);
+  };
+}
+
+bool LabelDesk::LabelFailed(int number) const {
+  const Bay* bay = Find(number);
+  return bay != nullptr && bay->label == LabelState::kFailed;
 }
 
 bool LabelDesk::AwaitingScanBack(int number) const {

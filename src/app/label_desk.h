@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -67,6 +68,10 @@ struct ScanBackReport {  // a scanned label taken as a scan-back
 using DeskAction =
     std::variant<BurnPoolMac, PrintJob, BayNotice, PoolWarning, LabelReport, ScanBackReport>;
 
+// The command a bay runs for a BurnPoolMac: the MAC typed into New MAC and, unless the operator
+// confirms, Burn pressed (a disabled Burn does nothing, as a click would).
+std::function<void(Station&, PageModel&)> PoolBurnCommand(const BurnPoolMac& burn);
+
 inline constexpr std::string_view kPoolEmptyText = "The MAC pool is empty.";
 inline constexpr std::string_view kScanPrintedLabelText = "Scan the printed label";
 
@@ -97,6 +102,8 @@ class LabelDesk {
   // What the top line adds: the pool's state, or the bay waiting for its scan-back.
   std::string TopLine() const;
   bool AwaitingScanBack(int bay) const;
+  // The bay's last label did not print: its unit is held until a reprint.
+  bool LabelFailed(int bay) const;
 
  private:
   enum class LabelState { kNone, kPrinting, kFailed, kAwaitingScan, kDone };

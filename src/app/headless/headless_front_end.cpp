@@ -198,11 +198,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
           [&](auto& a) {
             using A = std::decay_t<decltype(a)>;
             if constexpr (std::is_same_v<A, BurnPoolMac>) {
-              hosts[static_cast<size_t>(a.bay - 1)]->Post(
-                  [mac = a.mac, press = a.press](Station& station, PageModel& page) {
-                    page.Type(kNewMacEdit, mac);
-                    if (press && !page.Press(kBurnButton)) OnPageCommand(station, kBurnButton);
-                  });
+              hosts[static_cast<size_t>(a.bay - 1)]->Post(PoolBurnCommand(a));
             } else if constexpr (std::is_same_v<A, PrintJob>) {
               if (printer) printer->Submit(std::move(a));
             } else if constexpr (std::is_same_v<A, BayNotice>) {
