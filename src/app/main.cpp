@@ -434,21 +434,24 @@ std::optional<std::string> OpenLabels(const Options& options, const std::string&
   if (options.pool_source) {
     std::vector<MacRange> ranges;
     std::string error;
+    std::vector<std::pair<int64_t, int64_t>> leases;
+    const JournalStatus leased = options.pool.empty()
+                                     ? parts.journal->LiveLeases(settings.station, UtcNowMs(), &leases)
+                                     : JournalStatus{};
     if (!options.pool.empty()) {
       ranges.push_back(*ParseMacRange(options.pool, &error));
-    } else if (options.demo) {
-      // The demo's pool: its own database's MACs.
-      const std::vector<DemoRecord> records = DemoRecords(settings.mac_prefix, bays);
-      const auto number = [](const std::string& mac) { return MacAddress::Parse(mac)->ToNumber(); };
-      ranges.push_back({number(records.front().mac_text), number(records.back().mac_text)});
-    } else {
-      std::vector<std::pair<int64_t, int64_t>> leases;
-      const JournalStatus status = parts.journal->LiveLeases(settings.station, UtcNowMs(), &leases);
-      if (!status.ok()) return "--mac-source pool: " + status.error;
+    } else if (leased.ok()) {
       if (leases.empty()) return "--mac-source pool: station " + settings.station + " has no live lease";
       for (const auto& [first, last] : leases) {
         ranges.push_back({static_cast<uint64_t>(first), static_cast<uint64_t>(last)});
       }
+    } else if (options.demo) {
+      // The demo on a journal file: its own database's MACs.
+      const std::vector<DemoRecord> records = DemoRecords(settings.mac_prefix, bays);
+      const auto number = [](const std::string& mac) { return MacAddress::Parse(mac)->ToNumber(); };
+      ranges.push_back({number(records.front().mac_text), number(records.back().mac_text)});
+    } else {
+      return "--mac-source pool: " + leased.error;
     }
     std::set<uint64_t> in_database;
     if (!ReadPoolDatabase(settings.database_path, settings.mac_prefix, ranges, &in_database)) {
