@@ -22,7 +22,7 @@
 
 #include "station/page_procedure.h"
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/timer.h"
 #include "resources/controls.h"
 #include "support/recording_arp_flush.h"
@@ -127,7 +127,7 @@ int Run() {
   RecordingPage page;
   WallTimer timer;
   RecordingArpFlush arp_flush;
-  Station station(page, driver, clock, timer, arp_flush, LoadPreferences());
+  StationCore station(page, driver, clock, timer, arp_flush, LoadPreferences());
 
   const Usage before_start = Now();
   const auto start_wall = Steady::now();

@@ -28,7 +28,7 @@
 
 #include "station/page_procedure.h"
 #include "support/recording_arp_flush.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/timer.h"
 #include "programming/mac_database.h"
 #include "protocol/simulated_unit.h"
@@ -168,7 +168,7 @@ struct Rig {
   TimingPage page;
   station_test::ManualTimer timer;  // the bench calls the timer entry itself
   RecordingArpFlush arp_flush;
-  Station station;
+  StationCore station;
 };
 
 void Scenario(benchmark::State& state, bool burn, bool full_waits) {

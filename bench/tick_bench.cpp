@@ -41,7 +41,7 @@
 #include "station/module_read.h"
 #include "station/return_watch.h"
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/station_host.h"
 #include "journal/sqlite_journal.h"
 #include "support/forwarding_journal.h"
@@ -104,7 +104,7 @@ Figures MeasureTicks(const std::vector<std::string>& interfaces, bool classic, i
   RecordingArpFlush arp_flush;
   StationSettings settings;
   settings.classic = classic;
-  Station station(page, driver, clock, timer, arp_flush, DefaultPreferences(), settings);
+  StationCore station(page, driver, clock, timer, arp_flush, DefaultPreferences(), settings);
   station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
   OnPageCreated(station);
   OnPageActivated(station);
@@ -151,7 +151,7 @@ BurnFigures MeasureBurn(bool classic) {
   RecordingArpFlush arp_flush;
   StationSettings settings;
   settings.classic = classic;
-  Station station(page, demo.driver(), clock, timer, arp_flush, DefaultPreferences(), settings);
+  StationCore station(page, demo.driver(), clock, timer, arp_flush, DefaultPreferences(), settings);
   station.yield_to_events = [] { QCoreApplication::processEvents(QEventLoop::AllEvents); };
   OnPageCreated(station);
   page.SetText(kNewMacEdit, DemoRecords(kDefaultMacPrefix).front().mac_text);
@@ -248,7 +248,7 @@ Figures MeasureThreadedTicks(const std::vector<std::string>& interfaces, int tic
     double block = 0;
     station.Run([&block](Station& s, PageModel&) {
       const Steady::time_point start = Steady::now();
-      OnScanTimer(s);
+      s.ScanTick();
       block = Ms(Steady::now() - start);
     });
     heartbeat.Beat();
@@ -308,14 +308,14 @@ ThreadedBurnFigures MeasureThreadedBurn(bool stalled_journal, int run) {
     station.Start();
     Heartbeat heartbeat;
     heartbeat.Reset();
-    station.Run([](Station& s, PageModel&) { ReadModule(s); });
+    station.Run([](Station& s, PageModel&) { s.ReadModule(); });
     heartbeat.Beat();
     figures.read_stall_ms = Ms(heartbeat.longest());
     const std::string label = DemoRecords(kDefaultMacPrefix).at(static_cast<size_t>(run)).mac_text;
     heartbeat.Reset();
     station.Run([label](Station& s, PageModel& page) {
       page.Type(kNewMacEdit, label);
-      OnPageCommand(s, kBurnButton);
+      s.PageCommand(kBurnButton);
     });
     station.Until([&station] { return station.Status() == "Success"; }, 20000);
     heartbeat.Beat();

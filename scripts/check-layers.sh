@@ -43,5 +43,21 @@ while IFS= read -r file; do
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file" || true)
 done < <(find src -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
 
+# The station's state is its own: outside station/ (and in station/'s public headers) only these
+# headers of station/ may be included; tests and benchmarks may look inside.
+station_public="station.h station_host.h station_events.h station_phase.h station_loop.h timer.h journal_link.h mac_lookup.h unit_watch.h burn_verify.h"
+while IFS= read -r file; do
+  name=${file#src/station/}
+  if [[ $file == src/station/* && " $station_public " != *" $name "* ]]; then continue; fi
+  while IFS= read -r hit; do
+    [[ -z $hit ]] && continue
+    header=$(sed -E 's/^[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*"station\/([^"]+)".*/\1/' <<<"$hit")
+    if [[ " $station_public " != *" $header "* ]]; then
+      echo "$file:${hit%%:*}: only station/'s public headers may be included here: $header" >&2
+      status=1
+    fi
+  done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"station/' "$file" || true)
+done < <(find src tools -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+
 if ((status == 0)); then echo "check-layers: every include in src/ points down" >&2; fi
 exit "$status"

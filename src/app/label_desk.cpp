@@ -4,7 +4,6 @@
 
 #include "base/text.h"
 #include "resources/controls.h"
-#include "station/page_procedure.h"
 #include "station/mac_lookup.h"
 
 namespace stampwright {
@@ -269,7 +268,7 @@ std::optional<std::vector<DeskAction>> LabelDesk::Scan(std::string_view text) {
 std::function<void(Station&, PageModel&)> PoolBurnCommand(const BurnPoolMac& burn) {
   return [mac = burn.mac, press = burn.press](Station& station, PageModel& page) {
     page.Type(kNewMacEdit, mac);
-    if (press && !page.Press(kBurnButton)) OnPageCommand(station, kBurnButton);
+    if (press && !page.Press(kBurnButton)) station.PageCommand(kBurnButton);
   };
 }
 

@@ -95,10 +95,29 @@ void ScanRouter::Select(int bay) {
 
 std::optional<std::string> ScanRouter::held() const { return held_; }
 
+int ScanRouter::BurningOn(const std::string& label) const {
+  for (size_t i = 0; i < bays_.size(); ++i) {
+    if (bays_[i].in_flight == label) return static_cast<int>(i + 1);
+  }
+  return 0;
+}
+
+ScanRouter::Result ScanRouter::InFlight(const std::string& label, int burning_on,
+                                        int refused_on) const {
+  Result result{Result::Kind::kRefused, 0, label,
+                FormatText("MAC %s is being burned on bay %d.", label.c_str(), burning_on)};
+  result.refused_on = refused_on;
+  return result;
+}
+
 ScanRouter::Result ScanRouter::RouteTo(int number, const std::string& label) {
   if (!WaitingForLabel(number)) {
     return {Result::Kind::kRefused, number, label,
             FormatText("Bay %d is not waiting for a label.", number)};
+  }
+  // Never one MAC on two bays at once.
+  if (const int burning_on = BurningOn(label); burning_on != 0) {
+    return InFlight(label, burning_on, number);
   }
   Bay& bay = *Find(number);
   bay.in_flight = label;
@@ -124,21 +143,15 @@ ScanRouter::Result ScanRouter::Scan(std::string_view text, Clock::time_point now
   if (!label) {
     return {Result::Kind::kRefused, 0, {}, "Not a MAC label: " + std::string(text)};
   }
-  // Never one MAC on two bays at once.
-  for (size_t i = 0; i < bays_.size(); ++i) {
-    if (bays_[i].in_flight == *label) {
-      return {Result::Kind::kRefused, static_cast<int>(i + 1), *label,
-              FormatText("MAC %s is being burned on bay %d.", label->c_str(),
-                         static_cast<int>(i + 1))};
-    }
-  }
   if (selected_ != 0) return RouteTo(std::exchange(selected_, 0), *label);
   std::vector<int> waiting;
   for (int bay = 1; bay <= static_cast<int>(bays_.size()); ++bay) {
     if (WaitingForLabel(bay)) waiting.push_back(bay);
   }
-  if (waiting.empty()) return {Result::Kind::kRefused, 0, *label, "No bay is waiting for a label."};
   if (waiting.size() == 1) return RouteTo(waiting.front(), *label);
+  // No one bay to record it on: refused at once, never held.
+  if (const int burning_on = BurningOn(*label); burning_on != 0) return InFlight(*label, burning_on, 0);
+  if (waiting.empty()) return {Result::Kind::kRefused, 0, *label, "No bay is waiting for a label."};
   held_ = *label;
   held_at_ = now;
   return {Result::Kind::kHeld, 0, *label, {}};

@@ -27,6 +27,9 @@ class ScanRouter {
     int bay = 0;        // the bay it went to (0: none)
     std::string label;  // the label as the lookup compares it (12 upper-case hex digits)
     std::string reason;  // why it was refused
+    // A label already being burned on another bay, refused for the bay it would have gone to:
+    // that bay records the refusal and shows it (0: nothing to record).
+    int refused_on = 0;
   };
 
   explicit ScanRouter(int bays);
@@ -58,6 +61,9 @@ class ScanRouter {
   Bay* Find(int bay);
   const Bay* Find(int bay) const;
   Result RouteTo(int bay, const std::string& label);
+  // The bay burning label, or 0.
+  int BurningOn(const std::string& label) const;
+  Result InFlight(const std::string& label, int burning_on, int refused_on) const;
 
   std::vector<Bay> bays_;
   int selected_ = 0;

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "base/text.h"
 #include "base/work_directory.h"
 #include "journal/guard.h"
 #include "journal/postgresql/pg_connection.h"
@@ -337,7 +338,8 @@ JournalStatus SqliteJournal::Prepare() {
       close_interrupted_.Prepare(db_.get(),
                                  "UPDATE records SET outcome = 'interrupted', finished = ?2 WHERE "
                                  "station = ?1 AND outcome IS NULL AND kind IN ('burn', 'firmware')") &&
-      open_claim_.Prepare(db_.get(), "SELECT station FROM claims WHERE mac = ?1 AND ended IS NULL") &&
+      open_claim_.Prepare(db_.get(), "SELECT claims.station, records.bay FROM claims JOIN records ON records.id = "
+                         "claims.record_id WHERE claims.mac = ?1 AND claims.ended IS NULL") &&
       insert_claim_.Prepare(db_.get(),
                             "INSERT INTO claims (record_id, mac, station) VALUES (?1, ?2, ?3)") &&
       last_commit_.Prepare(db_.get(),
@@ -404,9 +406,16 @@ JournalStatus SqliteJournal::CheckClaim(const JournalRecord& record, ClaimCheck 
   open_claim_.BindText(1, record.mac);
   const int step = open_claim_.Step();
   const std::string holder = step == SQLITE_ROW ? open_claim_.Text(0) : std::string();
+  const std::optional<int64_t> holder_bay =
+      step == SQLITE_ROW ? open_claim_.OptionalInt(1) : std::nullopt;
   open_claim_.Reset();
   if (step != SQLITE_ROW && step != SQLITE_DONE) return Failed("claiming the MAC");
   if (step == SQLITE_ROW) {
+    // Another bay of this station: the operator is told which one.
+    if (holder_bay && record.bay && holder == record.station) {
+      return JournalStatus::Refused(FormatText("MAC %s is being burned on bay %d.",
+                                               record.mac.c_str(), static_cast<int>(*holder_bay)));
+    }
     return JournalStatus::Refused("MAC " + record.mac + " is being burned by station " + holder +
                                   ".");
   }

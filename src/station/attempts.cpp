@@ -12,7 +12,7 @@
 #include "programming/carrier_table.h"
 #include "programming/mac_database.h"
 #include "resources/controls.h"
-#include "station/station.h"
+#include "station/station_core.h"
 
 namespace stampwright {
 namespace {
@@ -49,7 +49,7 @@ const char* ModuleClass(ChipModel model) {
 
 // What shapes the image besides the unit and its record: the MAC prefix, the OUI, the chip
 // table chosen and the database file (size and modification time), hashed short.
-std::string ConfigHash(const Station& station) {
+std::string ConfigHash(const StationCore& station) {
   std::string text = station.settings.mac_prefix.empty() ? std::string(kDefaultMacPrefix)
                                                          : station.settings.mac_prefix;
   text += FormatText("|%02X%02X%02X|", station.settings.oui[0], station.settings.oui[1],
@@ -64,17 +64,17 @@ std::string ConfigHash(const Station& station) {
   return HexDigest(reinterpret_cast<const uint8_t*>(text.data()), text.size(), 12);
 }
 
-void ShowJournalError(Station& station, const std::string& reason) {
+void ShowJournalError(StationCore& station, const std::string& reason) {
   station.page.MessageBox("Journal error: " + reason, kCaption, kMbIconError);
 }
 
 // A line's journal whose server cannot be reached says so in libpq's words.
-void ShowJournalError(Station& station, const JournalStatus& status) {
+void ShowJournalError(StationCore& station, const JournalStatus& status) {
   if (!status.unavailable) return ShowJournalError(station, status.error);
   station.page.MessageBox("Journal unavailable: " + status.error, kCaption, kMbIconError);
 }
 
-int64_t Elapsed(Station& station, uint32_t since) {
+int64_t Elapsed(StationCore& station, uint32_t since) {
   return static_cast<int64_t>(static_cast<uint32_t>(station.clock.TickCount() - since));
 }
 
@@ -102,7 +102,7 @@ JournalStatus FlushUnwritten(JournalLink& link) {
 }
 
 // The record of the current attempt as far as the page and the adapter set know it now.
-JournalRecord Draft(Station& station, RecordKind kind) {
+JournalRecord Draft(StationCore& station, RecordKind kind) {
   const JournalLink& link = station.journal;
   const AdapterRecord& adapter = station.adapters.records[static_cast<size_t>(station.adapters.CurrentAdapter)];
   JournalRecord record;
@@ -121,7 +121,7 @@ JournalRecord Draft(Station& station, RecordKind kind) {
 
 // Closes the current attempt with outcome. The record goes to the journal before the caller
 // shows any verdict; one the journal cannot take waits in memory and the operator is told.
-void Finish(Station& station, Outcome outcome, std::optional<int64_t> burn_ms,
+void Finish(StationCore& station, Outcome outcome, std::optional<int64_t> burn_ms,
             std::optional<int64_t> return_ms) {
   JournalLink& link = station.journal;
   if (!link.current) return;
@@ -155,7 +155,7 @@ Outcome NotReturned(const JournalLink& link, Outcome outcome) {
 }
 
 // A record begun and finished at once (refusals, rejected lookups).
-void RecordAtOnce(Station& station, Outcome outcome) {
+void RecordAtOnce(StationCore& station, Outcome outcome) {
   JournalLink& link = station.journal;
   if (!link.current) return;
   link.current_written = false;
@@ -164,7 +164,7 @@ void RecordAtOnce(Station& station, Outcome outcome) {
 
 }  // namespace
 
-bool RefuseWithoutJournal(Station& station) {
+bool RefuseWithoutJournal(StationCore& station) {
   JournalLink& link = station.journal;
   if (!link.enabled) return false;
   if (link.awaiting_return) {
@@ -185,11 +185,11 @@ bool RefuseWithoutJournal(Station& station) {
   return false;
 }
 
-void NoteRefused(Station& station, Outcome reason) {
+void NoteRefused(StationCore& station, Outcome reason) {
   if (station.on_refused) station.on_refused(reason);
 }
 
-void RecordLookupFailed(Station& station) {
+void RecordLookupFailed(StationCore& station) {
   NoteRefused(station, Outcome::kLookupFailed);
   JournalLink& link = station.journal;
   if (!link.enabled || link.journal == nullptr) return;
@@ -198,7 +198,7 @@ void RecordLookupFailed(Station& station) {
   RecordAtOnce(station, Outcome::kLookupFailed);
 }
 
-bool GuardRefuses(Station& station) {
+bool GuardRefuses(StationCore& station) {
   JournalLink& link = station.journal;
   if (!link.enabled || link.journal == nullptr) return false;
   link.current = Draft(station, RecordKind::kBurn);
@@ -220,7 +220,23 @@ bool GuardRefuses(Station& station) {
   return true;
 }
 
-bool BeginBurnAttempt(Station& station, uint32_t image_checksum) {
+void RefuseLabelInFlight(StationCore& station, const std::string& label, const std::string& text) {
+  JournalLink& link = station.journal;
+  const int adapter = station.adapters.CurrentAdapter;
+  // Recorded like a Burn the guard refused, unless an attempt is still open here or the unit
+  // has gone (its record would name no adapter).
+  if (link.enabled && link.journal != nullptr && !link.current && adapter >= 0 &&
+      adapter < kMaxAdapters) {
+    link.pressed_tick = station.clock.TickCount();
+    link.current = Draft(station, RecordKind::kBurn);
+    link.current->mac = label.substr(0, 12);
+    RecordAtOnce(station, Outcome::kDuplicateRefused);
+  }
+  NoteRefused(station, Outcome::kDuplicateRefused);
+  station.page.MessageBox(text, kCaption, kMbIconWarning);
+}
+
+bool BeginBurnAttempt(StationCore& station, uint32_t image_checksum) {
   JournalLink& link = station.journal;
   if (!link.enabled || link.journal == nullptr || !link.current) return true;
   JournalRecord& record = *link.current;
@@ -248,7 +264,7 @@ bool BeginBurnAttempt(Station& station, uint32_t image_checksum) {
   return true;
 }
 
-void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed) {
+void EndBurnTransfer(StationCore& station, bool all_confirmed, bool commit_confirmed) {
   JournalLink& link = station.journal;
   if (!link.current) return;
   const int64_t burn_ms = Elapsed(station, link.pressed_tick);
@@ -273,7 +289,7 @@ void EndBurnTransfer(Station& station, bool all_confirmed, bool commit_confirmed
   link.awaiting_return = true;
 }
 
-void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_due) {
+void NoteUnitAnswered(StationCore& station, const MacAddress& source, bool success_due) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || !link.current) return;
   const std::optional<int64_t> burn_ms = link.current->burn_ms;
@@ -296,14 +312,14 @@ void NoteUnitAnswered(Station& station, const MacAddress& source, bool success_d
          std::nullopt);
 }
 
-void NoteReturnVerified(Station& station, int64_t other_bytes_changed) {
+void NoteReturnVerified(StationCore& station, int64_t other_bytes_changed) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || !link.current) return;
   link.current->verified = true;
   link.current->other_bytes_changed = ByteCount(other_bytes_changed);
 }
 
-void RecordVerifyFailed(Station& station, int64_t other_bytes_changed) {
+void RecordVerifyFailed(StationCore& station, int64_t other_bytes_changed) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || !link.current) return;
   link.current->verified = false;
@@ -311,19 +327,19 @@ void RecordVerifyFailed(Station& station, int64_t other_bytes_changed) {
   Finish(station, Outcome::kVerifyFailed, link.current->burn_ms, Elapsed(station, link.commit_tick));
 }
 
-void CheckReturnDeadline(Station& station) {
+void CheckReturnDeadline(StationCore& station) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return || Elapsed(station, link.commit_tick) < kReturnWatchMs) return;
   Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
 }
 
-void EndReturnWatchOnClose(Station& station) {
+void EndReturnWatchOnClose(StationCore& station) {
   JournalLink& link = station.journal;
   if (!link.awaiting_return) return;
   Finish(station, NotReturned(link, Outcome::kNoReturn), link.current->burn_ms, std::nullopt);
 }
 
-bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8_t* image,
+bool BeginFirmwareAttempt(StationCore& station, const std::string& path, const uint8_t* image,
                           size_t length) {
   JournalLink& link = station.journal;
   if (!link.enabled || link.journal == nullptr) return true;
@@ -349,7 +365,7 @@ bool BeginFirmwareAttempt(Station& station, const std::string& path, const uint8
   return true;
 }
 
-void EndFirmwareTransfer(Station& station, bool all_confirmed, bool commit_confirmed) {
+void EndFirmwareTransfer(StationCore& station, bool all_confirmed, bool commit_confirmed) {
   JournalLink& link = station.journal;
   if (!link.current) return;
   const int64_t burn_ms = Elapsed(station, link.pressed_tick);

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "station/station.h"
+#include "station/station_core.h"
 #include "base/hex.h"
 #include "base/text.h"
 #include "programming/carrier_table.h"
@@ -25,7 +25,7 @@ ChipModel SelectedChipModel(const Page& page) {
 
 }  // namespace
 
-bool CommitModule(Station& station, uint8_t module_id) {
+bool CommitModule(StationCore& station, uint8_t module_id) {
   station.VersionAnswered.fill(0);
   station.commit_answered = false;
   MessageContext messages = station.Messages();
@@ -37,7 +37,7 @@ bool CommitModule(Station& station, uint8_t module_id) {
   return true;
 }
 
-bool WriteModuleImage(Station& station, const ParameterModule& module) {
+bool WriteModuleImage(StationCore& station, const ParameterModule& module) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   RunChunkLoop(station, registers.WriteTransferOffset, kTotal, 2,
@@ -50,7 +50,7 @@ bool WriteModuleImage(Station& station, const ParameterModule& module) {
   return registers.WriteTransferOffset == kTotal;
 }
 
-bool BurnDevice(Station& station) {
+bool BurnDevice(StationCore& station) {
   Page& page = station.page;
   const ChipModel chip = SelectedChipModel(page);
   // The fields as the page holds them: at most kControlTextChars of each.

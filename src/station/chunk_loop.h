@@ -2,16 +2,12 @@
 
 #include <cstdint>
 
-#include "station/station.h"
+#include "station/station_core.h"
 #include "protocol/management_message.h"
 #include "protocol/requests.h"
 #include "station/station_wait.h"
 
 namespace stampwright {
-
-// How many sends of one chunk that do not advance the offset end a transfer: an unplugged or
-// stubborn unit must never hold the station for good.
-constexpr unsigned kChunkSendLimit = 10;
 
 // Next chunk length at offset for a transfer of total bytes.
 constexpr uint32_t ChunkLength(uint32_t total, uint32_t offset) {
@@ -42,7 +38,7 @@ constexpr uint32_t kChunkWaitMs = 50;
 // one request, followed by the pause and the wait. Ends when the offset has reached total, or
 // after kChunkSendLimit sends in a row that did not move it.
 template <typename SendChunk>
-void RunChunkLoop(Station& station, uint32_t& offset, uint32_t total, uint32_t pause_ms,
+void RunChunkLoop(StationCore& station, uint32_t& offset, uint32_t total, uint32_t pause_ms,
                   SendChunk send_chunk) {
   MessageContext messages = station.Messages();
   const int adapter = station.adapters.CurrentAdapter;

@@ -7,7 +7,7 @@
 #include "protocol/requests.h"
 #include "resources/controls.h"
 #include "station/dispatcher.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/station_wait.h"
 #include "transport/frame_exchange.h"
 
@@ -23,7 +23,7 @@ bool SamePair(const AnsweringUnits& a, const AnsweringUnits& b) {
 // Two units answering on one adapter (a switch, a bridge, a second unit cabled by mistake) are
 // never read or burned: either could take the other's identity. The box is shown once for each
 // pair; one unit answering alone clears it, and the automatic read then runs afresh.
-void ReportSeveralUnits(Station& station) {
+void ReportSeveralUnits(StationCore& station) {
   for (int i = 0; i < station.adapters.AdapterCount; ++i) {
     const AnsweringUnits& now = station.answering[i];
     AnsweringUnits& shown = station.reported_units[i];
@@ -48,7 +48,7 @@ void ReportSeveralUnits(Station& station) {
 uint32_t TryWaitMs(int t) { return 50 + 100 * static_cast<uint32_t>(t); }
 
 // One adapter after another, each try waiting on that adapter alone.
-void QueryOneByOne(Station& station) {
+void QueryOneByOne(StationCore& station) {
   MessageContext messages = station.Messages();
   for (int i = 0; i < station.adapters.AdapterCount; ++i) {
     for (int t = 0; t < kVersionQueryTries; ++t) {
@@ -63,14 +63,14 @@ void QueryOneByOne(Station& station) {
 // early-end flag, and the pending request type, which a module read started by its version
 // confirmation changes for the rest of that adapter's wait only.
 struct SharedWait {
-  Station* station;
+  StationCore* station;
   std::array<bool, kMaxAdapters> accepted{};
   std::array<uint32_t, kMaxAdapters> pending{};
 };
 
 ReceivePacket* DispatchFor(void* context, int adapter) {
   SharedWait& wait = *static_cast<SharedWait*>(context);
-  Station& station = *wait.station;
+  StationCore& station = *wait.station;
   const AwaitedScope scope(station, &wait.accepted[adapter]);
   station.registers.PendingRequestType = wait.pending[adapter];
   ReceivePacket* packet = DispatchConfirmation(station, adapter);
@@ -83,7 +83,7 @@ void YieldFor(void* context) { YieldToEvents(*static_cast<SharedWait*>(context)-
 // Every try goes out on all adapters still trying, and one wait covers them all: a pass costs
 // one adapter's time whatever the number of adapters. An adapter that took a frame in a wait
 // makes no further tries, as when it is queried alone.
-void QueryAllAtOnce(Station& station) {
+void QueryAllAtOnce(StationCore& station) {
   const int count = station.adapters.AdapterCount;
   if (count <= 0) return;
   MessageContext messages = station.Messages();
@@ -122,7 +122,7 @@ void QueryAllAtOnce(Station& station) {
 
 }  // namespace
 
-bool QueryAllAdapters(Station& station) {
+bool QueryAllAdapters(StationCore& station) {
   station.VersionAnswered.fill(0);
   station.answering.fill({});
   station.query_pass_active = true;
@@ -138,7 +138,7 @@ bool QueryAllAdapters(Station& station) {
   return false;
 }
 
-bool DiscoverDevices(Station& station) {
+bool DiscoverDevices(StationCore& station) {
   AdapterSet& adapters = station.adapters;
   CloseAllAdapters(adapters);
   ClearPresence(adapters);

@@ -9,7 +9,7 @@
 #include "station/burn_verify.h"
 #include "station/module_read.h"
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "base/text.h"
 #include "protocol/confirmations.h"
 #include "protocol/management_message.h"
@@ -20,7 +20,7 @@
 namespace stampwright {
 namespace {
 
-void ShowUnitMac(Station& station, const MacAddress& mac) {
+void ShowUnitMac(StationCore& station, const MacAddress& mac) {
   station.shown.mac = mac.ToString();
   station.page.SetText(kMacField, station.shown.mac);
 }
@@ -37,7 +37,7 @@ constexpr uint32_t kSecondAnswerWindowMs = 50;
 // Counts, for the query pass in progress, the distinct units answering on the adapter: any
 // version confirmation addressed to the adapter's own MAC, whatever request is pending, so an
 // answer taken inside a nested read counts too.
-void NoteAnsweringUnit(Station& station, int a, const MessageHeader& header) {
+void NoteAnsweringUnit(StationCore& station, int a, const MessageHeader& header) {
   if (!station.query_pass_active) return;
   if (header.destination != station.adapters.records[a].AdapterMac) return;
   if (header.source == header.destination) return;
@@ -54,7 +54,7 @@ void NoteAnsweringUnit(Station& station, int a, const MessageHeader& header) {
 // Listens a moment longer on the adapter before a unit is taken, so that a second unit
 // answering the same query is known before anything is read from or written to either.
 // Confirmations taken meanwhile count for presence and units only.
-bool SeveralUnitsAfterListening(Station& station, int a) {
+bool SeveralUnitsAfterListening(StationCore& station, int a) {
   if (!station.query_pass_active || station.listening_for_units) {
     return SeveralUnitsAnswer(station, a);
   }
@@ -66,7 +66,7 @@ bool SeveralUnitsAfterListening(Station& station, int a) {
 
 // The unit is back under the burned MAC: its module, read into a buffer of its own, must hold
 // the burned fields as written. A mismatch ends the attempt with the box and no "Success".
-bool VerifyReturnedModule(Station& station) {
+bool VerifyReturnedModule(StationCore& station) {
   station.verify_return = false;  // once per return; the read below dispatches nested
   const PhaseScope verifying(station, StationPhase::kVerifying);
   ParameterModule read_back = station.written_module;
@@ -102,7 +102,7 @@ bool VerifyReturnedModule(Station& station) {
   return false;
 }
 
-void HandleVersionConfirmation(Station& station, int a, const MessageHeader& header,
+void HandleVersionConfirmation(StationCore& station, int a, const MessageHeader& header,
                                const FrameReader& frame) {
   AdapterRecord& record = station.adapters.records[a];
   DeviceSummary& summary = station.summaries[a];
@@ -164,7 +164,7 @@ void HandleVersionConfirmation(Station& station, int a, const MessageHeader& hea
   ShowUnitMac(station, source);
 }
 
-void HandleWriteConfirmation(Station& station, const FrameReader& frame) {
+void HandleWriteConfirmation(StationCore& station, const FrameReader& frame) {
   const std::optional<WriteConfirmation> confirmation = ParseWriteConfirmation(frame);
   if (!confirmation) return;
   TransferRegisters& registers = station.registers;
@@ -183,7 +183,7 @@ void HandleWriteConfirmation(Station& station, const FrameReader& frame) {
   NoteAwaitedAccepted(station);
 }
 
-void HandleReadConfirmation(Station& station, const FrameReader& frame) {
+void HandleReadConfirmation(StationCore& station, const FrameReader& frame) {
   const std::optional<ReadConfirmation> confirmation = ParseReadConfirmation(frame);
   if (!confirmation) return;
   TransferRegisters& registers = station.registers;
@@ -207,7 +207,7 @@ void HandleReadConfirmation(Station& station, const FrameReader& frame) {
   NoteAwaitedAccepted(station);
 }
 
-void HandleCommitConfirmation(Station& station, const FrameReader& frame) {
+void HandleCommitConfirmation(StationCore& station, const FrameReader& frame) {
   const std::optional<CommitConfirmation> confirmation = ParseCommitConfirmation(frame);
   if (!confirmation || !confirmation->accepted()) return;
   station.CommitConfirmed = 1;
@@ -217,7 +217,7 @@ void HandleCommitConfirmation(Station& station, const FrameReader& frame) {
 }
 
 // Only the unit being programmed, talking to our adapter, may move a transfer or a commit.
-bool FromUnitBeingProgrammed(Station& station, int adapter, const MessageHeader& header) {
+bool FromUnitBeingProgrammed(StationCore& station, int adapter, const MessageHeader& header) {
   const int current = station.adapters.CurrentAdapter;
   bool trusted = false;
   if (current >= 0 && current < kMaxAdapters) {
@@ -231,13 +231,13 @@ bool FromUnitBeingProgrammed(Station& station, int adapter, const MessageHeader&
 
 }  // namespace
 
-ReceivePacket* DispatchConfirmation(Station& station, int adapter) {
+ReceivePacket* DispatchConfirmation(StationCore& station, int adapter) {
   ReceivePacket* packet = TakeReceivedFrame(station.adapters, station.summaries, adapter);
   if (packet != nullptr) HandleReceivedFrame(station, adapter, *packet);
   return packet;
 }
 
-void HandleReceivedFrame(Station& station, int adapter, const ReceivePacket& packet) {
+void HandleReceivedFrame(StationCore& station, int adapter, const ReceivePacket& packet) {
   const FrameReader frame(packet.frame, std::min<size_t>(packet.length, sizeof packet.frame));
   // Header present, ethertype 0x88E1, and not a broadcast (our own query among them).
   const std::optional<MessageHeader> header = ReadMessageHeader(frame);

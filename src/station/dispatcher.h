@@ -2,7 +2,7 @@
 
 namespace stampwright {
 
-struct Station;
+struct StationCore;
 struct ReceivePacket;
 
 // Takes at most one received frame of the adapter and acts on it when it is a confirmation of
@@ -10,9 +10,9 @@ struct ReceivePacket;
 // being programmed (the DeviceMac of the record at CurrentAdapter, addressed to that adapter's
 // own MAC); others are counted in ForeignConfirmations and otherwise ignored. Returns the frame's
 // record (acted on or not), or nullptr when none waited.
-ReceivePacket* DispatchConfirmation(Station& station, int adapter);
+ReceivePacket* DispatchConfirmation(StationCore& station, int adapter);
 
 // The handling half of DispatchConfirmation, for a frame the caller has taken itself.
-void HandleReceivedFrame(Station& station, int adapter, const ReceivePacket& packet);
+void HandleReceivedFrame(StationCore& station, int adapter, const ReceivePacket& packet);
 
 }  // namespace stampwright

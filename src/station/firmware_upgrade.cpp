@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "station/station.h"
+#include "station/station_core.h"
 #include "base/text.h"
 #include "base/work_directory.h"
 #include "programming/firmware_file.h"
@@ -17,7 +17,7 @@
 
 namespace stampwright {
 
-bool WriteFirmwareImage(Station& station, const uint8_t* data, size_t length) {
+bool WriteFirmwareImage(StationCore& station, const uint8_t* data, size_t length) {
   TransferRegisters& registers = station.registers;
   const auto total = static_cast<uint32_t>(length);
   RunChunkLoop(station, registers.WriteTransferOffset, total, 1,
@@ -29,7 +29,7 @@ bool WriteFirmwareImage(Station& station, const uint8_t* data, size_t length) {
   return registers.WriteTransferOffset == total;
 }
 
-bool UpgradeFirmware(Station& station) {
+bool UpgradeFirmware(StationCore& station) {
   const PhaseScope upgrading(station, StationPhase::kUpgrading);
   Page& page = station.page;
   station.firmware_path.fill(0);

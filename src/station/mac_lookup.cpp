@@ -5,7 +5,7 @@
 
 #include "base/work_directory.h"
 #include "resources/controls.h"
-#include "station/station.h"
+#include "station/station_core.h"
 
 namespace stampwright {
 namespace {
@@ -31,7 +31,7 @@ std::optional<std::string> NormalizedMacEntry(std::string_view entry) {
   return digits;
 }
 
-bool LookupLabel(Station& station) {
+bool LookupLabel(StationCore& station) {
   MacLookupOptions options;
   if (!station.settings.mac_prefix.empty()) options.mac_prefix = station.settings.mac_prefix;
   options.database_path = InDirectory(station.settings.workdir, station.settings.database_file);

@@ -9,7 +9,7 @@
 
 namespace stampwright {
 
-struct Station;
+struct StationCore;
 
 // Looks the MAC typed into the New MAC edit up in the database. On a match writes the MAC text
 // into the MAC field and the grouped password into the password field and returns true.
@@ -20,7 +20,7 @@ bool LookupMacRecord(Page& page, const MacLookupOptions& options = {}, MacRecord
 
 // Burn's lookup on a station: the New MAC in the station's database, with its MAC prefix; the
 // record found is what the station burns.
-bool LookupLabel(Station& station);
+bool LookupLabel(StationCore& station);
 
 // How much of the New MAC text is read to normalise it: a MAC with a separator between every
 // two digits and some blanks around.

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-#include "station/station.h"
+#include "station/station_core.h"
 #include "base/text.h"
 #include "programming/carrier_table.h"
 #include "station/chunk_loop.h"
@@ -21,7 +21,7 @@ namespace {
 constexpr uint32_t kWarningType = kMbIconError;
 constexpr uint32_t kWarningTypeOther = kMbIconError | kMbSystemModal;
 
-void ShowWarning(Station& station, const char* text, uint32_t type) {
+void ShowWarning(StationCore& station, const char* text, uint32_t type) {
   if (station.WarningShown) return;
   station.WarningShown = true;
   if (station.page.MessageBox(text, kReadModuleCaption, type) == kIdOk) {
@@ -31,7 +31,7 @@ void ShowWarning(Station& station, const char* text, uint32_t type) {
 
 }  // namespace
 
-void IdentifyChip(Station& station) {
+void IdentifyChip(StationCore& station) {
   Page& page = station.page;
   const bool px300_selected = page.IsChecked(kPx300Radio);
   const bool px100_selected = page.IsChecked(kPx100Radio);
@@ -63,7 +63,7 @@ void IdentifyChip(Station& station) {
   }
 }
 
-bool ReadModuleImage(Station& station, ParameterModule& into, bool quiet) {
+bool ReadModuleImage(StationCore& station, ParameterModule& into, bool quiet) {
   TransferRegisters& registers = station.registers;
   constexpr auto kTotal = static_cast<uint32_t>(kModuleSize);
   Page& page = station.page;
@@ -87,7 +87,7 @@ bool ReadModuleImage(Station& station, ParameterModule& into, bool quiet) {
   return registers.ReadTransferOffset == kTotal;
 }
 
-void ReadModule(Station& station) {
+void ReadModule(StationCore& station) {
   // Two units on one adapter: nothing is read from either until one answers alone.
   if (SeveralUnitsAnswer(station, station.adapters.CurrentAdapter)) return;
   TransferRegisters& registers = station.registers;

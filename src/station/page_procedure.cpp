@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/attempts.h"
 #include "station/burn.h"
 #include "station/firmware_upgrade.h"
@@ -18,7 +18,7 @@
 
 namespace stampwright {
 
-void OnPageCreated(Station& station) {
+void OnPageCreated(StationCore& station) {
   DeviceOperation operation(station);
   station.database_path.fill(0);
   SetAutoScanSuspended(station);
@@ -30,20 +30,20 @@ void OnPageCreated(Station& station) {
   station.page.SetText(kTickCounter, "0");
 }
 
-void OnPageActivated(Station& station) {
+void OnPageActivated(StationCore& station) {
   DeviceOperation operation(station);
   StartScanTimer(station);
   if (station.preferences.AutoScan == 0) ScanNow(station);
 }
 
-void OnPageDeactivated(Station& station) { SaveState(station); }
+void OnPageDeactivated(StationCore& station) { SaveState(station); }
 
-void OnPageDestroyed(Station& station) {
+void OnPageDestroyed(StationCore& station) {
   EndReturnWatchOnClose(station);
   SaveState(station);
 }
 
-void SaveState(Station& station) {
+void SaveState(StationCore& station) {
   // Each bay keeps a state file of its own; one station without bays keeps today's name.
   std::string name = station.preferences.ProductNameText();
   if (station.settings.bay > 0) name += " bay " + std::to_string(station.settings.bay);
@@ -51,7 +51,7 @@ void SaveState(Station& station) {
                  station.summaries, station.preferences, station.settings.workdir);
 }
 
-void SelectDatabaseFile(Station& station) {
+void SelectDatabaseFile(StationCore& station) {
   station.database_path.fill(0);
   const std::optional<std::string> path = station.page.OpenFileDialog(DatabaseFileDialogRequest());
   if (!path || path->size() >= kPathBufferSize) return;
@@ -59,7 +59,7 @@ void SelectDatabaseFile(Station& station) {
   station.page.SetText(kDbPathEdit, *path);
 }
 
-void BurnCommand(Station& station) {
+void BurnCommand(StationCore& station) {
   if (RefuseWithoutJournal(station)) return;
   if (!LookupLabel(station)) return RecordLookupFailed(station);
   if (GuardRefuses(station)) return;
@@ -89,7 +89,7 @@ void NormalizeNewMac(Page& page) {
 
 }  // namespace
 
-void OnPageCommand(Station& station, int id) {
+void OnPageCommand(StationCore& station, int id) {
   if (!HasCommand(id)) return;
   // Commands run one at a time: one pressed meanwhile runs after the operation, never inside it.
   if (station.operation_depth > 0) {
@@ -111,7 +111,7 @@ void OnPageCommand(Station& station, int id) {
   RunPageCommand(station, id);
 }
 
-void OnCloseRequested(Station& station, std::function<void()> close) {
+void OnCloseRequested(StationCore& station, std::function<void()> close) {
   if (station.operation_depth > 0) {
     station.close_pending = std::move(close);
     return;
@@ -119,7 +119,7 @@ void OnCloseRequested(Station& station, std::function<void()> close) {
   close();
 }
 
-void RunPageCommand(Station& station, int id) {
+void RunPageCommand(StationCore& station, int id) {
   // The operator moved on: a return watch still on gives way to the scan cycle. A Burn that
   // cannot run (a scanner's Enter while the unit restarts) does not end it.
   const bool burn_runs = id == kBurnButton && station.page.IsEnabled(kBurnButton);

@@ -9,7 +9,7 @@
 #include "station/dispatcher.h"
 #include "station/journal_link.h"
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "transport/frame_exchange.h"
 
 namespace stampwright {
@@ -17,14 +17,14 @@ namespace {
 
 // What answers after the unit went away may be another unit cabled meanwhile: it is read as
 // after a scan that found no device.
-void ForgetUnitRead(Station& station) {
+void ForgetUnitRead(StationCore& station) {
   station.AutoReadDone = 0;
   station.page.Enable(kBurnButton, false);
 }
 
 // One watch step's view of what came in.
 struct StepContext {
-  Station* station = nullptr;
+  StationCore* station = nullptr;
   bool heard_unit = false;        // any unit answered the query on the watched adapter
   bool answered_as_burned = false;
   bool answered_otherwise = false;  // handed to the dispatcher under another MAC
@@ -33,7 +33,7 @@ struct StepContext {
 
 ReceivePacket* DispatchWatched(void* context, int adapter) {
   StepContext& step = *static_cast<StepContext*>(context);
-  Station& station = *step.station;
+  StationCore& station = *step.station;
   ReceivePacket* packet = TakeReceivedFrame(station.adapters, station.summaries, adapter);
   if (packet == nullptr) return nullptr;
   const FrameReader frame(packet->frame, std::min<size_t>(packet->length, sizeof packet->frame));
@@ -59,7 +59,7 @@ ReceivePacket* DispatchWatched(void* context, int adapter) {
 
 }  // namespace
 
-void StartReturnWatch(Station& station) {
+void StartReturnWatch(StationCore& station) {
   if (station.settings.classic) return;
   ReturnWatch& watch = station.return_watch;
   SetBasePhase(station, StationPhase::kRestarting);
@@ -70,17 +70,17 @@ void StartReturnWatch(Station& station) {
   station.timer.Start(kReturnQueryIntervalMs);
 }
 
-bool ReturnWatchActive(const Station& station) {
+bool ReturnWatchActive(const StationCore& station) {
   return station.base_phase == StationPhase::kRestarting;
 }
 
-void EndReturnWatch(Station& station) {
+void EndReturnWatch(StationCore& station) {
   if (!ReturnWatchActive(station)) return;
   SetBasePhase(station, station.unit_present ? StationPhase::kReady : StationPhase::kNoUnit);
   StartScanTimer(station);
 }
 
-void ReturnWatchStep(Station& station) {
+void ReturnWatchStep(StationCore& station) {
   ReturnWatch& watch = station.return_watch;
   const int adapter = watch.adapter;
   const uint32_t elapsed = ElapsedMs(watch.started, station.clock.TickCount());

@@ -4,7 +4,7 @@
 
 namespace stampwright {
 
-struct Station;
+struct StationCore;
 
 // How often the burned unit is asked for its version while it restarts, and how long each ask
 // waits for the answer.
@@ -20,11 +20,11 @@ constexpr uint32_t kRestartGraceMs = 3000;
 // answer under BurnedMac goes through the dispatcher as a scan's would ("Success" after the
 // read-back verify); an answer under another MAC once the grace is over goes the usual way and
 // ends the watch, as does any device command. After kReturnWatchMs the scan cycle takes over.
-void StartReturnWatch(Station& station);
-bool ReturnWatchActive(const Station& station);
+void StartReturnWatch(StationCore& station);
+bool ReturnWatchActive(const StationCore& station);
 // One expiry of the timer while the watch is on.
-void ReturnWatchStep(Station& station);
+void ReturnWatchStep(StationCore& station);
 // Ends the watch (if on) and puts the scan timer back on its own interval.
-void EndReturnWatch(Station& station);
+void EndReturnWatch(StationCore& station);
 
 }  // namespace stampwright

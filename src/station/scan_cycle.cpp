@@ -5,7 +5,7 @@
 #include <string>
 
 #include "station/attempts.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/module_read.h"
 #include "station/discovery.h"
 #include "station/page_procedure.h"
@@ -15,7 +15,7 @@
 namespace stampwright {
 namespace {
 
-bool CurrentAdapterPresent(const Station& station) {
+bool CurrentAdapterPresent(const StationCore& station) {
   const int current = station.adapters.CurrentAdapter;
   if (current < 0 || current >= kMaxAdapters) return false;
   return station.adapters.records[current].DevicePresent != 0;
@@ -23,21 +23,21 @@ bool CurrentAdapterPresent(const Station& station) {
 
 }  // namespace
 
-void DeriveAutoScanSuspended(Station& station, int16_t auto_scan) {
+void DeriveAutoScanSuspended(StationCore& station, int16_t auto_scan) {
   station.AutoScanSuspended = auto_scan == 0 ? 1 : 0;
 }
 
-void SetAutoScanSuspended(Station& station) { station.AutoScanSuspended = 1; }
+void SetAutoScanSuspended(StationCore& station) { station.AutoScanSuspended = 1; }
 
-void StartScanTimer(Station& station) {
+void StartScanTimer(StationCore& station) {
   station.timer.Start(ReturnWatchActive(station) ? kReturnQueryIntervalMs : kScanIntervalMs);
 }
 
-void SetScanText(Station& station, std::string_view text) {
+void SetScanText(StationCore& station, std::string_view text) {
   station.page.SetText(kScanField, text);
 }
 
-void SetConnectionText(Station& station, std::string_view text) {
+void SetConnectionText(StationCore& station, std::string_view text) {
   station.page.SetText(kConnectionField, text);
   // The unit came or went: told once per change, not per tick.
   const bool present = text == "Connected";
@@ -51,7 +51,7 @@ void SetConnectionText(Station& station, std::string_view text) {
   }
 }
 
-void ScanTick(Station& station) {
+void ScanTick(StationCore& station) {
   // A journal that could not be opened is tried again; a line's journal reconnects, refreshes
   // its leases and forwards its outbox on the tick.
   if (ReopenJournal(station.journal)) station.journal.journal->Poll();
@@ -72,7 +72,7 @@ void ScanTick(Station& station) {
   station.page.Enable(kBurnButton, false);
 }
 
-bool ScanNow(Station& station) {
+bool ScanNow(StationCore& station) {
   SetScanText(station, " Scanning...");
   const int16_t auto_scan = station.preferences.AutoScan;
   const bool found = RescanDevices(station, auto_scan);
@@ -81,7 +81,7 @@ bool ScanNow(Station& station) {
   return found;
 }
 
-bool RescanDevices(Station& station, int16_t auto_scan) {
+bool RescanDevices(StationCore& station, int16_t auto_scan) {
   CloseAllAdapters(station.adapters);
   const bool found = DiscoverDevices(station);
   DeriveAutoScanSuspended(station, auto_scan);
@@ -89,7 +89,7 @@ bool RescanDevices(Station& station, int16_t auto_scan) {
   return found;
 }
 
-void RefreshConnection(Station& station) {
+void RefreshConnection(StationCore& station) {
   const char* text;
   if (CurrentAdapterPresent(station)) {
     // The unit is there before its automatic read begins.
@@ -108,11 +108,11 @@ void RefreshConnection(Station& station) {
   SetConnectionText(station, text);
 }
 
-void ShowConnection(Station& station) {
+void ShowConnection(StationCore& station) {
   SetConnectionText(station, CurrentAdapterPresent(station) ? "Connected" : "Not Connected");
 }
 
-void OnScanTimer(Station& station) {
+void OnScanTimer(StationCore& station) {
   if (station.operation_depth > 0) {
     station.tick_pending = true;
     return;
@@ -121,7 +121,7 @@ void OnScanTimer(Station& station) {
   TimerExpired(station);
 }
 
-void TimerExpired(Station& station) {
+void TimerExpired(StationCore& station) {
   if (ReturnWatchActive(station)) {
     ReturnWatchStep(station);
   } else {
@@ -129,7 +129,7 @@ void TimerExpired(Station& station) {
   }
 }
 
-DeviceOperation::DeviceOperation(Station& station) : station_(station) {
+DeviceOperation::DeviceOperation(StationCore& station) : station_(station) {
   ++station_.operation_depth;
 }
 

@@ -2,25 +2,24 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/mac_address.h"
+#include "journal/journal.h"
 #include "programming/parameter_module.h"
 #include "protocol/management_message.h"
-#include "protocol/requests.h"
 #include "resources/page.h"
-#include "settings/device_summary.h"
 #include "settings/preferences.h"
-#include "transport/adapter_set.h"
-#include "transport/arp_flush.h"
-#include "transport/clock.h"
-#include "transport/packet_driver.h"
 #include "station/journal_link.h"
 #include "station/station_phase.h"
 #include "station/timer.h"
+#include "station/unit_watch.h"
+#include "transport/arp_flush.h"
+#include "transport/clock.h"
+#include "transport/packet_driver.h"
 
 namespace stampwright {
 
@@ -39,23 +38,6 @@ struct StationSettings {
   bool auto_read = true;
   // 0: one station without bays; else the bay's number.
   int bay = 0;
-};
-
-constexpr size_t kPathBufferSize = 256;
-
-// The distinct units that answered the version query on one adapter in a query pass; two are
-// enough to refuse.
-struct AnsweringUnits {
-  MacAddress first;
-  MacAddress second;
-  int count = 0;  // 0, 1 or 2
-};
-
-// The watch for the burned unit's return (see return_watch.h); on while the phase is kRestarting.
-struct ReturnWatch {
-  int adapter = -1;
-  uint32_t started = 0;     // tick count when it began
-  bool went_quiet = false;  // a query went unanswered: the unit has begun its restart
 };
 
 // What the station itself has written into the page's fields: the page is a view of it, and
@@ -80,179 +62,74 @@ enum class StationActivity {
   kVerifyFailed,  // "Verify failed"
 };
 
-// Points the station's early-end flag at a wait's own flag for as long as it lives, and back at
-// the enclosing wait's after: a wait nested in a confirmation handler ends only itself.
-class AwaitedScope;
+// How many sends of one chunk that do not advance the offset end a transfer: an unplugged or
+// stubborn unit must never hold the station for good.
+constexpr unsigned kChunkSendLimit = 10;
 
-// All state of one station: what the original kept in process-wide variables, owned here so a
-// test can build a fresh one. Field names follow the station's vocabulary.
-struct Station {
+struct StationCore;
+
+// One station: the page's procedure, the operations the tool runs on a unit on its bench, and
+// read-only views of what the station has shown and holds. Its state is its own: the code in
+// station/ works on it, and nothing outside writes it.
+class Station {
+ public:
   Station(Page& page, PacketDriver& driver, Clock& clock, Timer& timer, ArpFlush& arp_flush,
           Preferences preferences, StationSettings settings = {});
+  ~Station();
   Station(const Station&) = delete;
   Station& operator=(const Station&) = delete;
 
-  MessageContext Messages();
+  // Wiring, before the page is created or between operations.
+  void LinkJournal(JournalLink link);
+  // Lets the front end's event loop run for a moment during the waits (single-thread front ends).
+  void SetYieldToEvents(std::function<void()> yield);
+  // Told when a Burn or a firmware upgrade is refused before anything was sent.
+  void SetOnRefused(std::function<void(Outcome reason)> on_refused);
 
-  Page& page;
-  PacketDriver& driver;
-  Clock& clock;
-  Timer& timer;
-  ArpFlush& arp_flush;
-  Preferences preferences;
-  StationSettings settings;
+  // The page's life (see page_procedure.h).
+  void PageCreated();
+  void PageActivated();
+  void PageDeactivated();
+  void PageDestroyed();
+  void PageCommand(int id);
+  void ScanTick();
+  void CloseRequested(std::function<void()> close);
 
-  AdapterSet adapters;
-  DeviceSummaries summaries{};
-  TransferRegisters registers;
-  ParameterModule module{};
+  // Operations on the unit of one adapter, as the tool runs them on a bench.
+  // Opens every adapter the driver offers; the number opened.
+  int OpenAdapters();
+  std::vector<AnsweringUnit> ListUnits(int adapter, uint32_t timeout_ms);
+  bool WaitForUnit(int adapter, const MacAddress& mac, uint32_t timeout_ms);
+  void ReadModule();
+  bool ReadModuleImage(ParameterModule& into);
+  bool WriteModuleImage(const ParameterModule& module);
+  bool WriteFirmwareImage(const uint8_t* data, size_t length);
+  // True when this commit was confirmed.
+  bool CommitModule(uint8_t module_id);
+  // The Burn command: lookup, guard, claim, burn, commit, then the return watch.
+  void Burn();
+  // A label being burned on another bay, scanned for this one: recorded as a refused duplicate,
+  // text shown as a warning, nothing sent.
+  void RefuseLabelInFlight(const std::string& label, const std::string& text);
+  bool ReturnWatchActive() const;
+  // Ends the return watch as a close does (the attempt recorded as not returned).
+  void EndReturnWatch();
 
-  // Confirmation dispatcher.
-  std::array<uint32_t, kMaxAdapters> VersionAnswered{};
-  uint8_t CommitConfirmed = 0;
-  // Write, read and commit confirmations ignored because they did not come from the unit being
-  // programmed, per receiving adapter. Runtime only: never saved.
-  std::array<uint32_t, kMaxAdapters> ForeignConfirmations{};
-
-  // Device discovery: the units answering on each adapter in the current (or last) query pass,
-  // and the pair last reported to the operator.
-  std::array<AnsweringUnits, kMaxAdapters> answering{};
-  std::array<AnsweringUnits, kMaxAdapters> reported_units{};
-  bool query_pass_active = false;
-  bool listening_for_units = false;
-
-  // Scan cycle.
-  uint32_t AutoScanSuspended = 0;
-  uint8_t AutoReadDone = 0;
-
-  // Module read and burn.
-  bool WarningShown = false;
-  MacAddress BurnedMac;
-
-  // Page buffers.
-  std::array<char, kPathBufferSize> database_path{};
-  std::array<char, kPathBufferSize> firmware_path{};
-
-  // Where the waits copy what they take; nobody reads it back.
-  std::array<uint8_t, 1500> response_buffer{};
-
-  // The early-end flag of the innermost wait in progress; nested waits each have their own, set
-  // through an AwaitedScope.
-  bool* awaited_accepted = nullptr;
-
-  ShownUnit shown;
-  // This commit's confirmation came (the status line then reads "Waiting..."); CommitConfirmed
-  // may still be set by an earlier one.
-  bool commit_answered = false;
-
-  // Device operations in progress on the UI thread, and a scan tick held back meanwhile.
-  int operation_depth = 0;
-  bool tick_pending = false;
-  // Commands that came during a device operation, run in order once it has ended; at most one
-  // Burn among them, and none while a burn runs.
-  std::deque<int> queued_commands;
-  // The front end's close, held back until the device operation under way has ended.
-  std::function<void()> close_pending;
-
-  // Given by the front end: lets its event loop run for a moment (repaint, typing, clicks), at
-  // least every kEventSliceMs of a wait. None in tests.
-  std::function<void()> yield_to_events;
-
-  // The production journal (off unless the front end links one).
-  JournalLink journal;
-  // Told when a Burn or a firmware upgrade is refused before anything was sent, with the outcome
-  // that says why, whether the journal is off, could record it or not.
-  std::function<void(Outcome)> on_refused;
-
-  // Set while a caller waits for the burned unit's return: its answer under BurnedMac is
-  // verified against the image written before "Success" shows.
-  bool verify_return = false;
-  // The image the last burn wrote, for that verify: the station's own image may be read over
-  // before the unit is back.
-  ParameterModule written_module{};
-  // The last burn's verify found the burned fields differ ("Verify failed").
-  bool verify_failed = false;
-  // Told each activity; mac is the MAC field's text (the burned label's with kPassed).
-  std::function<void(StationActivity activity, const std::string& mac)> on_activity;
-  // The phase: the operations under way, outermost first (set through PhaseScope only), over
-  // the phase between them (SetBasePhase). Told to on_phase when the phase changes.
-  StationPhase base_phase = StationPhase::kNoUnit;
-  std::vector<StationPhase> operation_phases;
-  std::function<void(StationPhase phase)> on_phase;
-  // The connection field last said a unit is connected; told to on_unit when that changes.
-  bool unit_present = false;
-  std::function<void(bool present)> on_unit;
-  // Told once a complete read has identified the module (shown.module_class is set).
-  std::function<void()> on_module_identified;
-  // A read that leaves the status line alone (the verify's read-back).
-  bool quiet_read = false;
-  ReturnWatch return_watch;
-};
-
-class AwaitedScope {
- public:
-  AwaitedScope(Station& station, bool* flag) : station_(station), outer_(station.awaited_accepted) {
-    station.awaited_accepted = flag;
-  }
-  ~AwaitedScope() { station_.awaited_accepted = outer_; }
-  AwaitedScope(const AwaitedScope&) = delete;
-  AwaitedScope& operator=(const AwaitedScope&) = delete;
+  // What the station has shown and holds.
+  const StationSettings& settings() const;
+  const ShownUnit& shown() const;
+  const ParameterModule& module() const;
+  uint32_t read_offset() const;
+  uint32_t write_offset() const;
+  const MacAddress& burned_mac() const;
+  bool commit_answered() const;
+  bool verify_failed() const;
+  const JournalLink& journal() const;
+  StationPhase phase() const;
 
  private:
-  Station& station_;
-  bool* const outer_;
+  friend StationCore& CoreOf(Station& station);
+  std::unique_ptr<StationCore> core_;
 };
-
-inline StationPhase Phase(const Station& station) {
-  return station.operation_phases.empty() ? station.base_phase : station.operation_phases.back();
-}
-
-// True while an operation of this phase runs, however deep inside it the station is.
-inline bool InPhase(const Station& station, StationPhase phase) {
-  for (const StationPhase running : station.operation_phases) {
-    if (running == phase) return true;
-  }
-  return false;
-}
-
-// Sets the phase that holds between operations.
-void SetBasePhase(Station& station, StationPhase phase);
-
-// The phase of an operation, for as long as the scope lives.
-class PhaseScope {
- public:
-  PhaseScope(Station& station, StationPhase phase);
-  ~PhaseScope();
-  PhaseScope(const PhaseScope&) = delete;
-  PhaseScope& operator=(const PhaseScope&) = delete;
-
- private:
-  Station& station_;
-};
-
-inline void TellActivity(Station& station, StationActivity activity) {
-  if (station.on_activity) station.on_activity(activity, station.shown.mac);
-}
-
-// True when more than one unit answered on the adapter in the last query pass: nothing is read
-// from or written to either of them.
-inline bool SeveralUnitsAnswer(const Station& station, int adapter) {
-  return adapter >= 0 && adapter < kMaxAdapters && station.answering[adapter].count > 1;
-}
-
-// Whether waits run their full length.
-inline bool FullWaits(const StationSettings& settings) {
-  return settings.full_waits || settings.classic;
-}
-
-// Runs the front end's event loop for a moment, unless classic timing is chosen.
-inline void YieldToEvents(Station& station) {
-  if (station.yield_to_events && !station.settings.classic) station.yield_to_events();
-}
-
-// Marks the awaited confirmation of the innermost wait as accepted.
-inline void NoteAwaitedAccepted(Station& station) {
-  if (station.awaited_accepted != nullptr) *station.awaited_accepted = true;
-}
 
 }  // namespace stampwright

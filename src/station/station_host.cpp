@@ -5,6 +5,7 @@
 
 #include "station/page_procedure.h"
 #include "station/scan_cycle.h"
+#include "station/station_core.h"
 
 namespace stampwright {
 namespace {
@@ -26,8 +27,9 @@ StationHost::StationHost(StationParts parts, Outlet outlet)
     : bay_(parts.bay),
       outlet_(std::move(outlet)),
       station_(page_, parts.driver, parts.clock, loop_, parts.arp_flush,
-               std::move(parts.preferences), std::move(parts.settings)) {
-  station_.journal = std::move(parts.journal);
+               std::move(parts.preferences), std::move(parts.settings)),
+      core_(CoreOf(station_)) {
+  core_.journal = std::move(parts.journal);
   page_.SetSink([this](const PageChange& change) { Publish(change); });
   const bool waits = parts.operator_answers;
   page_.SetBoxHandler([this, waits](std::string_view text, std::string_view caption,
@@ -51,25 +53,25 @@ StationHost::StationHost(StationParts parts, Outlet outlet)
       return AwaitAnswer(std::move(answer), std::optional<std::string>());
     });
   }
-  page_.SetDirectory(station_.settings.workdir);
-  station_.on_activity = [this](StationActivity activity, const std::string& mac) {
+  page_.SetDirectory(core_.settings.workdir);
+  core_.on_activity = [this](StationActivity activity, const std::string& mac) {
     Publish(ActivityEvent{activity, mac});
   };
-  station_.on_phase = [this](StationPhase phase) { Publish(PhaseEvent{phase}); };
-  station_.on_module_identified = [this] {
-    Publish(ModuleReadEvent{station_.shown.chip, station_.shown.module_class});
+  core_.on_phase = [this](StationPhase phase) { Publish(PhaseEvent{phase}); };
+  core_.on_module_identified = [this] {
+    Publish(ModuleReadEvent{core_.shown.chip, core_.shown.module_class});
   };
-  station_.on_unit = [this](bool present) {
+  core_.on_unit = [this](bool present) {
     if (!present) return Publish(UnitEvent{});
     // The unit's own MAC: the field shows it only after the connection does.
-    const int adapter = station_.adapters.CurrentAdapter;
+    const int adapter = core_.adapters.CurrentAdapter;
     const MacAddress mac = adapter >= 0 && adapter < kMaxAdapters
-                               ? station_.summaries[static_cast<size_t>(adapter)].DeviceMac
+                               ? core_.summaries[static_cast<size_t>(adapter)].DeviceMac
                                : MacAddress{};
-    Publish(UnitEvent{true, mac.ToString(), station_.shown.chip, station_.shown.firmware});
+    Publish(UnitEvent{true, mac.ToString(), core_.shown.chip, core_.shown.firmware});
   };
-  station_.on_refused = [this](Outcome reason) { Publish(RefusedEvent{reason}); };
-  station_.journal.on_outcome = [this](const JournalRecord& record) {
+  core_.on_refused = [this](Outcome reason) { Publish(RefusedEvent{reason}); };
+  core_.journal.on_outcome = [this](const JournalRecord& record) {
     Publish(RecordEvent{record});
   };
   const auto observe = [this](Journal& journal) {
@@ -77,11 +79,11 @@ StationHost::StationHost(StationParts parts, Outlet outlet)
       Publish(JournalConnectionEvent{connected, text});
     });
   };
-  station_.journal.on_reopened = [this, observe](Journal& journal) {
+  core_.journal.on_reopened = [this, observe](Journal& journal) {
     observe(journal);
     Publish(JournalReopenedEvent{});
   };
-  if (station_.journal.journal != nullptr) observe(*station_.journal.journal);
+  if (core_.journal.journal != nullptr) observe(*core_.journal.journal);
 }
 
 StationHost::~StationHost() {
@@ -98,13 +100,13 @@ void StationHost::Publish(StationEventBody body) {
 void StationHost::Start(std::function<void()> after_created) {
   started_ = true;
   loop_.Start([this] {
-    OnScanTimer(station_);
+    OnScanTimer(core_);
     if (after_tick_) after_tick_();
   });
   loop_.Post([this, after_created = std::move(after_created)] {
-    OnPageCreated(station_);
+    OnPageCreated(core_);
     if (after_created) after_created();
-    OnPageActivated(station_);
+    OnPageActivated(core_);
     Publish(StartedEvent{});
   });
 }
@@ -124,8 +126,8 @@ void StationHost::CloseNow() {
   closed_ = true;
   // Nothing may tick between the close and the end of the thread.
   loop_.Stop();
-  OnPageDeactivated(station_);
-  OnPageDestroyed(station_);
+  OnPageDeactivated(core_);
+  OnPageDestroyed(core_);
   Publish(ClosedEvent{});
   loop_.RequestEnd();
 }

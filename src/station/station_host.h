@@ -15,6 +15,8 @@
 
 namespace stampwright {
 
+struct StationCore;
+
 // What a station is built from: its hardware, its settings and its journal.
 struct StationParts {
   PacketDriver& driver;
@@ -69,6 +71,7 @@ class StationHost {
   StationLoop loop_;
   PageModel page_;
   Station station_;
+  StationCore& core_;  // station_'s state
   std::function<void()> after_tick_;
   bool started_ = false;
   bool closed_ = false;  // the station's thread only

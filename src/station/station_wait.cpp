@@ -1,6 +1,6 @@
 #include "station/station_wait.h"
 
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/dispatcher.h"
 #include "transport/frame_exchange.h"
 
@@ -8,14 +8,14 @@ namespace stampwright {
 namespace {
 
 ReceivePacket* Dispatch(void* context, int adapter) {
-  return DispatchConfirmation(*static_cast<Station*>(context), adapter);
+  return DispatchConfirmation(*static_cast<StationCore*>(context), adapter);
 }
 
 }  // namespace
 
-void YieldHook(void* station) { YieldToEvents(*static_cast<Station*>(station)); }
+void YieldHook(void* station) { YieldToEvents(*static_cast<StationCore*>(station)); }
 
-void StationSleep(Station& station, uint32_t ms) {
+void StationSleep(StationCore& station, uint32_t ms) {
   if (!station.yield_to_events || station.settings.classic) {
     station.clock.Sleep(ms);
     return;
@@ -28,7 +28,7 @@ void StationSleep(Station& station, uint32_t ms) {
   }
 }
 
-uint8_t WaitForResponses(Station& station, int adapter, uint32_t timeout_ms) {
+uint8_t WaitForResponses(StationCore& station, int adapter, uint32_t timeout_ms) {
   // Waits that end early come one after another in a transfer: the loop runs before each too.
   YieldToEvents(station);
   bool accepted = false;

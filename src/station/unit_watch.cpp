@@ -7,7 +7,7 @@
 #include "protocol/management_message.h"
 #include "protocol/requests.h"
 #include "station/dispatcher.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "transport/frame_exchange.h"
 
 namespace stampwright {
@@ -15,7 +15,7 @@ namespace {
 
 // What one watched wait is after: each version confirmation the dispatcher took in full.
 struct Watch {
-  Station* station = nullptr;
+  StationCore* station = nullptr;
   std::vector<AnsweringUnit>* units = nullptr;  // collects every unit, when set
   std::optional<MacAddress> wanted;             // ends the wait once this one answered
   bool found = false;
@@ -23,7 +23,7 @@ struct Watch {
 
 ReceivePacket* DispatchWatched(void* context, int adapter) {
   Watch& watch = *static_cast<Watch*>(context);
-  Station& station = *watch.station;
+  StationCore& station = *watch.station;
   // Every confirmation handled in full: the dispatcher takes only the first per adapter as the
   // unit otherwise.
   station.VersionAnswered[adapter] = 0;
@@ -50,7 +50,7 @@ ReceivePacket* DispatchWatched(void* context, int adapter) {
 
 // The station's wait with the watch in the dispatcher's place; it has its own early-end flag,
 // as every wait of the station has.
-void WatchedWait(Station& station, int adapter, uint32_t timeout_ms, Watch& watch) {
+void WatchedWait(StationCore& station, int adapter, uint32_t timeout_ms, Watch& watch) {
   bool accepted = false;
   bool* const outer = station.awaited_accepted;
   station.awaited_accepted = &accepted;
@@ -65,13 +65,13 @@ void WatchedWait(Station& station, int adapter, uint32_t timeout_ms, Watch& watc
 
 // The dispatcher takes a unit's identity only from a confirmation addressed to the adapter's
 // MAC as the summary holds it, which a discovery fills.
-void PrepareAdapter(Station& station, int adapter) {
+void PrepareAdapter(StationCore& station, int adapter) {
   station.summaries[adapter].AdapterMac = station.adapters.records[adapter].AdapterMac;
 }
 
 }  // namespace
 
-std::vector<AnsweringUnit> ListAnsweringUnits(Station& station, int adapter, uint32_t timeout_ms) {
+std::vector<AnsweringUnit> ListAnsweringUnits(StationCore& station, int adapter, uint32_t timeout_ms) {
   std::vector<AnsweringUnit> units;
   if (!IsAdapterOpen(station.adapters, adapter)) return units;
   PrepareAdapter(station, adapter);
@@ -84,7 +84,7 @@ std::vector<AnsweringUnit> ListAnsweringUnits(Station& station, int adapter, uin
   return units;
 }
 
-bool WaitForUnitAnswer(Station& station, int adapter, const MacAddress& mac, uint32_t timeout_ms) {
+bool WaitForUnitAnswer(StationCore& station, int adapter, const MacAddress& mac, uint32_t timeout_ms) {
   if (!IsAdapterOpen(station.adapters, adapter)) return false;
   PrepareAdapter(station, adapter);
   Watch watch;

@@ -8,7 +8,7 @@
 
 namespace stampwright {
 
-struct Station;
+struct StationCore;
 
 // How often the watch for one unit repeats its version query.
 constexpr uint32_t kUnitQueryIntervalMs = 250;
@@ -24,13 +24,13 @@ struct AnsweringUnit {
 // handed to the station's dispatcher in full (as the first after a commit is): the units whose
 // identity it took, once each, in the order they answered. A station whose AutoReadDone is clear
 // reads the module of the first, as a scan would.
-std::vector<AnsweringUnit> ListAnsweringUnits(Station& station, int adapter, uint32_t timeout_ms);
+std::vector<AnsweringUnit> ListAnsweringUnits(StationCore& station, int adapter, uint32_t timeout_ms);
 
 // Repeats the broadcast VS_VER_QUERY every kUnitQueryIntervalMs until the unit answers under
 // mac, or timeout_ms have passed. Every version confirmation meanwhile is handled by the
 // dispatcher in full (identity, "Success" after a commit). True when the unit answered; the
 // dispatcher has then taken it as the adapter's unit (DeviceMac, CurrentAdapter), so the module
 // requests that follow go to it.
-bool WaitForUnitAnswer(Station& station, int adapter, const MacAddress& mac, uint32_t timeout_ms);
+bool WaitForUnitAnswer(StationCore& station, int adapter, const MacAddress& mac, uint32_t timeout_ms);
 
 }  // namespace stampwright

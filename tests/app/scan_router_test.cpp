@@ -32,7 +32,10 @@ TEST(ScanRouterTest, ALabelGoesToTheOneBayWaitingOrWaitsForItsBay) {
   // The bay is taken from the scan on, before its events say so; the label is in flight.
   EXPECT_FALSE(router.WaitingForLabel(2));
   Ready(router, 3);
-  EXPECT_EQ(router.Scan("02A0C5100001", t0).reason, "MAC 02A0C5100001 is being burned on bay 2.");
+  const ScanRouter::Result again = router.Scan("02A0C5100001", t0);
+  EXPECT_EQ(again.reason, "MAC 02A0C5100001 is being burned on bay 2.");
+  EXPECT_EQ(again.refused_on, 3) << "the bay it was scanned for records the refusal";
+  EXPECT_TRUE(router.WaitingForLabel(3));
 
   // Two bays waiting: held until a bay code names one; a code for a bay not waiting is refused.
   Ready(router, 1);

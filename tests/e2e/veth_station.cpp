@@ -25,7 +25,7 @@
 
 #include "station/page_procedure.h"
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/timer.h"
 #include "base/text.h"
 #include "crypto/key_derivation.h"
@@ -197,7 +197,7 @@ int Run(const Options& options) {
   SystemClock clock;
   WallTimer timer;
   RtnetlinkArpFlush arp_flush;
-  Station station(page, driver, clock, timer, arp_flush, LoadPreferences());
+  StationCore station(page, driver, clock, timer, arp_flush, LoadPreferences());
 
   // Page creation: two discoveries; the second takes the unit's identity and reads its module.
   OnPageCreated(station);

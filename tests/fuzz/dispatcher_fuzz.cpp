@@ -60,7 +60,7 @@ bool HasNul(const char* text, size_t size) { return std::memchr(text, 0, size) !
 void Run(InputReader& in) {
   auto h = std::make_unique<StationHarness>();
   h->AddAdapter("eth0", kAdapter0);
-  Station& station = h->station;
+  StationCore& station = h->station;
   Require(OpenAllAdapters(station.adapters) == 1 && station.adapters.AdapterCount == 1, "open");
 
   const uint8_t request = in.Byte();

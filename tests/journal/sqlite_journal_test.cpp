@@ -140,6 +140,14 @@ TEST_F(SqliteJournalTest, TheClaimDecidesForEveryHandleOnTheFile) {
   EXPECT_EQ(Exec(db, "INSERT INTO claims (record_id, mac, station) VALUES ('x1', 'M', 's')"), "");
   EXPECT_THAT(Exec(db, "INSERT INTO claims (record_id, mac, station) VALUES ('x2', 'M', 's')"),
               HasSubstr("UNIQUE constraint failed"));
+  // Two bays of one station: the refusal names the bay that holds it.
+  JournalRecord bay_one = Attempt("02A0C5000041", "s1");
+  bay_one.bay = 1;
+  ASSERT_TRUE(a->Append(bay_one).ok());
+  JournalRecord bay_two = Attempt("02A0C5000041", "s1");
+  bay_two.unit_mac_before = "02A0C5000003";
+  bay_two.bay = 2;
+  EXPECT_EQ(b->Append(bay_two).refusal, "MAC 02A0C5000041 is being burned on bay 1.");
 }
 
 TEST_F(SqliteJournalTest, OpenClosesInterruptedAttemptsOfItsStationAndRefusesNewerSchemas) {

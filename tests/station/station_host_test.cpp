@@ -70,8 +70,8 @@ class HostedStation {
   // Finds and reads the unit; true once Burn is enabled.
   bool Ready() {
     return Run([](Station& station, PageModel& page) {
-      ScanNow(station);
-      ScanNow(station);
+      ScanNow(CoreOf(station));
+      ScanNow(CoreOf(station));
       return page.IsEnabled(kBurnButton);
     });
   }
@@ -80,7 +80,7 @@ class HostedStation {
   void PressBurn(const std::string& label) {
     Post([label](Station& station, PageModel& page) {
       page.Type(kNewMacEdit, label);
-      OnPageCommand(station, kBurnButton);
+      station.PageCommand(kBurnButton);
     });
   }
 
@@ -89,7 +89,7 @@ class HostedStation {
     for (int i = 0; i < 200 && !Saw("Success"); ++i) {
       if (!Run([this](Station& station, PageModel&) {
             clock_.Advance(250);
-            OnScanTimer(station);
+            station.ScanTick();
             return true;
           })) {
         return false;
@@ -223,12 +223,12 @@ TEST_F(BayThreadTest, TwoStationsBurnTheirUnitsAtOnceIntoOneJournal) {
   ParameterModule flash_a, written_a, flash_b, written_b;
   ASSERT_TRUE(a.Run([&](Station& s, PageModel&) {
     flash_a = a.unit().Flash();
-    written_a = s.written_module;
+    written_a = CoreOf(s).written_module;
     return true;
   }));
   ASSERT_TRUE(b.Run([&](Station& s, PageModel&) {
     flash_b = b.unit().Flash();
-    written_b = s.written_module;
+    written_b = CoreOf(s).written_module;
     return true;
   }));
   ExpectBurned(flash_a, written_a, "02A0C5100011", "K7QM2XWP9RTB4HZD");

@@ -74,7 +74,7 @@ class Random {
 // VS_MOD_COMMIT for the parameter module is only allowed once the write offset reached 7864.
 class FaultyCable final : public WirePeer {
  public:
-  FaultyCable(WirePeer& unit, const Station& station, uint64_t seed)
+  FaultyCable(WirePeer& unit, const StationCore& station, uint64_t seed)
       : unit_(unit), station_(station), random_(seed) {}
 
   void Arm(uint32_t drop_percent, std::optional<uint32_t> pull_after_writes) {
@@ -120,7 +120,7 @@ class FaultyCable final : public WirePeer {
   }
 
   WirePeer& unit_;
-  const Station& station_;
+  const StationCore& station_;
   Random random_;
   uint32_t drop_percent_ = 0;
   std::optional<uint32_t> pull_after_writes_;
@@ -196,7 +196,7 @@ class Soak {
   Soak(int burns, uint64_t seed) : burns_(burns), seed_(seed) {}
 
   // The station under test, for what a test links to it before Run (a journal).
-  Station& station() { return h_.station; }
+  StationCore& station() { return h_.station; }
 
   SoakReport Run(const std::function<void(int)>& on_burn = {}) {
     WriteDatabase();

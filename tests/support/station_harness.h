@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "station/timer.h"
 #include "base/byte_order.h"
 #include "base/mac_address.h"
@@ -151,7 +151,7 @@ struct StationHarness {
   ManualTimer timer;
   RecordingArpFlush arp_flush;
   std::vector<std::unique_ptr<SimulatedUnit>> units;
-  Station station;
+  StationCore station;
 };
 
 }  // namespace stampwright::station_test

@@ -34,18 +34,10 @@
 #include "protocol/management_message.h"
 #include "resources/controls.h"
 #include "settings/preferences.h"
-#include "station/attempts.h"
-#include "station/burn.h"
 #include "station/burn_verify.h"
-#include "station/chunk_loop.h"
-#include "station/dispatcher.h"
-#include "station/firmware_upgrade.h"
 #include "station/mac_lookup.h"
-#include "station/module_read.h"
-#include "station/page_procedure.h"
 #include "station/station.h"
 #include "station/timer.h"
-#include "station/unit_watch.h"
 #include "transport/adapter_set.h"
 #include "transport/arp_flush.h"
 #include "transport/capturing_driver.h"
@@ -99,8 +91,7 @@ class Bench {
     settings.auto_read = false;
     station_ = std::make_unique<Station>(page_, *driver, clock_, timer_, arp_flush_,
                                          DefaultPreferences(), settings);
-    OpenAllAdapters(station_->adapters);
-    if (station_->adapters.AdapterCount != 1) {
+    if (station_->OpenAdapters() != 1) {
       const std::string diagnostic = driver->Diagnostic();
       return Fail("open", diagnostic.empty() ? "no usable Ethernet adapter named '" +
                                                    args_.interface +
@@ -112,7 +103,7 @@ class Bench {
 
   // The unit at --mac answered and is the adapter's unit; false after the failure line.
   bool Locate() {
-    if (WaitForUnitAnswer(*station_, kAdapter, *args_.mac, args_.timeout_ms)) return true;
+    if (station_->WaitForUnit(kAdapter, *args_.mac, args_.timeout_ms)) return true;
     return Fail("find", "no unit answered as " + args_.mac->ToString() + " on " +
                             args_.interface + " within " + std::to_string(args_.timeout_ms) +
                             " ms");
@@ -141,8 +132,7 @@ class Bench {
 
   // Has the unit commit the module; false after the failure line when it did not confirm.
   bool Commit(uint8_t module_id) {
-    CommitModule(*station_, module_id);
-    if (station_->commit_answered) return true;
+    if (station_->CommitModule(module_id)) return true;
     return Fail("commit", "the unit did not confirm the commit of module " +
                               std::to_string(module_id));
   }
@@ -159,6 +149,7 @@ class Bench {
 
   Station& station() { return *station_; }
   BenchPage& page() { return page_; }
+  Clock& clock() { return clock_; }
   const Arguments& args() const { return args_; }
 
  private:
@@ -184,7 +175,7 @@ const char* ChipTypeName(uint8_t chip_type) {
 
 int RunFind(Bench& bench) {
   const Arguments& args = bench.args();
-  const auto units = ListAnsweringUnits(bench.station(), kAdapter, args.timeout_ms);
+  const auto units = bench.station().ListUnits(kAdapter, args.timeout_ms);
   if (units.empty()) {
     return bench.Failed("find", "no unit answered on " + args.interface + " within " +
                                     std::to_string(args.timeout_ms) + " ms");
@@ -232,8 +223,8 @@ std::optional<ParameterModule> ReadModuleFile(const std::string& path, std::stri
 // After a read: the chip and class ("PX300 Class B", "Other"), or nothing when the read did not
 // complete.
 std::optional<std::string> ReadOutcome(const Station& station) {
-  if (station.shown.module_class.empty()) return std::nullopt;
-  return station.shown.module_class;
+  if (station.shown().module_class.empty()) return std::nullopt;
+  return station.shown().module_class;
 }
 
 // Why a read ended short: the station's Fail text, and what the chunk loop gave up on.
@@ -241,7 +232,7 @@ std::string StalledRead(Bench& bench) {
   std::string why = bench.page().Text(kStatusLine);
   if (bench.page().LastBox().empty()) {
     why += FormatText(" (no confirmation of the chunk at offset %d after %u requests)",
-                      static_cast<int>(bench.station().registers.ReadTransferOffset),
+                      static_cast<int>(bench.station().read_offset()),
                       kChunkSendLimit);
   }
   return why;
@@ -251,21 +242,21 @@ int RunRead(Bench& bench) {
   const Arguments& args = bench.args();
   Station& station = bench.station();
   if (!bench.Locate()) return kExitFailure;
-  ReadModule(station);  // neither chip model selected: nothing to refuse
+  station.ReadModule();  // neither chip model selected: nothing to refuse
   const std::optional<std::string> module_class = ReadOutcome(station);
   if (!module_class) return bench.Failed("read", StalledRead(bench));
   std::string error;
-  if (!WriteModuleFile(*args.output, station.module, &error)) {
+  if (!WriteModuleFile(*args.output, station.module(), &error)) {
     return bench.Failed("save", error);
   }
-  const uint32_t stored = station.module.ImageChecksum();
-  const uint32_t computed = ExpectedImageChecksum(station.module);
+  const uint32_t stored = station.module().ImageChecksum();
+  const uint32_t computed = ExpectedImageChecksum(station.module());
   if (stored != computed) {
     return bench.Failed("checksum", FormatText("the module carries checksum %08x but its bytes "
                                                "give %08x; %s holds it as read", stored, computed,
                                                args.output->c_str()));
   }
-  const std::string mac = station.module.GetMacAddress().ToString();
+  const std::string mac = station.module().GetMacAddress().ToString();
   bench.Print({{"mac", args.mac->ToString()},
                {"module", *module_class},
                {"module_mac", mac},
@@ -282,9 +273,9 @@ int RunWrite(Bench& bench, const ParameterModule& image) {
   const Arguments& args = bench.args();
   Station& station = bench.station();
   if (!bench.Locate()) return kExitFailure;
-  if (!WriteModuleImage(station, image)) {
+  if (!station.WriteModuleImage(image)) {
     return bench.Failed("write", FormatText("Write Module - offset: %d",
-                                          static_cast<int>(station.registers.WriteTransferOffset)));
+                                          static_cast<int>(station.write_offset())));
   }
   if (!args.no_commit && !bench.Commit(static_cast<uint8_t>(kModuleIdParameter))) return kExitFailure;
   bench.Print({{"mac", args.mac->ToString()},
@@ -301,11 +292,11 @@ int RunFirmware(Bench& bench, std::unique_ptr<uint8_t[]> image, size_t length) {
   Station& station = bench.station();
   if (!bench.Locate()) return kExitFailure;
   bench.page().SetText(kStatusLine, FormatText("File bytes: %d", static_cast<int>(length)));
-  const bool written = WriteFirmwareImage(station, image.get(), length);
+  const bool written = station.WriteFirmwareImage(image.get(), length);
   image.reset();
   if (!written) {
     return bench.Failed("write", FormatText("Write Module - offset: %d of %d",
-                                          static_cast<int>(station.registers.WriteTransferOffset),
+                                          static_cast<int>(station.write_offset()),
                                           static_cast<int>(length)));
   }
   bench.page().SetText(kStatusLine, "FW Write Module - OK");
@@ -325,7 +316,7 @@ int RunBurn(Bench& bench) {
   // The chip model the station has selected decides, as on the page, whether Burn is enabled.
   page.Check(kPx300Radio, args.chip == ChipModel::kPx300);
   page.Check(kPx100Radio, args.chip == ChipModel::kPx100);
-  ReadModule(station);
+  station.ReadModule();
   if (!ReadOutcome(station)) return bench.Failed("read", StalledRead(bench));
   if (!page.IsEnabled(kBurnButton)) {
     return bench.Failed("read", page.Text(kStatusLine) + " does not fit the chip model selected");
@@ -336,72 +327,73 @@ int RunBurn(Bench& bench) {
   // Recorded like the station's own burns: the tool runs the station's Burn, with its lookup,
   // guard, opening record before the first module frame, commit and return watch.
   std::unique_ptr<Journal> journal;
-  const auto unlink_journal = [&station] { station.journal = JournalLink{}; };
+  const auto unlink_journal = [&station] { station.LinkJournal(JournalLink{}); };
   if (args.journal != kNoJournalTarget) {
     OpenedJournal opened = OpenJournal(args.journal);
     if (!opened.journal) return bench.Failed("journal", args.journal + ": " + opened.status.error);
     journal = std::move(opened.journal);
-    JournalLink& link = station.journal;
+    JournalLink link;
     link.enabled = true;
     link.journal = journal.get();
     link.station_name = HostName();
+    station.LinkJournal(std::move(link));
   }
   struct Unlink {
     std::function<void()> run;
     ~Unlink() { run(); }
   } unlink{unlink_journal};
   std::optional<Outcome> refused;
-  station.on_refused = [&refused](Outcome reason) { refused = reason; };
-  BurnCommand(station);
-  station.on_refused = nullptr;
+  station.SetOnRefused([&refused](Outcome reason) { refused = reason; });
+  station.Burn();
+  station.SetOnRefused(nullptr);
   if (refused == Outcome::kLookupFailed) {
     page.ForgetBoxes();  // the box's words are the station's; the line below says more
     MacLookupOptions lookup;
-    if (!station.settings.mac_prefix.empty()) lookup.mac_prefix = station.settings.mac_prefix;
-    lookup.database_path = station.settings.database_file;
+    if (!station.settings().mac_prefix.empty()) lookup.mac_prefix = station.settings().mac_prefix;
+    lookup.database_path = station.settings().database_file;
     if (SearchMacDatabase(Hex12(*args.new_mac), lookup).status == MacSearchStatus::kCannotOpen) {
       return bench.Failed("lookup", OpenErrorText(args.database));
     }
     return bench.Failed("lookup", "MAC " + Hex12(*args.new_mac) + " is not in " + args.database);
   }
   if (refused) return bench.Failed("journal", page.LastBox());
-  if (station.registers.WriteTransferOffset != kModuleSize) {
+  if (station.write_offset() != kModuleSize) {
     return bench.Failed("write", FormatText("Write Module - offset: %d",
-                                          static_cast<int>(station.registers.WriteTransferOffset)));
+                                          static_cast<int>(station.write_offset())));
   }
-  if (!station.commit_answered) {
+  if (!station.commit_answered()) {
     return bench.Failed("commit", "the unit did not confirm the commit");
   }
 
-  const ParameterModule written = station.module;
-  const MacAddress burned = station.BurnedMac;
-  const uint32_t commit_tick = station.clock.TickCount();
+  const ParameterModule written = station.module();
+  const MacAddress burned = station.burned_mac();
+  const uint32_t commit_tick = bench.clock().TickCount();
   // The Burn's return watch has the dispatcher verify the returned unit's module before it
   // records "success"; a unit that never answers is recorded as not returned.
-  const bool returned = WaitForUnitAnswer(station, kAdapter, burned, args.return_timeout_ms);
-  if (!returned) EndReturnWatchOnClose(station);
-  if (returned && station.verify_failed) {
+  const bool returned = station.WaitForUnit(kAdapter, burned, args.return_timeout_ms);
+  if (!returned) station.EndReturnWatch();
+  if (returned && station.verify_failed()) {
     return bench.Failed("verify", page.LastBox());
   }
   if (!returned) {
     return bench.Failed("return", "the unit did not answer as " + burned.ToString() + " within " +
                                     std::to_string(args.return_timeout_ms) + " ms");
   }
-  const uint32_t returned_ms = ElapsedMs(commit_tick, station.clock.TickCount());
+  const uint32_t returned_ms = ElapsedMs(commit_tick, bench.clock().TickCount());
 
   ParameterModule read_back{};
-  if (!ReadModuleImage(station, read_back)) {
+  if (!station.ReadModuleImage(read_back)) {
     return bench.Failed("verify", FormatText("the read-back stopped at offset %d",
-                                           static_cast<int>(station.registers.ReadTransferOffset)));
+                                           static_cast<int>(station.read_offset())));
   }
   if (const auto difference = FirstBurnedFieldDifference(written, read_back)) {
     return bench.Failed("verify", FormatText("the module read back differs from the one written at "
                                            "offset %zu (%s)", difference->offset,
                                            difference->field));
   }
-  const std::string password = station.shown.password;
-  const std::string dak = station.shown.dak;
-  const std::string nmk = station.shown.nmk;
+  const std::string password = station.shown().password;
+  const std::string dak = station.shown().dak;
+  const std::string nmk = station.shown().nmk;
   const std::string checksum = FormatText("%08x", written.ImageChecksum());
   bench.Print({{"mac", args.mac->ToString()},
                {"new_mac", burned.ToString()},

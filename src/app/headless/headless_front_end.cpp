@@ -20,7 +20,6 @@
 #include "app/label_desk.h"
 #include "app/print_queue.h"
 #include "resources/controls.h"
-#include "station/page_procedure.h"
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
 #include "app/headless/headless_session.h"

@@ -9,7 +9,6 @@
 #include <type_traits>
 #include <utility>
 
-#include "station/page_procedure.h"
 #include "station/station.h"
 #include "station/station_host.h"
 #include "app/scan_router.h"
@@ -178,7 +177,7 @@ void HeadlessSession::Execute(const AddressedCommand& addressed) {
           if (!bay) return;
           OnStation(*bay, [c](Station& station, PageModel& page) {
             auto problem = page.Press(c.id);
-            if (!problem) OnPageCommand(station, c.id);
+            if (!problem) station.PageCommand(c.id);
             return problem;
           });
         } else if constexpr (std::is_same_v<C, CheckCommand>) {
@@ -226,13 +225,19 @@ void HeadlessSession::Scan(const std::string& text) {
   event["reason"] =
       routed.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(routed.reason);
   events_.Write(std::move(event));
+  if (routed.refused_on > 0) {
+    bays_[static_cast<size_t>(routed.refused_on - 1)].host->Post(
+        [label = routed.label, reason = routed.reason](Station& station, PageModel&) {
+          station.RefuseLabelInFlight(label, reason);
+        });
+  }
   if (routed.kind != ScanRouter::Result::Kind::kBurning) return;
   // The burn runs on its bay's thread while the session reads on: scans for other bays start
   // theirs at once.
   bays_[static_cast<size_t>(routed.bay - 1)].host->Post(
       [label = routed.label](Station& station, PageModel& page) {
         page.Type(kNewMacEdit, label);
-        OnPageCommand(station, kBurnButton);
+        station.PageCommand(kBurnButton);
       });
 }
 

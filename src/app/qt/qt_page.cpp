@@ -13,11 +13,11 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "station/page_procedure.h"
 #include "app/qt/display_text.h"
 #include "app/qt/page_widgets.h"
 #include "app/qt/qt_message_box.h"
 #include "resources/controls.h"
+#include "station/station.h"
 
 namespace stampwright {
 namespace {
@@ -31,7 +31,7 @@ class DirectInput final : public PageInput {
  public:
   DirectInput(QtPage& page, Station& station) : page_(page), station_(station) {}
 
-  void Command(int id) override { OnPageCommand(station_, id); }
+  void Command(int id) override { station_.PageCommand(id); }
   void Typed(int, std::string) override {}  // the widget holds it
   void NewMacEntered() override {
     auto* burn = qobject_cast<QAbstractButton*>(page_.Control(kBurnButton));
@@ -42,9 +42,9 @@ class DirectInput final : public PageInput {
     }
   }
   void CloseRequested() override {
-    OnCloseRequested(station_, [this] {
-      OnPageDeactivated(station_);
-      OnPageDestroyed(station_);
+    station_.CloseRequested([this] {
+      station_.PageDeactivated();
+      station_.PageDestroyed();
       page_.PageClosed();
     });
   }

@@ -23,7 +23,7 @@ class QWidget;
 
 namespace stampwright {
 
-struct Station;
+class Station;
 
 // Where the operator's input on the page goes: the station's page procedure, at once on this
 // thread or through the station's own.

@@ -19,7 +19,6 @@
 #include "app/verdict_band.h"
 #include "resources/controls.h"
 #include "station/mac_lookup.h"
-#include "station/page_procedure.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
 #include "app/qt/verdict_panel.h"
@@ -69,7 +68,7 @@ class StationInput final : public PageInput {
       if (IsRadioButton(id)) {
         page.SetRadio(id, true);
       } else {
-        OnPageCommand(station, id);
+        station.PageCommand(id);
       }
     });
   }
@@ -80,7 +79,7 @@ class StationInput final : public PageInput {
     if (before_enter && before_enter()) return;
     host_.Post([](Station& station, PageModel& page) {
       if (page.IsEnabled(kBurnButton)) {
-        OnPageCommand(station, kBurnButton);
+        station.PageCommand(kBurnButton);
       } else {
         // No burn without a unit read: the next scan still replaces this one.
         page.SelectText(kNewMacEdit);
@@ -284,7 +283,13 @@ int RunGangWindow(FrontEndEnvironment& environment) {
       hosts[static_cast<size_t>(routed.bay - 1)]->Post(
           [label = routed.label](Station& station, PageModel& page) {
             page.Type(kNewMacEdit, label);
-            OnPageCommand(station, kBurnButton);
+            station.PageCommand(kBurnButton);
+          });
+    }
+    if (routed.refused_on > 0) {
+      hosts[static_cast<size_t>(routed.refused_on - 1)]->Post(
+          [label = routed.label, reason = routed.reason](Station& station, PageModel&) {
+            station.RefuseLabelInFlight(label, reason);
           });
     }
     view.SetTopLine(routed.kind == ScanRouter::Result::Kind::kRefused ? routed.reason
@@ -380,7 +385,7 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
                                 std::holds_alternative<StartedEvent>(event.body);
     relay.Post([&show, event = std::move(event)] { show(event); });
     if (counts_changed && host_for_counts != nullptr) {
-      relay.Post([&panel, text = TodayCountsText(host_for_counts->station().journal)] {
+      relay.Post([&panel, text = TodayCountsText(host_for_counts->station().journal())] {
         panel.ShowCounts(text);
       });
     }

@@ -390,9 +390,11 @@ TEST_F(HeadlessE2e, FourDemoBaysBurnTheirLabelsAtOnce) {
     script += "bay " + std::to_string(bay) + " wait 1105 15000 Read Module OK - PX300 Class B\n";
   }
   for (int bay = 1; bay <= 4; ++bay) {
+    // Bay 4 is first given bay 1's label, which bay 1 is burning: refused there and recorded.
+    if (bay == 4) script += "scan BAY-4\nscan " + records[0].mac_text + "\n";
     script += "scan BAY-" + std::to_string(bay) + "\nscan " + records[bay - 1].mac_text + "\n";
   }
-  script += "scan " + records[0].mac_text + "\n";  // the same label again, while bay 1 burns
+  script += "scan " + records[0].mac_text + "\n";  // the same label again, no bay waiting
   script += "click 1101\n";
   for (int bay = 1; bay <= 4; ++bay) {
     script += "bay " + std::to_string(bay) + " wait 1105 20000 Success\n";
@@ -415,15 +417,30 @@ TEST_F(HeadlessE2e, FourDemoBaysBurnTheirLabelsAtOnce) {
   ASSERT_EQ(station.EventsOfKind("error").size(), 1u);
 
   const std::vector<json> journal = station.EventsOfKind("journal");
-  ASSERT_EQ(journal.size(), 4u);
+  ASSERT_EQ(journal.size(), 5u);
+  int refused = 0;
   for (const json& event : journal) {
     const int bay = event["bay"].get<int>();
     const json& record = event["record"];
+    if (record.value("outcome", "") == "duplicate-refused") {
+      ++refused;
+      EXPECT_EQ(bay, 4);
+      EXPECT_EQ(record.value("mac", ""), records[0].mac_text);
+      EXPECT_EQ(record["bay"], 4);
+      EXPECT_FALSE(record.contains("committed") && !record["committed"].is_null());
+      continue;
+    }
     EXPECT_EQ(record.value("outcome", ""), "success");
     EXPECT_EQ(record.value("mac", ""), records[bay - 1].mac_text);
     EXPECT_EQ(record.value("adapter", ""), DemoAdapterName(bay));
     EXPECT_EQ(record["bay"], bay) << "the record keeps its bay";
   }
+  EXPECT_EQ(refused, 1);
+  const std::vector<json> boxes = station.EventsOfKind("messagebox");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0]["bay"], 4);
+  EXPECT_EQ(boxes[0].value("text", ""), "MAC " + records[0].mac_text + " is being burned on bay 1.");
+  EXPECT_EQ(boxes[0].value("type", 0), 48);
   for (const json& event : station.events()) ASSERT_TRUE(event.contains("bay") ||
                                                           IsEvent(event, "ready") ||
                                                           IsEvent(event, "error") ||

@@ -24,7 +24,7 @@
 #include "app/qt/qt_page.h"
 #include "app/event_loop/qt_timer.h"
 #include "station/scan_cycle.h"
-#include "station/station.h"
+#include "station/station_core.h"
 #include "app/qt/modal_answerer.h"
 #include "app/qt/qt_printers.h"
 #include "resources/controls.h"
@@ -146,7 +146,7 @@ TEST_F(QtStationTest, NewMacIsSelectedAfterAFailedBurnAndTheCloseWaitsForTheOper
   EXPECT_EQ(NewMac()->text(), "02A0C5445566");
 
   {
-    DeviceOperation operation(station_);
+    DeviceOperation operation(CoreOf(station_));
     EXPECT_FALSE(page_.sheet().close());  // the close box during an operation
     EXPECT_TRUE(page_.sheet().isVisible());
     EXPECT_EQ(closes_, 0);
@@ -296,10 +296,10 @@ TEST_F(QtStationTest, TimerIsPeriodicRestartsAndStops) {
 }
 
 TEST_F(QtStationTest, TimerExpiryRunsTheScanTick) {
-  timer_.SetExpiryHandler([this] { OnScanTimer(station_); });
+  timer_.SetExpiryHandler([this] { station_.ScanTick(); });
   page_.SetText(kTickCounter, "0");
   page_.Enable(kBurnButton, true);
-  station_.AutoScanSuspended = 0;
+  CoreOf(station_).AutoScanSuspended = 0;
   timer_.Start(10);
   EXPECT_TRUE(WaitFor([&] { return page_.GetText(kTickCounter, 78) == "2"; }));
   timer_.Stop();
