@@ -1,5 +1,6 @@
 #include "app/label_desk.h"
 
+#include <cctype>
 #include <utility>
 
 #include "base/text.h"
@@ -127,9 +128,23 @@ std::vector<DeskAction> LabelDesk::Observe(const StationEvent& event) {
     if (r.kind == RecordKind::kBurn && r.outcome && !IsRefusal(*r.outcome)) bay->burned = r.mac;
     if (r.kind != RecordKind::kBurn || r.mac != bay->offered || !pool_) return actions;
     bay->offered.clear();
-    Settle(r.mac);
+    // Once its first frame was sent a MAC never returns, whatever its records show yet.
+    if (bay->burned_this_unit) {
+      pool_->KeepOut(r.mac);
+    } else {
+      Settle(r.mac);
+    }
+    // A failed lookup gives the MAC back, unless cam.dbr no longer holds it (then the next).
+    bool dropped = false;
+    if (r.outcome == Outcome::kLookupFailed) {
+      MacLookupOptions lookup;
+      lookup.mac_prefix = settings_.mac_prefix;
+      lookup.database_path = settings_.database_path;
+      dropped = SearchMacDatabase(r.mac, lookup).status == MacSearchStatus::kNoRecord;
+      if (dropped) pool_->Drop(r.mac);
+    }
     // Another station or bay had the MAC: the next one, a few times at most.
-    if (r.outcome == Outcome::kDuplicateRefused && bay->offers < 5) {
+    if ((r.outcome == Outcome::kDuplicateRefused || dropped) && bay->offers < 5) {
       bay->burned_this_unit = false;
       Offer(event.bay, actions);
     } else {
@@ -221,8 +236,8 @@ void LabelDesk::RecordLabel(int number, const std::string& mac, const std::strin
   }
 }
 
-std::optional<std::vector<DeskAction>> LabelDesk::Scan(std::string_view text) {
-  const std::optional<std::string> label = LabelMac(text);
+std::optional<std::vector<DeskAction>> LabelDesk::Scan(std::string_view scanned) {
+  const std::optional<std::string> label = LabelMac(scanned);
   std::vector<int> awaiting;
   for (int number = 1; number <= static_cast<int>(bays_.size()); ++number) {
     if (AwaitingScanBack(number)) awaiting.push_back(number);

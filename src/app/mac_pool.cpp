@@ -1,5 +1,6 @@
 #include "app/mac_pool.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -175,6 +176,13 @@ void MacPool::Settle(const std::string& mac, const std::vector<JournalRecord>& r
     free_.erase(*number);
     kept_out_[*number] = state;
   }
+}
+
+void MacPool::KeepOut(const std::string& mac) {
+  const std::optional<uint64_t> number = MacNumber(mac);
+  if (!number || !Contains(mac)) return;
+  free_.erase(*number);
+  kept_out_[*number] = PoolMacState::kBurned;
 }
 
 void MacPool::Drop(const std::string& mac) {

@@ -68,6 +68,9 @@ class MacPool {
   std::optional<std::string> Take();
   // Decides mac again from its records as they stand now: back to the free ones, or kept out.
   void Settle(const std::string& mac, const std::vector<JournalRecord>& records);
+  // A burn of mac sent frames: kept out whatever the records say so far (a line's records reach
+  // its database after the station's outbox).
+  void KeepOut(const std::string& mac);
   // mac is no longer in cam.dbr: never handed out again.
   void Drop(const std::string& mac);
   bool Contains(const std::string& mac) const;

@@ -60,7 +60,9 @@ class LabelDeskTest : public InTempDir {
       return {bay, RecordEvent{record}};
     }
     EXPECT_TRUE(journal_->Append(record).ok());
-    if (committed) EXPECT_TRUE(journal_->NoteCommit(record.id, record.started + 20).ok());
+    if (committed) {
+      EXPECT_TRUE(journal_->NoteCommit(record.id, record.started + 20).ok());
+    }
     EXPECT_TRUE(journal_->Finish(record.id, {outcome, record.started + 30, 20, {}, {}, {}}).ok());
     record.outcome = outcome;
     return {bay, RecordEvent{record}};
@@ -154,6 +156,24 @@ TEST_F(LabelDeskTest, ThePoolHandsOutOnlyMacsNoAttemptMayHaveBurned) {
   EXPECT_EQ(counts.burned, 4u);
   EXPECT_EQ(counts.scrapped, 1u);
   EXPECT_EQ(counts.missing, 1u);
+}
+
+// A line's records reach its database after the station's outbox: a burn that sent frames
+// keeps its MAC out even while no record of it can be read yet.
+TEST_F(LabelDeskTest, AMacWhoseFramesWereSentNeverReturnsBeforeItsRecordsArrive) {
+  LabelSettings settings;
+  settings.source = MacSource::kPool;
+  settings.pool_warn = 0;
+  auto desk = MakeDesk(settings);
+  ASSERT_THAT(Burned(desk->Observe(Read(1))), ::testing::ElementsAre("02A0C5100001"));
+  desk->Observe(Burning(1));
+  JournalRecord unseen;
+  unseen.station = "st";
+  unseen.mac = "02A0C5100001";
+  unseen.outcome = Outcome::kWriteFailed;
+  desk->Observe({1, RecordEvent{unseen}});
+  desk->Observe(Gone(1));
+  EXPECT_THAT(Burned(desk->Observe(Read(1))), ::testing::ElementsAre("02A0C5100002"));
 }
 
 TEST_F(LabelDeskTest, AClaimRefusedElsewhereMovesOnAndWarningsComeOncePerTen) {
