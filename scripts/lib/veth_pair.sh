@@ -4,10 +4,11 @@
 #
 #   veth_pair_create TAG   sets ns_unit, ns_station, veth_unit, veth_station; 1 when the
 #                          namespaces cannot be made
-#   veth_pair_remove       deletes both namespaces (and with them the veth pair)
+#   veth_link_add U S      one more pair between them: U in ns_unit, S in ns_station
+#   veth_pair_remove       deletes both namespaces (and with them every veth pair)
 #   stop_sim               SIGTERM to $sim_pid, up to 5 s, then SIGKILL; returns its exit status
-#   sim_wait_ready LOG [PID]  until the simulator's LOG says "ready on", at most 5 s; 1 when it
-#                          did not, or when the process PID ended first
+#   sim_wait_ready LOG [PID [N]]  until the simulator's LOG says "ready on" (N times: one per
+#                          interface), at most 5 s; 1 when it did not, or when PID ended first
 
 veth_pair_create() {
   ns_unit="$1-unit"
@@ -16,13 +17,20 @@ veth_pair_create() {
   veth_station="$1s"
   ip netns add "$ns_unit" || return 1
   ip netns add "$ns_station" || return 1
-  ip link add "$veth_unit" type veth peer name "$veth_station" || return 1
-  ip link set "$veth_unit" netns "$ns_unit" || return 1
-  ip link set "$veth_station" netns "$ns_station" || return 1
+  veth_link_add "$veth_unit" "$veth_station"
+}
+
+# One more veth pair between the two namespaces: UNIT_DEV in ns_unit, STATION_DEV in ns_station
+# (a gang's further bays). Names are at most 15 characters.
+veth_link_add() {
+  local unit_dev=$1 station_dev=$2
+  ip link add "$unit_dev" type veth peer name "$station_dev" || return 1
+  ip link set "$unit_dev" netns "$ns_unit" || return 1
+  ip link set "$station_dev" netns "$ns_station" || return 1
   local ns dev
   for ns in "$ns_unit" "$ns_station"; do
-    dev=$veth_unit
-    [[ $ns == "$ns_station" ]] && dev=$veth_station
+    dev=$unit_dev
+    [[ $ns == "$ns_station" ]] && dev=$station_dev
     # Keep the wire quiet: nothing but the management frames of this run.
     ip netns exec "$ns" sysctl -qw "net.ipv6.conf.$dev.disable_ipv6=1" 2>/dev/null || true
     ip -n "$ns" link set "$dev" up || return 1
@@ -50,13 +58,13 @@ stop_sim() {
 }
 
 sim_wait_ready() {
-  local log=$1 pid=${2:-} _
+  local log=$1 pid=${2:-} want=${3:-1} _
   for _ in $(seq 1 100); do
-    grep -q "ready on" "$log" 2>/dev/null && return 0
+    [[ $(grep -c "ready on" "$log" 2>/dev/null) -ge $want ]] && return 0
     if [[ -n $pid ]] && ! kill -0 "$pid" 2>/dev/null; then break; fi
     sleep 0.05
   done
-  grep -q "ready on" "$log" 2>/dev/null
+  [[ $(grep -c "ready on" "$log" 2>/dev/null) -ge $want ]]
 }
 
 # For the wire tests: a missing capability skips the test (77), except under CI, where it fails.

@@ -33,6 +33,12 @@ bool IsMacLabel(std::string_view text) {
   return true;
 }
 
+// A MAC as twelve upper-case digits, however it was written; empty when it is none.
+std::string Digits(std::string_view mac) {
+  if (IsMacLabel(mac)) return std::string(mac);
+  return NormalizedMacEntry(mac).value_or(std::string());
+}
+
 }  // namespace
 
 ScanRouter::ScanRouter(int bays) : bays_(static_cast<size_t>(bays)) {}
@@ -44,6 +50,19 @@ ScanRouter::Bay* ScanRouter::Find(int bay) {
 
 const ScanRouter::Bay* ScanRouter::Find(int bay) const {
   return const_cast<ScanRouter*>(this)->Find(bay);
+}
+
+void ScanRouter::NoteUnitFound(int number, const std::string& mac) {
+  const std::string digits = Digits(mac);
+  for (size_t i = 0; i < bays_.size(); ++i) {
+    const int other = static_cast<int>(i + 1);
+    if (other == number || digits.empty() || bays_[i].burning != digits) continue;
+    crossed_.push_back({digits, other, number,
+                        FormatText("MAC %s came back on bay %d; it was burned on bay %d.",
+                                   digits.c_str(), number, other)});
+    // Told once: the bay's own record ends the burn.
+    bays_[i].burning.clear();
+  }
 }
 
 void ScanRouter::Observe(const StationEvent& event, Clock::time_point now) {
@@ -62,9 +81,14 @@ void ScanRouter::Observe(const StationEvent& event, Clock::time_point now) {
     if (!unit->present) {
       bay->burned_this_unit = false;
       bay->passed.reset();
+    } else {
+      NoteUnitFound(event.bay, unit->mac);
     }
   } else if (const auto* activity = std::get_if<ActivityEvent>(&event.body)) {
-    if (activity->activity == StationActivity::kBurning) bay->burned_this_unit = true;
+    if (activity->activity == StationActivity::kBurning) {
+      bay->burned_this_unit = true;
+      bay->burning = Digits(activity->mac);
+    }
     if (activity->activity == StationActivity::kPassed) {
       bay->passed = true;
       passes_.push_back(now);
@@ -73,6 +97,7 @@ void ScanRouter::Observe(const StationEvent& event, Clock::time_point now) {
     if (activity->activity == StationActivity::kVerifyFailed) bay->passed = false;
   } else if (const auto* record = std::get_if<RecordEvent>(&event.body)) {
     bay->in_flight.clear();
+    bay->burning.clear();
     // A unit that was tried and did not pass; a refusal touched no unit.
     const std::optional<Outcome> outcome = record->record.outcome;
     if (outcome && !IsGoodOutcome(*outcome) && !IsRefusal(*outcome) && !bay->passed) {
@@ -179,6 +204,26 @@ std::string ScanRouter::TopLine(Clock::time_point now) const {
   size_t per_hour = 0;
   for (const Clock::time_point pass : passes_) per_hour += now - pass < std::chrono::hours(1);
   return next + FormatText("    %zu units/h", per_hour);
+}
+
+void TellCrossedReturns(ScanRouter& router, const std::vector<std::unique_ptr<StationHost>>& hosts) {
+  TellCrossedReturns(router, [&hosts](int bay) -> StationHost* {
+    return bay >= 1 && bay <= static_cast<int>(hosts.size()) ? hosts[static_cast<size_t>(bay - 1)].get()
+                                                             : nullptr;
+  });
+}
+
+void TellCrossedReturns(ScanRouter& router, const std::function<StationHost*(int bay)>& host) {
+  for (const ScanRouter::CrossedReturn& crossed : router.TakeCrossedReturns()) {
+    if (StationHost* burned_on = host(crossed.burned_on)) {
+      burned_on->Post([crossed](Station& station, PageModel&) {
+        station.ReturnedOnOtherBay(crossed.mac, crossed.text);
+      });
+    }
+    if (StationHost* came_back_on = host(crossed.came_back_on)) {
+      came_back_on->Post([text = crossed.text](Station& station, PageModel&) { station.Warn(text); });
+    }
+  }
 }
 
 }  // namespace stampwright

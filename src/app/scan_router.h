@@ -2,12 +2,16 @@
 
 #include <chrono>
 #include <deque>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "station/station_events.h"
+#include "station/station_host.h"
 
 namespace stampwright {
 
@@ -32,6 +36,15 @@ class ScanRouter {
     int refused_on = 0;
   };
 
+  // A unit burned on one bay that answered on another: both bays are told, and the first ends
+  // the attempt "returned-on-other-bay".
+  struct CrossedReturn {
+    std::string mac;  // 12 digits
+    int burned_on = 0;
+    int came_back_on = 0;
+    std::string text;  // the notice both bays show
+  };
+
   explicit ScanRouter(int bays);
 
   void Observe(const StationEvent& event, Clock::time_point now = Clock::now());
@@ -44,6 +57,8 @@ class ScanRouter {
   // Drops a held scan that has waited too long; true when one was dropped.
   bool Expire(Clock::time_point now = Clock::now());
   std::optional<std::string> held() const;
+  // The crossings seen since the last call.
+  std::vector<CrossedReturn> TakeCrossedReturns() { return std::exchange(crossed_, {}); }
 
   bool WaitingForLabel(int bay) const;
   // What the operator should do next, and the units per hour.
@@ -55,12 +70,14 @@ class ScanRouter {
     bool burn_enabled = false;
     bool burned_this_unit = false;  // a burn began since the unit was read
     std::string in_flight;          // the label being burned, until its record is written
+    std::string burning;            // the MAC its Burn writes (12 digits), until its record
     std::optional<bool> passed;     // the last unit's verdict, until the next unit
   };
 
   Bay* Find(int bay);
   const Bay* Find(int bay) const;
   Result RouteTo(int bay, const std::string& label);
+  void NoteUnitFound(int bay, const std::string& mac);
   // The bay burning label, or 0.
   int BurningOn(const std::string& label) const;
   Result InFlight(const std::string& label, int burning_on, int refused_on) const;
@@ -70,7 +87,14 @@ class ScanRouter {
   std::optional<std::string> held_;
   Clock::time_point held_at_{};
   std::deque<Clock::time_point> passes_;  // within the last hour
+  std::vector<CrossedReturn> crossed_;
 };
+
+// Tells both bays of each crossing the router has seen, on their own threads: the bay that
+// burned the unit ends its attempt, the other shows the notice.
+// host(n) is bay n's station, or null.
+void TellCrossedReturns(ScanRouter& router, const std::function<StationHost*(int bay)>& host);
+void TellCrossedReturns(ScanRouter& router, const std::vector<std::unique_ptr<StationHost>>& hosts);
 
 // "BAY-n" (any case): n, or nothing.
 std::optional<int> ParseBayCode(std::string_view text);

@@ -21,13 +21,14 @@ enum class Outcome {
   kJournalError,
   kFirmwareOk,
   kVerifyFailed,
+  kReturnedOnOtherBay,
   kCount,
 };
 
 inline constexpr std::array<std::string_view, static_cast<size_t>(Outcome::kCount)> kOutcomeNames = {
     "success",     "duplicate-refused", "lookup-failed", "write-failed",  "commit-unconfirmed",
     "wrong-return", "no-return",        "interrupted",   "journal-error", "firmware-ok",
-    "verify-failed",
+    "verify-failed", "returned-on-other-bay",
 };
 
 constexpr std::string_view OutcomeName(Outcome outcome) {

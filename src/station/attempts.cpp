@@ -12,6 +12,7 @@
 #include "programming/carrier_table.h"
 #include "programming/mac_database.h"
 #include "resources/controls.h"
+#include "station/return_watch.h"
 #include "station/station_core.h"
 
 namespace stampwright {
@@ -234,6 +235,21 @@ void RefuseLabelInFlight(StationCore& station, const std::string& label, const s
   }
   NoteRefused(station, Outcome::kDuplicateRefused);
   station.page.MessageBox(text, kCaption, kMbIconWarning);
+}
+
+bool EndReturnedOnOtherBay(StationCore& station, const std::string& mac, const std::string& text) {
+  if (station.BurnedMac.IsZero() || station.BurnedMac.ToDigits() != mac) return false;
+  JournalLink& link = station.journal;
+  if (link.awaiting_return && link.current && link.current->mac == mac) {
+    Finish(station, Outcome::kReturnedOnOtherBay, link.current->burn_ms, std::nullopt);
+  }
+  // Its answer here would no longer be this bay's "Success".
+  station.CommitConfirmed = 0;
+  station.verify_return = false;
+  station.page.Enable(kBurnButton, false);
+  EndReturnWatch(station);
+  station.page.MessageBox(text, kCaption, kMbIconWarning);
+  return true;
 }
 
 bool BeginBurnAttempt(StationCore& station, uint32_t image_checksum) {

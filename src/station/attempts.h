@@ -29,6 +29,10 @@ bool GuardRefuses(StationCore& station);
 // A label already being burned on another bay of this station, scanned for this one: nothing is
 // sent; the try is recorded "duplicate-refused" and text shown as a warning.
 void RefuseLabelInFlight(StationCore& station, const std::string& label, const std::string& text);
+// The unit burned here answered on another bay of this station: the attempt ends
+// "returned-on-other-bay", the return watch with it, and text is shown as a warning. False when
+// mac is not this bay's last burn (nothing changes then).
+bool EndReturnedOnOtherBay(StationCore& station, const std::string& mac, const std::string& text);
 bool BeginBurnAttempt(StationCore& station, uint32_t image_checksum);
 // Burn, after the commit step: "write-failed", "commit-unconfirmed", or a confirmed commit
 // noted and the return watch started.

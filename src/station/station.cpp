@@ -81,6 +81,12 @@ void Station::RefuseLabelInFlight(const std::string& label, const std::string& t
   stampwright::RefuseLabelInFlight(*core_, label, text);
 }
 
+bool Station::ReturnedOnOtherBay(const std::string& mac, const std::string& text) {
+  return EndReturnedOnOtherBay(*core_, mac, text);
+}
+
+void Station::Warn(const std::string& text) { core_->page.MessageBox(text, "Mac Burn", kMbIconWarning); }
+
 bool Station::ReturnWatchActive() const { return stampwright::ReturnWatchActive(*core_); }
 
 void Station::EndReturnWatch() { EndReturnWatchOnClose(*core_); }

@@ -111,6 +111,11 @@ class Station {
   // A label being burned on another bay, scanned for this one: recorded as a refused duplicate,
   // text shown as a warning, nothing sent.
   void RefuseLabelInFlight(const std::string& label, const std::string& text);
+  // The unit burned here (mac: 12 digits) answered on another bay: the attempt ends
+  // "returned-on-other-bay" and text is shown; false when mac is not this bay's burn.
+  bool ReturnedOnOtherBay(const std::string& mac, const std::string& text);
+  // A warning from outside the station (another bay's doing), shown as the station's own.
+  void Warn(const std::string& text);
   bool ReturnWatchActive() const;
   // Ends the return watch as a close does (the attempt recorded as not returned).
   void EndReturnWatch();

@@ -38,6 +38,9 @@ class CapturingDriver final : public PacketDriver {
   bool WaitReadable(Handle handle, uint32_t timeout_ms) override {
     return inner_.WaitReadable(handle, timeout_ms);
   }
+  bool WaitReadableAny(std::span<const Handle> handles, uint32_t timeout_ms) override {
+    return inner_.WaitReadableAny(handles, timeout_ms);
+  }
   // The wrapped driver's problem first; else a capture that could not be written.
   std::string Diagnostic() const override;
 

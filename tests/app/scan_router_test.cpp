@@ -75,4 +75,34 @@ TEST(ScanRouterTest, ALabelGoesToTheOneBayWaitingOrWaitsForItsBay) {
 }
 
 }  // namespace
+// Fresh units share one default MAC on every bay; a burned unit's new MAC heard on another bay
+// is a crossing, told once, while its bay still waits for it.
+TEST(ScanRouterTest, ABurnedUnitHeardOnAnotherBayIsACrossingToldOnce) {
+  ScanRouter router(3);
+  router.Observe({1, UnitEvent{true, "02:A0:C5:00:00:01", "PX300", "sim"}});
+  router.Observe({2, UnitEvent{true, "02:A0:C5:00:00:01", "PX300", "sim"}});
+  router.Observe({1, ActivityEvent{StationActivity::kBurning, "02A0C5100011"}});
+  router.Observe({3, UnitEvent{true, "02:A0:C5:00:00:01", "PX300", "sim"}});
+  EXPECT_TRUE(router.TakeCrossedReturns().empty());
+
+  router.Observe({1, UnitEvent{}});
+  router.Observe({2, UnitEvent{true, "02:a0:c5:10:00:11", "PX300", "sim"}});
+  const std::vector<ScanRouter::CrossedReturn> crossed = router.TakeCrossedReturns();
+  ASSERT_EQ(crossed.size(), 1u);
+  EXPECT_EQ(crossed[0].mac, "02A0C5100011");
+  EXPECT_EQ(crossed[0].burned_on, 1);
+  EXPECT_EQ(crossed[0].came_back_on, 2);
+  EXPECT_EQ(crossed[0].text, "MAC 02A0C5100011 came back on bay 2; it was burned on bay 1.");
+  router.Observe({2, UnitEvent{true, "02:A0:C5:10:00:11", "PX300", "sim"}});
+  EXPECT_TRUE(router.TakeCrossedReturns().empty());
+
+  // Back on its own bay, after its record: no crossing.
+  router.Observe({3, ActivityEvent{StationActivity::kBurning, "02A0C5100033"}});
+  JournalRecord passed;
+  passed.outcome = Outcome::kSuccess;
+  router.Observe({3, RecordEvent{passed}});
+  router.Observe({1, UnitEvent{true, "02:A0:C5:10:00:33", "PX300", "sim"}});
+  EXPECT_TRUE(router.TakeCrossedReturns().empty());
+}
+
 }  // namespace stampwright

@@ -26,11 +26,14 @@ expect 2 --interface x --latency -1
 expect 2 --interface x --oui 00:B0
 expect 2 --interface x --image /nonexistent/image.bin
 expect 2 --interface x --capture ""
+expect 2 --interface x --interface y --interface x
+expect 2 --interface ""
 short=$(mktemp)
 head -c 100 /dev/zero > "$short"
 expect 2 --interface x --image "$short"
 rm -f "$short"
 "$sim" --help | grep -q -- "--capture FILE" || { echo "unit_sim_usage: --capture in help" >&2; failures=$((failures + 1)); }
+"$sim" --help | grep -q -- "--flash FILE" || { echo "unit_sim_usage: --flash in help" >&2; failures=$((failures + 1)); }
 "$sim" --help | grep -q -- "--interface NAME" || { echo "unit_sim_usage: help text" >&2; failures=$((failures + 1)); }
 
 [[ $failures -eq 0 ]] && echo "unit_sim_usage: passed"

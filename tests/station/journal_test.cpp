@@ -291,6 +291,32 @@ TEST_F(JournalStationTest, ACommitTheJournalRefusedIsNotedBeforeTheOutcome) {
 
 // The returned unit's module is verified: a unit whose flash did not take one byte gives the
 // box, "verify-failed" and no "Success"; Burn writes the image meant for it again.
+// The burned unit answered on another bay: the attempt ends there, with the warning, and its
+// answer back on this bay is no "Success" any more.
+TEST_F(JournalStationTest, AUnitThatCameBackOnAnotherBayEndsItsAttemptAndNeverPassesHere) {
+  h.station.settings.bay = 1;
+  PlugUnit(kUnitMac);
+  Burn();
+  ASSERT_EQ(Phase(h.station), StationPhase::kRestarting);
+  const std::string text = "MAC 02A0C5123456 came back on bay 2; it was burned on bay 1.";
+  EXPECT_FALSE(EndReturnedOnOtherBay(h.station, "02A0C5000001", text)) << "not this bay's burn";
+  EXPECT_TRUE(h.page.message_boxes().empty());
+  ASSERT_TRUE(EndReturnedOnOtherBay(h.station, kLabel, text));
+  EXPECT_NE(Phase(h.station), StationPhase::kRestarting);
+  ASSERT_EQ(h.page.message_boxes().size(), 1u);
+  EXPECT_EQ(h.page.message_boxes()[0].text, text);
+  EXPECT_EQ(h.page.message_boxes()[0].type, kMbIconWarning);
+  ASSERT_EQ(outcomes.size(), 1u);
+  EXPECT_EQ(outcomes[0].outcome, Outcome::kReturnedOnOtherBay);
+  EXPECT_EQ(All().at(0).outcome, Outcome::kReturnedOnOtherBay);
+  EXPECT_TRUE(All().at(0).committed) << "the commit stays: the MAC is burned";
+  // The unit is cabled back here after its restart: read again, never "Success".
+  for (int i = 0; i < 4; ++i) h.Tick();
+  const auto texts = h.page.StatusTexts();
+  EXPECT_EQ(std::count(texts.begin(), texts.end(), "Success"), 0);
+  EXPECT_EQ(outcomes.size(), 1u);
+}
+
 TEST_F(JournalStationTest, VerifiedReturnMismatchShowsTheBoxAndNoSuccess) {
   SimulatedUnitConfig config;
   config.mac = kUnitMac;

@@ -21,6 +21,7 @@
 #include "station/page_procedure.h"
 #include "station/scan_cycle.h"
 #include "station/station_host.h"
+#include "support/hosted_station.h"
 #include "support/recording_arp_flush.h"
 #include "support/station_harness.h"
 #include "support/temp_dir.h"
@@ -28,145 +29,8 @@
 namespace stampwright::station_test {
 namespace {
 
-constexpr auto kBound = std::chrono::seconds(30);
-
-// One station on its thread: a virtual clock, adapter and unit of its own; every event it
-// publishes is kept.
-class HostedStation {
- public:
-  HostedStation(Journal& journal, const std::string& name, int bay, bool operator_answers,
-                const MacAddress& unit_mac)
-      : unit_(UnitAt(unit_mac)) {
-    driver_.AddAdapter("eth0", kAdapter0);
-    driver_.AttachPeer("eth0", &unit_);
-    JournalLink link;
-    link.enabled = true;
-    link.journal = &journal;
-    link.station_name = name;
-    StationParts parts{driver_, clock_, arp_flush_, LoadedDefaults(), {}, link, bay,
-                       operator_answers};
-    host_ = std::make_unique<StationHost>(std::move(parts), [this](StationEvent event) {
-      const std::lock_guard lock(mutex_);
-      events_.push_back(std::move(event));
-      changed_.notify_all();
-    });
-    host_->Start();
-  }
-  ~HostedStation() { host_.reset(); }  // closed and joined before the unit goes
-
-  // Runs work on the station's thread and returns what it returned; false when it did not run
-  // within the bound (the station is held).
-  bool Run(const std::function<bool(Station&, PageModel&)>& work) {
-    auto done = std::make_shared<std::promise<bool>>();
-    std::future<bool> result = done->get_future();
-    host_->Post([&work, done](Station& station, PageModel& page) {
-      done->set_value(work(station, page));
-    });
-    return result.wait_for(kBound) == std::future_status::ready && result.get();
-  }
-
-  void Post(std::function<void(Station&, PageModel&)> work) { host_->Post(std::move(work)); }
-
-  // Finds and reads the unit; true once Burn is enabled.
-  bool Ready() {
-    return Run([](Station& station, PageModel& page) {
-      ScanNow(CoreOf(station));
-      ScanNow(CoreOf(station));
-      return page.IsEnabled(kBurnButton);
-    });
-  }
-
-  // Types label and presses Burn, without waiting.
-  void PressBurn(const std::string& label) {
-    Post([label](Station& station, PageModel& page) {
-      page.Type(kNewMacEdit, label);
-      station.PageCommand(kBurnButton);
-    });
-  }
-
-  // Lets the unit's restart pass, a scan tick at a time, until "Success" shows.
-  bool TickToSuccess() {
-    for (int i = 0; i < 200 && !Saw("Success"); ++i) {
-      if (!Run([this](Station& station, PageModel&) {
-            clock_.Advance(250);
-            station.ScanTick();
-            return true;
-          })) {
-        return false;
-      }
-    }
-    return Saw("Success");
-  }
-
-  bool Saw(const std::string& status) {
-    const std::lock_guard lock(mutex_);
-    for (const StationEvent& event : events_) {
-      const auto* change = std::get_if<PageChange>(&event.body);
-      if (change != nullptr && change->id == kStatusLine && change->text == status) return true;
-    }
-    return false;
-  }
-
-  // Waits for the first event of type E and returns a copy of it.
-  template <typename E>
-  std::optional<E> Await() {
-    std::unique_lock lock(mutex_);
-    std::optional<E> found;
-    changed_.wait_for(lock, kBound, [&] {
-      for (const StationEvent& event : events_) {
-        if (const auto* e = std::get_if<E>(&event.body)) {
-          found = *e;
-          return true;
-        }
-      }
-      return false;
-    });
-    return found;
-  }
-
-  template <typename E>
-  int Count() {
-    const std::lock_guard lock(mutex_);
-    int count = 0;
-    for (const StationEvent& event : events_) count += std::holds_alternative<E>(event.body);
-    return count;
-  }
-
-  std::vector<std::string_view> Phases() {
-    const std::lock_guard lock(mutex_);
-    std::vector<std::string_view> phases;
-    for (const StationEvent& event : events_) {
-      if (const auto* e = std::get_if<PhaseEvent>(&event.body)) phases.push_back(PhaseName(e->phase));
-    }
-    return phases;
-  }
-
-  std::vector<int> Bays() {
-    const std::lock_guard lock(mutex_);
-    std::vector<int> bays;
-    for (const StationEvent& event : events_) bays.push_back(event.bay);
-    return bays;
-  }
-
-  // On the station's thread only (through Run).
-  const SimulatedUnit& unit() const { return unit_; }
-
- private:
-  static SimulatedUnitConfig UnitAt(const MacAddress& mac) {
-    SimulatedUnitConfig config;
-    config.mac = mac;
-    return config;
-  }
-
-  VirtualClock clock_{100000};
-  VirtualDriver driver_{clock_, 1};
-  SimulatedUnit unit_;
-  RecordingArpFlush arp_flush_;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  std::vector<StationEvent> events_;
-  std::unique_ptr<StationHost> host_;
-};
+// Requests a unit answers before it is pulled: the scans, its read and a few chunks of the burn.
+constexpr uint32_t kPulledAfterRequests = 16;
 
 class BayThreadTest : public InTempDir {
  protected:
@@ -271,6 +135,60 @@ TEST_F(BayThreadTest, ABoxHoldsOnlyTheStationThatRaisedItUntilItIsAnswered) {
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->record.outcome, Outcome::kLookupFailed);
   EXPECT_TRUE(a.Run([&](Station&, PageModel&) { return a.unit().ParameterCommits() == 0; }));
+}
+
+// Four bays at once, every unit fresh under one MAC; bay 3's unit is pulled in the middle of its
+// burn (it falls silent): that bay fails on its own, the three others pass byte-exact.
+TEST_F(BayThreadTest, OneBaysUnitPulledMidBurnFailsAloneWhileTheOthersPass) {
+  const std::vector<std::pair<std::string, std::string>> labels = {
+      {"02A0C5100011", "K7QM2XWP9RTB4HZD"}, {"02A0C5100022", "R4TY8UPL2KQW7MXC"},
+      {"02A0C5100033", "M3XC7VBN2QWE9RTY"}, {"02A0C5100044", "P8LK4JHG6FDS2AZX"}};
+  {
+    std::ofstream database("cam.dbr");
+    for (const auto& [mac, password] : labels) database << EncodeMacRecord(mac, password) << "\n";
+  }
+  std::vector<std::unique_ptr<SqliteJournal>> journals;
+  std::vector<std::unique_ptr<HostedStation>> bays;
+  for (int bay = 1; bay <= 4; ++bay) {
+    JournalStatus status;
+    journals.push_back(SqliteJournal::Open("journal.db", &status));
+    ASSERT_TRUE(journals.back()) << status.error;
+    UnitFaultPlan faults;
+    // Past its read and a few module chunks into the burn.
+    if (bay == 3) faults.silent_after = kPulledAfterRequests;
+    bays.push_back(std::make_unique<HostedStation>(*journals.back(), "gang", bay, false,
+                                                   Mac(0x02, 0xA0, 0xC5, 0, 0, 0x01), faults));
+  }
+  for (auto& bay : bays) ASSERT_TRUE(bay->Ready());
+  for (size_t i = 0; i < bays.size(); ++i) bays[i]->PressBurn(labels[i].first);
+  for (size_t i = 0; i < bays.size(); ++i) {
+    if (i != 2) EXPECT_TRUE(bays[i]->TickToSuccess()) << "bay " << i + 1;
+  }
+  const std::optional<RecordEvent> pulled = bays[2]->Await<RecordEvent>();
+  ASSERT_TRUE(pulled);
+  EXPECT_EQ(pulled->record.outcome, Outcome::kWriteFailed);
+  EXPECT_FALSE(pulled->record.committed);
+  EXPECT_FALSE(bays[2]->Saw("Success"));
+  for (size_t i = 0; i < bays.size(); ++i) {
+    if (i == 2) continue;
+    ParameterModule flash, written;
+    ASSERT_TRUE(bays[i]->Run([&](Station& s, PageModel&) {
+      flash = bays[i]->unit().Flash();
+      written = CoreOf(s).written_module;
+      return true;
+    }));
+    ExpectBurned(flash, written, labels[i].first.c_str(), labels[i].second.c_str());
+  }
+  EXPECT_TRUE(bays[2]->Run([&](Station&, PageModel&) {
+    return bays[2]->unit().ParameterCommits() == 0 &&
+           bays[2]->unit().RequestCount(kVsWrModReq) > 0;
+  })) << "pulled during the writes, never committed";
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(journals[0]->Read({}, &records).ok());
+  ASSERT_EQ(records.size(), 4u);
+  for (const JournalRecord& record : records) {
+    EXPECT_EQ(record.outcome, record.mac == labels[2].first ? Outcome::kWriteFailed : Outcome::kSuccess);
+  }
 }
 
 }  // namespace

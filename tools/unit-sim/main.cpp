@@ -1,9 +1,11 @@
-// stampwright-unit-sim: a simulated powerline unit on one real interface, for bench tests of a
-// station without hardware and for the veth tests.
+// stampwright-unit-sim: a simulated powerline unit on a real interface (one unit on each of
+// several, for a gang of bays), for bench tests of a station without hardware and the veth tests.
 
+#include <algorithm>
 #include <csignal>
-#include <memory>
 #include <cstdio>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,7 +55,7 @@ bool SaveFirmware(const std::string& path, const std::vector<uint8_t>& firmware)
   return written && closed && std::rename(temporary.c_str(), path.c_str()) == 0;
 }
 
-void LogAnswer(const std::vector<uint8_t>& frame) {
+void LogAnswer(const std::string& prefix, const std::vector<uint8_t>& frame) {
   const FrameReader reader(frame.data(), frame.size());
   const auto header = ReadMessageHeader(reader);
   if (!header) return;
@@ -63,7 +65,7 @@ void LogAnswer(const std::vector<uint8_t>& frame) {
   std::snprintf(line, sizeof line, "answer %s to %s from %s: status %02X, %zu bytes",
                 name ? name : "?", header->destination.ToString().c_str(),
                 header->source.ToString().c_str(), status, frame.size());
-  Log(line);
+  Log(prefix + line);
 }
 
 // Time until the next answer is due, at most max_ms; 0 when one is due now.
@@ -75,8 +77,48 @@ uint32_t TimeToNextAnswer(const SimulatedUnit& unit, uint32_t now, uint32_t max_
   return static_cast<uint32_t>(remaining) < max_ms ? static_cast<uint32_t>(remaining) : max_ms;
 }
 
+// One simulated unit on its interface. Log lines name the interface when there are several,
+// so one log keeps apart units that start under the same MAC.
+struct ServedUnit {
+  ServedUnit(const UnitSimOptions& options, const std::string& name)
+      : interface(name),
+        prefix(options.interfaces.size() > 1 ? name + ": " : ""),
+        unit(options.unit) {
+    if (options.flash_path) {
+      flash_path = UnitFilePath(*options.flash_path, name, options.interfaces.size());
+    }
+    if (options.firmware_path) {
+      firmware_path = UnitFilePath(*options.firmware_path, name, options.interfaces.size());
+    }
+    unit.SetLog([this](const std::string& line) { Log(prefix + line); });
+  }
+
+  void SaveCommitted() {
+    if (flash_path && unit.ParameterCommits() != saved_commits) {
+      saved_commits = unit.ParameterCommits();
+      Log(prefix + (SaveFlash(*flash_path, unit.Flash()) ? "flash saved to " : "cannot write ") +
+          *flash_path);
+    }
+    if (firmware_path && unit.FirmwareCommits() != saved_firmware_commits) {
+      saved_firmware_commits = unit.FirmwareCommits();
+      Log(prefix +
+          (SaveFirmware(*firmware_path, unit.Firmware()) ? "firmware saved to " : "cannot write ") +
+          *firmware_path);
+    }
+  }
+
+  std::string interface;
+  std::string prefix;
+  SimulatedUnit unit;
+  PacketDriver::Handle handle = PacketDriver::kInvalidHandle;
+  std::optional<std::string> flash_path;
+  std::optional<std::string> firmware_path;
+  uint32_t saved_commits = 0;
+  uint32_t saved_firmware_commits = 0;
+};
+
 int Run(const UnitSimOptions& options) {
-  PcapDriver pcap({options.interface});
+  PcapDriver pcap(options.interfaces);
   std::unique_ptr<PcapngFile> capture;
   std::unique_ptr<CapturingDriver> capturing;
   if (options.capture_path) {
@@ -90,66 +132,65 @@ int Run(const UnitSimOptions& options) {
   }
   PacketDriver& driver = capturing ? static_cast<PacketDriver&>(*capturing) : pcap;
   const auto names = driver.EnumerateAdapters();
-  if (!names || names->empty()) {
-    Log("interface " + options.interface + " is not an Ethernet adapter that is up" +
-        (driver.Diagnostic().empty() ? "" : ": " + driver.Diagnostic()));
-    return 1;
+  for (const std::string& name : options.interfaces) {
+    if (!names || std::find(names->begin(), names->end(), name) == names->end()) {
+      Log("interface " + name + " is not an Ethernet adapter that is up" +
+          (driver.Diagnostic().empty() ? "" : ": " + driver.Diagnostic()));
+      return 1;
+    }
   }
-  const PacketDriver::Handle handle = driver.OpenAdapter(options.interface);
-  if (handle == PacketDriver::kInvalidHandle) {
-    Log("cannot open " + options.interface + ": " + driver.Diagnostic());
-    return 1;
+  // Units hold a log callback that points back at them: they never move.
+  std::vector<std::unique_ptr<ServedUnit>> units;
+  std::vector<PacketDriver::Handle> handles;
+  for (const std::string& name : options.interfaces) {
+    auto served = std::make_unique<ServedUnit>(options, name);
+    served->handle = driver.OpenAdapter(name);
+    if (served->handle == PacketDriver::kInvalidHandle) {
+      Log("cannot open " + name + ": " + driver.Diagnostic());
+      for (const auto& opened : units) driver.CloseAdapter(opened->handle);
+      return 1;
+    }
+    driver.SetBpfProgram(served->handle, FrameFilterProgram);
+    driver.SetPacketFilter(served->handle, kPacketFilterPromiscuous);
+    handles.push_back(served->handle);
+    units.push_back(std::move(served));
   }
-  driver.SetBpfProgram(handle, FrameFilterProgram);
-  driver.SetPacketFilter(handle, kPacketFilterPromiscuous);
-
-  SimulatedUnit unit(options.unit);
-  unit.SetLog(Log);
   SystemClock clock;
-  Log("ready on " + options.interface + " as " + unit.CurrentMac().ToString() + ", OUI " +
-      FormatOui(options.unit.oui));
+  for (const auto& served : units) {
+    Log("ready on " + served->interface + " as " + served->unit.CurrentMac().ToString() +
+        ", OUI " + FormatOui(options.unit.oui));
+  }
 
   constexpr uint32_t kIdleWaitMs = 200;  // bounds the reaction to a signal
   std::vector<uint8_t> buffer(2048);
   std::vector<uint8_t> answer;
-  uint32_t saved_commits = 0;
-  uint32_t saved_firmware_commits = 0;
   while (!g_stop) {
-    while (unit.TakeFrame(clock.TickCount(), &answer)) {
-      if (!driver.SendPacket(handle, answer.data(), answer.size())) {
-        Log("send failed: " + driver.Diagnostic());
+    uint32_t wait = kIdleWaitMs;
+    for (const auto& served : units) {
+      while (served->unit.TakeFrame(clock.TickCount(), &answer)) {
+        if (!driver.SendPacket(served->handle, answer.data(), answer.size())) {
+          Log(served->prefix + "send failed: " + driver.Diagnostic());
+        }
+        LogAnswer(served->prefix, answer);
       }
-      LogAnswer(answer);
+      wait = std::min(wait, TimeToNextAnswer(served->unit, clock.TickCount(), kIdleWaitMs));
     }
-    const uint32_t wait = TimeToNextAnswer(unit, clock.TickCount(), kIdleWaitMs);
     const uint32_t waited_from = clock.TickCount();
-    if (wait > 0) driver.WaitReadable(handle, wait);
-    size_t length = 0;
+    if (wait > 0) driver.WaitReadableAny(handles, wait);
     size_t received = 0;
-    while (!g_stop && (length = driver.ReceivePacket(handle, buffer.data(), buffer.size())) > 0) {
-      unit.OnFrame(buffer.data(), length, clock.TickCount());
-      ++received;
+    for (const auto& served : units) {
+      size_t length = 0;
+      while (!g_stop &&
+             (length = driver.ReceivePacket(served->handle, buffer.data(), buffer.size())) > 0) {
+        served->unit.OnFrame(buffer.data(), length, clock.TickCount());
+        ++received;
+      }
     }
     // A wait that returns at once with nothing to read (an adapter in error) must not spin.
     if (wait > 0 && received == 0 && clock.TickCount() == waited_from) clock.Sleep(1);
-    if (options.flash_path && unit.ParameterCommits() != saved_commits) {
-      saved_commits = unit.ParameterCommits();
-      if (!SaveFlash(*options.flash_path, unit.Flash())) {
-        Log("cannot write " + *options.flash_path);
-      } else {
-        Log("flash saved to " + *options.flash_path);
-      }
-    }
-    if (options.firmware_path && unit.FirmwareCommits() != saved_firmware_commits) {
-      saved_firmware_commits = unit.FirmwareCommits();
-      if (!SaveFirmware(*options.firmware_path, unit.Firmware())) {
-        Log("cannot write " + *options.firmware_path);
-      } else {
-        Log("firmware saved to " + *options.firmware_path);
-      }
-    }
+    for (const auto& served : units) served->SaveCommitted();
   }
-  driver.CloseAdapter(handle);
+  for (const auto& served : units) driver.CloseAdapter(served->handle);
   Log("stopped");
   return 0;
 }

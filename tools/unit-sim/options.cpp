@@ -12,14 +12,16 @@ const char kUnitSimUsage[] =
     "usage: stampwright-unit-sim --interface NAME [options]\n"
     "A simulated powerline unit answering HomePlug AV management messages on one interface.\n"
     "\n"
-    "  --interface NAME      the Ethernet interface to answer on (required)\n"
+    "  --interface NAME      the Ethernet interface to answer on (required); repeated: one unit\n"
+    "                        on each, each with its own state, all with the options below\n"
     "  --mac MAC             the unit's MAC before any commit (default 02:00:00:00:00:01)\n"
     "  --chip px300|px100|N  chip type in the version confirmation (default px300)\n"
     "  --version-text TEXT   firmware version text (default 3.0.2-sim)\n"
     "  --image FILE          the 7864-byte parameter image in flash (default: a PX300 image\n"
     "                        carrying --mac)\n"
     "  --flash FILE          save the image after each accepted parameter module commit\n"
-    "  --firmware-out FILE   save the firmware after each accepted firmware commit\n"
+    "                        (several interfaces: FILE.NAME for the unit on interface NAME)\n"
+    "  --firmware-out FILE   save the firmware after each accepted firmware commit (FILE.NAME)\n"
     "  --capture FILE        append every 0x88E1 frame sent or received to FILE (pcapng)\n"
     "  --latency MS          delay before each answer (default 2)\n"
     "  --restart MS          silence after a parameter module commit (default 2000)\n"
@@ -65,6 +67,10 @@ std::optional<ParameterModule> ReadImage(const std::string& path, std::string* e
 
 }  // namespace
 
+std::string UnitFilePath(const std::string& path, const std::string& interface, size_t interfaces) {
+  return interfaces > 1 ? path + "." + interface : path;
+}
+
 UnitSimParse ParseUnitSimOptions(int argc, char** argv) {
   UnitSimOptions o;
   std::optional<std::string> image_path;
@@ -87,7 +93,14 @@ UnitSimParse ParseUnitSimOptions(int argc, char** argv) {
     auto number = [&](uint64_t max) { return ParseNumber(value, max); };
 
     if (flag == "--interface") {
-      o.interface = value;
+      if (value.empty()) return bad();
+      for (const std::string& known : o.interfaces) {
+        if (known == value) return fail("--interface " + std::string(value) + " given twice");
+      }
+      if (o.interfaces.size() == kUnitSimMaxInterfaces) {
+        return fail("at most " + std::to_string(kUnitSimMaxInterfaces) + " interfaces");
+      }
+      o.interfaces.emplace_back(value);
     } else if (flag == "--mac" || flag == "--return-mac") {
       const auto mac = MacAddress::Parse(value);
       if (!mac) return bad();
@@ -151,7 +164,7 @@ UnitSimParse ParseUnitSimOptions(int argc, char** argv) {
     }
   }
   if (o.help || o.version) return {o, {}};
-  if (o.interface.empty()) return fail("--interface NAME is required");
+  if (o.interfaces.empty()) return fail("--interface NAME is required");
   if (image_path) {
     std::string error;
     o.unit.image = ReadImage(*image_path, &error);

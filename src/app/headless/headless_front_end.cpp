@@ -121,8 +121,10 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   std::unique_ptr<PrintQueue> printer;
   std::function<void(std::vector<DeskAction>)> apply;
   std::function<void(const StationEvent&)> observe_labels;
+  std::vector<std::unique_ptr<StationHost>> hosts;
   const auto show = [&](const StationEvent& event) {
     router.Observe(event);
+    TellCrossedReturns(router, hosts);
     if (observe_labels) observe_labels(event);
     PageModel& view = *views[static_cast<size_t>(event.bay - 1)];
     std::visit(
@@ -162,7 +164,6 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
         event.body);
   };
 
-  std::vector<std::unique_ptr<StationHost>> hosts;
   std::vector<std::unique_ptr<DiagnosticReporter>> diagnostics;
   std::vector<SessionBay> session_bays;
   for (size_t i = 0; i < bays.size(); ++i) {

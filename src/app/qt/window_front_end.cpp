@@ -199,8 +199,10 @@ int RunGangWindow(FrontEndEnvironment& environment) {
   size_t closed = 0;
   std::function<void(const StationEvent&)> observe_labels;
   std::function<std::string()> top_line_now;
+  std::vector<std::unique_ptr<StationHost>> hosts;
   const auto show = [&](const StationEvent& event) {
     router.Observe(event);
+    TellCrossedReturns(router, hosts);
     view.Show(event);
     if (observe_labels) observe_labels(event);
     if (const auto* change = std::get_if<PageChange>(&event.body)) {
@@ -214,7 +216,6 @@ int RunGangWindow(FrontEndEnvironment& environment) {
     if (environment.on_event) environment.on_event(event);
   };
 
-  std::vector<std::unique_ptr<StationHost>> hosts;
   std::vector<std::unique_ptr<StationInput>> inputs;
   for (size_t i = 0; i < bays.size(); ++i) {
     const int bay = static_cast<int>(i + 1);

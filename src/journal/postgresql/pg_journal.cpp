@@ -71,7 +71,7 @@ std::unique_ptr<PgJournal> PgJournal::OpenStation(const std::string& target,
   return journal;
 }
 
-JournalStatus PgJournal::LiveLeases(const std::string& station, int64_t now,
+JournalStatus PgJournal::LiveLeases(const std::string& station, int64_t at,
                                     std::vector<std::pair<int64_t, int64_t>>* ranges) {
   ranges->clear();
   std::vector<MacLease> leases;
@@ -81,8 +81,8 @@ JournalStatus PgJournal::LiveLeases(const std::string& station, int64_t now,
     return status;
   }
   for (const MacLease& lease : leases) {
-    const bool live = lease.granted <= now && (!lease.until || *lease.until > now) &&
-                      (!lease.revoked || *lease.revoked > now);
+    const bool live = lease.granted <= at && (!lease.until || *lease.until > at) &&
+                      (!lease.revoked || *lease.revoked > at);
     if (lease.station == station && live) ranges->emplace_back(lease.first, lease.last);
   }
   return {};

@@ -57,7 +57,7 @@ class PgJournal final : public Journal {
   JournalStatus ReadFlagged(std::vector<FlaggedRecord>* flagged) override {
     return mode_->ReadFlagged(flagged);
   }
-  JournalStatus LiveLeases(const std::string& station, int64_t now,
+  JournalStatus LiveLeases(const std::string& station, int64_t at,
                            std::vector<std::pair<int64_t, int64_t>>* ranges) override;
   void SetConnectionObserver(ConnectionObserver observer) override {
     client_.SetObserver(std::move(observer));
