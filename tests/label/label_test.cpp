@@ -88,7 +88,7 @@ TEST(PrinterTargetTest, ParsesTheThreeKindsAndRefusesTheRest) {
   EXPECT_EQ(Parsed("tcp://printer-7").port, kRawPrinterPort);
   EXPECT_EQ(Parsed("tcp://10.0.0.9:6101").port, 6101);
   EXPECT_EQ(Parsed("tcp://[::1]:9101").host, "::1");
-  EXPECT_EQ(Parsed("cups:Zlabel").queue, "Zlabel");
+  EXPECT_EQ(Parsed("cups:labels2").queue, "labels2");
   EXPECT_EQ(Parsed("dir:labels").directory, "labels");
   for (const char* bad : {"tcp://", "tcp://h:", "tcp://h:0", "tcp://h:70000", "tcp://h:9x",
                           "tcp://[::1", "cups:", "cups:-o", "dir:", "lpt1", "file:/x"}) {
@@ -180,8 +180,8 @@ TEST(PrinterTest, DirectoryAndCupsTargets) {
   std::filesystem::permissions(work / "lp", std::filesystem::perms::owner_all);
   const std::string path = std::getenv("PATH");
   ::setenv("PATH", (work.string() + ":" + path).c_str(), 1);
-  EXPECT_EQ(PrintLabel(Parsed("cups:zebra"), kFields.mac, label), std::nullopt);
-  EXPECT_EQ(ReadFile(work / "lp-args"), "-d zebra -o raw\n");
+  EXPECT_EQ(PrintLabel(Parsed("cups:shipping"), kFields.mac, label), std::nullopt);
+  EXPECT_EQ(ReadFile(work / "lp-args"), "-d shipping -o raw\n");
   EXPECT_EQ(ReadFile(work / "lp-input"), label);
   EXPECT_EQ(PrintLabel(Parsed("cups:missing"), kFields.mac, label),
             "lp: lp: The printer or class does not exist.");
