@@ -2,7 +2,7 @@
 # Fails when a file in src/ includes a header of a higher layer (or of a sibling it does not
 # build on), and prints each offending line. Layers, lowest first:
 #   base <- crypto, settings, resources <- programming <- transport <- protocol <- journal
-#        <- station, report <- app
+#        <- station, report <- app; label (on base alone) <- app
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,7 +17,8 @@ declare -A allowed=(
   [journal]="journal protocol transport programming crypto settings resources base"
   [station]="station journal protocol transport programming crypto settings resources base"
   [report]="report journal protocol transport programming crypto settings resources base"
-  [app]="app station report journal protocol transport programming crypto settings resources base"
+  [label]="label base"
+  [app]="app station report label journal protocol transport programming crypto settings resources base"
 )
 
 status=0

@@ -14,6 +14,8 @@
 
 namespace stampwright {
 
+class LabelDesk;
+
 // One bay of several: its adapter, a packet driver restricted to it and its own connection to
 // the journal.
 struct BayEnvironment {
@@ -41,6 +43,9 @@ struct FrontEndEnvironment {
   // With two or more, the bays, each a station of its own on its own adapter (driver and
   // journal above are then unused); else the one station of the page.
   std::vector<BayEnvironment> bays;
+  // Labels made at the station and MACs from its pool (--mac-source pool, --label-printer):
+  // null without either. Lives on the front end's thread.
+  LabelDesk* labels = nullptr;
   // With --mes: gives the broker connection's state to the listener, on another thread, now and
   // at each change; null takes the listener away before the front end goes.
   std::function<void(std::function<void(const MesConnectionState&)>)> mes_connection = {};

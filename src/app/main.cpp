@@ -15,15 +15,19 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <variant>
 
 #include "app/demo.h"
 #include "app/front_end.h"
+#include "app/label_desk.h"
 #include "app/mes_link.h"
 #include "app/options.h"
 #include "app/single_instance.h"
+#include "base/file_handle.h"
 #include "base/host_name.h"
+#include "base/regular_file.h"
 #include "base/work_directory.h"
 #include "journal/journal.h"
 #include "journal/postgresql/pg_connection.h"
@@ -377,6 +381,100 @@ JournalLink OpenStationJournal(const Options& options, const std::string& workdi
   return link;
 }
 
+// The pool and the labels: the desk with its own journal connection (reads, and the label
+// records), the pool sorted by the journal's records. Null when neither is asked for; an error
+// ends the start.
+struct LabelParts {
+  std::unique_ptr<Journal> journal;
+  std::unique_ptr<LabelDesk> desk;
+};
+
+std::optional<std::string> ReadTextFile(const std::string& path, std::string* text) {
+  FileHandle file = OpenRegularFile(path, "r");
+  if (!file) return "cannot read " + path;
+  char buffer[4096];
+  size_t got = 0;
+  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+    text->append(buffer, got);
+    if (text->size() > 1024 * 1024) return path + " is too large for a label template";
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> OpenLabels(const Options& options, const std::string& workdir,
+                                      int bays, LabelParts& parts) {
+  if (!options.pool_source && options.label_printer.empty()) return std::nullopt;
+  LabelSettings settings;
+  settings.source = options.pool_source ? MacSource::kPool : MacSource::kLabel;
+  settings.pool_confirm = options.pool_confirm;
+  settings.pool_warn = options.pool_warn;
+  settings.scan_back = options.label_scan_back;
+  settings.station = options.station.empty() ? HostName() : options.station;
+  if (!options.mac_prefix.empty()) settings.mac_prefix = options.mac_prefix;
+  settings.database_path = InDirectory(workdir, std::string(kDefaultMacDatabasePath));
+  if (!options.label_printer.empty()) {
+    settings.printer = std::get<PrinterTarget>(ParsePrinterTarget(options.label_printer));
+  }
+  if (!options.label_template.empty()) {
+    std::string text;
+    if (auto error = ReadTextFile(InDirectory(workdir, options.label_template), &text)) {
+      return "--label-template: " + *error;
+    }
+    auto parsed = LabelTemplate::Parse(text);
+    if (const auto* error = std::get_if<std::string>(&parsed)) return "--label-template: " + *error;
+    settings.label = std::get<LabelTemplate>(std::move(parsed));
+  }
+  if (options.journal != kNoJournalTarget) {
+    OpenedJournal opened = OpenJournal(options.journal, {}, workdir);
+    if (!opened.status.ok()) return "the labels' journal: " + opened.status.error;
+    parts.journal = std::move(opened.journal);
+  } else {
+    PrintError("--journal none: labels are printed but not recorded");
+  }
+  std::unique_ptr<MacPool> pool;
+  if (options.pool_source) {
+    std::vector<MacRange> ranges;
+    std::string error;
+    std::vector<std::pair<int64_t, int64_t>> leases;
+    const JournalStatus leased = options.pool.empty()
+                                     ? parts.journal->LiveLeases(settings.station, UtcNowMs(), &leases)
+                                     : JournalStatus{};
+    if (!options.pool.empty()) {
+      ranges.push_back(*ParseMacRange(options.pool, &error));
+    } else if (leased.ok()) {
+      if (leases.empty()) return "--mac-source pool: station " + settings.station + " has no live lease";
+      for (const auto& [first, last] : leases) {
+        ranges.push_back({static_cast<uint64_t>(first), static_cast<uint64_t>(last)});
+      }
+    } else if (options.demo) {
+      // The demo on a journal file: its own database's MACs.
+      const std::vector<DemoRecord> records = DemoRecords(settings.mac_prefix, bays);
+      const auto number = [](const std::string& mac) { return MacAddress::Parse(mac)->ToNumber(); };
+      ranges.push_back({number(records.front().mac_text), number(records.back().mac_text)});
+    } else {
+      return "--mac-source pool: " + leased.error;
+    }
+    std::set<uint64_t> in_database;
+    if (!ReadPoolDatabase(settings.database_path, settings.mac_prefix, ranges, &in_database)) {
+      return "--mac-source pool: cannot read " + std::string(kDefaultMacDatabasePath);
+    }
+    std::vector<JournalRecord> records;
+    if (const JournalStatus status = parts.journal->Read({}, &records); !status.ok()) {
+      return "--mac-source pool: " + status.error;
+    }
+    pool = std::make_unique<MacPool>(std::move(ranges), std::move(in_database));
+    pool->Load(records);
+    const PoolCounts counts = pool->Counts();
+    std::fprintf(stderr,
+                 "stampwright: MAC pool: %zu free, %zu burned, %zu scrapped, %zu held, %zu not in "
+                 "cam.dbr\n",
+                 counts.free, counts.burned, counts.scrapped, counts.held, counts.missing);
+  }
+  parts.desk = std::make_unique<LabelDesk>(std::move(settings), std::move(pool),
+                                           parts.journal.get(), bays);
+  return std::nullopt;
+}
+
 int RunFrontEnd(int argc, char** argv, const Options& options, FrontEndEnvironment& environment) {
   if (options.headless) return RunHeadlessFrontEnd(argc, argv, environment);
 #ifdef STAMPWRIGHT_WITH_WINDOW
@@ -477,9 +575,16 @@ int Run(int argc, char** argv) {
   }
   JournalLink link =
       bays.empty() ? OpenStationJournal(options, workdir, journal, mes.get()) : JournalLink{};
+  LabelParts labels;
+  const int bay_count = bays.empty() ? 1 : static_cast<int>(bays.size());
+  if (const std::optional<std::string> error = OpenLabels(options, workdir, bay_count, labels)) {
+    PrintError(*error);
+    return kBadOptionsExitCode;
+  }
   RtnetlinkArpFlush arp_flush;
   FrontEndEnvironment environment{*source.driver, clock, arp_flush, preferences, settings,
-                                  std::move(link), options.quiet, {}, std::move(bays)};
+                                  std::move(link), options.quiet, {}, std::move(bays),
+                                  labels.desk.get()};
   if (mes) {
     // A journal that loses its database and an adapter pulled from a bay are faults to the MES;
     // the link queues them on its own thread.

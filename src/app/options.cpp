@@ -1,5 +1,8 @@
 #include "app/options.h"
 
+#include "app/mac_pool.h"
+#include "label/printer.h"
+
 #include <cstdlib>
 
 #include <array>
@@ -39,6 +42,13 @@ constexpr auto kOptionSpecs = std::to_array<OptionSpec>({
     {"--cfx-handle", Kind::kValue, "HANDLE", "this station's CFX handle (default Stampwright.Station.<station>)"},
     {"--mes-heartbeat", Kind::kValue, "SECONDS", "seconds between CFX heartbeats (default 60)"},
     {"--mes-gzip", Kind::kFlag, "", "send CFX messages gzip-compressed"},
+    {"--mac-source", Kind::kValue, "label|pool", "where a burn's MAC comes from: a scanned label (default) or the pool"},
+    {"--pool", Kind::kValue, "FIRST-LAST", "the pool's MACs, 12 hex digits each (default on a line: the station's leases)"},
+    {"--pool-warn", Kind::kValue, "N", "warn below N free MACs in the pool (default 100)"},
+    {"--pool-confirm", Kind::kFlag, "", "with the pool: the MAC is typed in and the operator presses Burn"},
+    {"--label-printer", Kind::kValue, "TARGET", "print a label on PASS: tcp://HOST[:PORT], cups:QUEUE or dir:PATH"},
+    {"--label-template", Kind::kValue, "FILE", "the label's ZPL template (default: the built-in label)"},
+    {"--label-scan-back", Kind::kFlag, "", "a PASS is final once its printed label is scanned back"},
     {"--demo", Kind::kFlag, "", "run against a built-in simulated unit; no hardware, no root"},
     {"--bays", Kind::kValue, "N", "with --demo: N simulated adapters and units, one bay each (1 to 16)"},
     {"--headless", Kind::kFlag, "", "no window: commands on stdin, JSON events on stdout"},
@@ -126,6 +136,32 @@ std::optional<std::string> Apply(Options& options, std::string_view name, std::s
     options.mes_heartbeat = static_cast<int>(seconds);
   } else if (name == "--mes-gzip") {
     options.mes_gzip = true;
+  } else if (name == "--mac-source") {
+    if (value != "label" && value != "pool") return "--mac-source expects label or pool, not " + quoted;
+    options.pool_source = value == "pool";
+  } else if (name == "--pool") {
+    std::string error;
+    if (!ParseMacRange(value, &error)) return error;
+    options.pool = value;
+  } else if (name == "--pool-warn") {
+    const std::string text(value);
+    char* end = nullptr;
+    const long count = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || count < 0 || count > 1000000000) {
+      return "--pool-warn expects a number of MACs, not " + quoted;
+    }
+    options.pool_warn = static_cast<size_t>(count);
+  } else if (name == "--pool-confirm") {
+    options.pool_confirm = true;
+  } else if (name == "--label-printer") {
+    auto target = ParsePrinterTarget(value);
+    if (const auto* error = std::get_if<std::string>(&target)) return *error;
+    options.label_printer = value;
+  } else if (name == "--label-template") {
+    if (value.empty()) return "--label-template needs a file";
+    options.label_template = value;
+  } else if (name == "--label-scan-back") {
+    options.label_scan_back = true;
   } else if (name == "--demo") {
     options.demo = true;
   } else if (name == "--headless") {
@@ -179,6 +215,15 @@ std::variant<Options, OptionsError> ParseOptions(std::span<const std::string_vie
   }
   if (!options.interfaces.empty() && (options.gang || !options.bays.empty())) {
     return OptionsError{"--interface cannot be combined with --bay or --gang"};
+  }
+  if (!options.pool_source && (!options.pool.empty() || options.pool_confirm)) {
+    return OptionsError{"--pool and --pool-confirm are for --mac-source pool"};
+  }
+  if (options.label_scan_back && options.label_printer.empty()) {
+    return OptionsError{"--label-scan-back needs --label-printer"};
+  }
+  if (options.pool_source && options.journal == "none") {
+    return OptionsError{"--mac-source pool needs the journal: it decides which MACs are free"};
   }
   return options;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
@@ -30,6 +31,13 @@ struct Options {
   std::string cfx_handle;               // --cfx-handle; empty: "Stampwright.Station.<station>"
   int mes_heartbeat = 60;               // --mes-heartbeat SECONDS
   bool mes_gzip = false;                // --mes-gzip
+  bool pool_source = false;             // --mac-source pool (label: false, as always)
+  std::string pool;                     // --pool FIRST-LAST; empty: a line's live leases
+  size_t pool_warn = 100;               // --pool-warn N
+  bool pool_confirm = false;            // --pool-confirm: the operator still presses Burn
+  std::string label_printer;            // --label-printer TARGET; empty: no labels
+  std::string label_template;           // --label-template FILE; empty: the built-in label
+  bool label_scan_back = false;         // --label-scan-back
   bool demo = false;                    // --demo
   bool headless = false;                // --headless
   bool help = false;                    // --help

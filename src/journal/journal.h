@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -121,6 +122,15 @@ class Journal {
   // station's leases and forwards its outbox here. Nothing for a file.
   virtual void Poll() {}
   virtual void SetConnectionObserver(ConnectionObserver) {}
+  // The MAC ranges (first, last, as 48-bit numbers) of station's leases live at now: a line
+  // station's pool. A file has none.
+  virtual JournalStatus LiveLeases(const std::string& station, int64_t now,
+                                   std::vector<std::pair<int64_t, int64_t>>* ranges) {
+    (void)station;
+    (void)now;
+    ranges->clear();
+    return JournalStatus::Error("a journal file has no leases: give the pool with --pool");
+  }
   // Records the journal itself flagged when they reached it (a line's burns made offline that
   // met a MAC burned elsewhere meanwhile). None for a file.
   virtual JournalStatus ReadFlagged(std::vector<FlaggedRecord>* flagged) {

@@ -9,7 +9,8 @@
 namespace stampwright {
 namespace {
 
-constexpr std::array<std::string_view, 4> kKindNames = {"burn", "firmware", "scrap", "release"};
+constexpr std::array<std::string_view, 5> kKindNames = {"burn", "firmware", "scrap", "release",
+                                                         "label"};
 
 std::tm UtcTm(int64_t utc_ms) {
   const auto seconds = static_cast<std::time_t>(utc_ms >= 0 ? utc_ms / 1000 : (utc_ms - 999) / 1000);

@@ -9,8 +9,9 @@
 
 namespace stampwright {
 
-// What a record is about: a unit burned, a firmware written, or a supervisor's word on a MAC.
-enum class RecordKind { kBurn, kFirmware, kScrap, kRelease };
+// What a record is about: a unit burned, a firmware written, a supervisor's word on a MAC, or a
+// label printed for a burned MAC (or scanned back).
+enum class RecordKind { kBurn, kFirmware, kScrap, kRelease, kLabel };
 
 std::string_view RecordKindName(RecordKind kind);
 std::optional<RecordKind> ParseRecordKind(std::string_view name);
@@ -47,6 +48,11 @@ struct JournalRecord {
   std::string firmware_sha256;
   std::string reason;  // scrap and release
   std::optional<int64_t> bay;  // the bay's number in gang mode; absent for one station without bays
+  // A label record: the printer it went to (its target as given); reason holds why it was not
+  // printed, empty when it was.
+  std::string printer;
+  // A label record made by a scan-back: whether the scanned label matched the bay's unit.
+  std::optional<bool> label_verified;
 };
 
 // A fresh random UUID (version 4) in its usual text form.

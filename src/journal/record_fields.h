@@ -52,7 +52,7 @@ struct RecordField {
 // A field's value as the databases and the exports take it: absent, a text, a number, a yes/no.
 using FieldValue = std::variant<std::monostate, std::string, int64_t, bool>;
 
-inline constexpr std::array<RecordField, 25> kRecordFields = {{
+inline constexpr std::array<RecordField, 27> kRecordFields = {{
     {"id", FieldType::kRequiredText, LineTable::kRecords, "uuid", &JournalRecord::id},
     {"station", FieldType::kRequiredText, LineTable::kRecords, "text", &JournalRecord::station},
     {"adapter", FieldType::kText, LineTable::kRecords, "text", &JournalRecord::adapter},
@@ -79,6 +79,9 @@ inline constexpr std::array<RecordField, 25> kRecordFields = {{
     {"other_bytes_changed", FieldType::kNumber, LineTable::kOutcomes, "bigint",
      &JournalRecord::other_bytes_changed},
     {"bay", FieldType::kNumber, LineTable::kRecords, "integer", &JournalRecord::bay},
+    {"printer", FieldType::kText, LineTable::kRecords, "text", &JournalRecord::printer},
+    {"label_verified", FieldType::kFlag, LineTable::kRecords, "boolean",
+     &JournalRecord::label_verified},
 }};
 
 constexpr bool IsTime(FieldType type) { return type == FieldType::kTime || type == FieldType::kOptionalTime; }

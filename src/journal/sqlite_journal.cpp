@@ -95,6 +95,78 @@ CREATE TRIGGER records_bay_never_changed BEFORE UPDATE OF bay ON records
 WHEN NEW.bay IS NOT OLD.bay
 BEGIN SELECT RAISE(ABORT, 'journal records are never changed'); END;
 )sql",
+    // Labels printed at the station are records of their own kind, with the printer they went
+    // to and, for a scanned-back label, whether it matched. A kind is checked by the table's
+    // CHECK, which SQLite changes only by building the table anew: every row is copied with its
+    // seq and each value as stored, and the indexes and triggers are made again, the guard on
+    // changes now naming every column.
+    R"sql(
+CREATE TABLE records_v5 (
+  seq INTEGER PRIMARY KEY,
+  id TEXT NOT NULL UNIQUE,
+  station TEXT NOT NULL,
+  adapter TEXT,
+  kind TEXT NOT NULL CHECK (kind IN ('burn', 'firmware', 'scrap', 'release', 'label')),
+  mac TEXT NOT NULL,
+  unit_mac_before TEXT,
+  chip TEXT,
+  module_class TEXT,
+  firmware_version TEXT,
+  image_checksum TEXT,
+  outcome TEXT,
+  started INTEGER NOT NULL,
+  finished INTEGER,
+  committed INTEGER,
+  burn_ms INTEGER,
+  return_ms INTEGER,
+  attempt INTEGER,
+  config TEXT,
+  firmware_name TEXT,
+  firmware_size INTEGER,
+  firmware_sha256 TEXT,
+  reason TEXT,
+  verified INTEGER
+    CHECK (verified IS NULL OR (verified IN (0, 1) AND outcome IS NOT NULL)),
+  other_bytes_changed INTEGER
+    CHECK (other_bytes_changed IS NULL OR (other_bytes_changed >= 0 AND outcome IS NOT NULL)),
+  bay INTEGER CHECK (bay IS NULL OR bay > 0),
+  printer TEXT,
+  label_verified INTEGER CHECK (label_verified IS NULL OR label_verified IN (0, 1))
+);
+INSERT INTO records_v5 (seq, id, station, adapter, kind, mac, unit_mac_before, chip, module_class,
+  firmware_version, image_checksum, outcome, started, finished, committed, burn_ms, return_ms,
+  attempt, config, firmware_name, firmware_size, firmware_sha256, reason, verified,
+  other_bytes_changed, bay)
+SELECT seq, id, station, adapter, kind, mac, unit_mac_before, chip, module_class,
+  firmware_version, image_checksum, outcome, started, finished, committed, burn_ms, return_ms,
+  attempt, config, firmware_name, firmware_size, firmware_sha256, reason, verified,
+  other_bytes_changed, bay
+FROM records ORDER BY seq;
+DROP TABLE records;
+ALTER TABLE records_v5 RENAME TO records;
+CREATE INDEX records_by_mac ON records (mac, kind, committed);
+CREATE INDEX records_by_start ON records (started);
+CREATE INDEX records_open ON records (station) WHERE outcome IS NULL;
+CREATE TRIGGER records_never_deleted BEFORE DELETE ON records
+BEGIN SELECT RAISE(ABORT, 'journal records are never deleted'); END;
+CREATE TRIGGER records_never_changed BEFORE UPDATE ON records
+WHEN OLD.outcome IS NOT NULL
+  OR (OLD.committed IS NOT NULL AND NEW.committed IS NOT OLD.committed)
+  OR NEW.seq IS NOT OLD.seq OR NEW.id IS NOT OLD.id OR NEW.station IS NOT OLD.station
+  OR NEW.adapter IS NOT OLD.adapter OR NEW.kind IS NOT OLD.kind OR NEW.mac IS NOT OLD.mac
+  OR NEW.unit_mac_before IS NOT OLD.unit_mac_before OR NEW.chip IS NOT OLD.chip
+  OR NEW.module_class IS NOT OLD.module_class OR NEW.firmware_version IS NOT OLD.firmware_version
+  OR NEW.image_checksum IS NOT OLD.image_checksum OR NEW.started IS NOT OLD.started
+  OR NEW.attempt IS NOT OLD.attempt OR NEW.config IS NOT OLD.config
+  OR NEW.firmware_name IS NOT OLD.firmware_name OR NEW.firmware_size IS NOT OLD.firmware_size
+  OR NEW.firmware_sha256 IS NOT OLD.firmware_sha256 OR NEW.reason IS NOT OLD.reason
+  OR NEW.bay IS NOT OLD.bay OR NEW.printer IS NOT OLD.printer
+  OR NEW.label_verified IS NOT OLD.label_verified
+BEGIN SELECT RAISE(ABORT, 'journal records are never changed'); END;
+CREATE TRIGGER claims_end_with_outcome AFTER UPDATE OF outcome ON records
+WHEN OLD.outcome IS NULL AND NEW.outcome IS NOT NULL
+BEGIN UPDATE claims SET ended = coalesce(NEW.finished, NEW.started) WHERE record_id = NEW.id AND ended IS NULL; END;
+)sql",
 };
 
 // The fields' columns in the table's order, which is the order statements bind and rows read.

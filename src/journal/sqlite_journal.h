@@ -10,7 +10,7 @@
 namespace stampwright {
 
 // The schema version this program writes; a journal of a newer one is refused.
-inline constexpr int kJournalSchemaVersion = 4;
+inline constexpr int kJournalSchemaVersion = 5;
 
 // The journal of one station in one SQLite file: WAL with synchronous=FULL, so a record is on
 // the disk when a call returns; append-only enforced by triggers in the file itself.

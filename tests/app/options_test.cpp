@@ -79,6 +79,27 @@ TEST(Options, BadCommandLinesSayWhatIsWrong) {
   EXPECT_NE(ParseError({"--demo", "--interface", "eth0"}).find("--demo"), std::string::npos);
 }
 
+TEST(Options, PoolAndLabelOptionsAreCheckedAtStart) {
+  const Options pool = ParseOk({"--mac-source", "pool", "--pool", "02A0C5100001-02:a0:c5:10:00:ff",
+                                "--pool-warn=20", "--pool-confirm", "--label-printer",
+                                "tcp://10.0.0.9", "--label-scan-back"});
+  EXPECT_TRUE(pool.pool_source && pool.pool_confirm && pool.label_scan_back);
+  EXPECT_EQ(pool.pool_warn, 20u);
+  EXPECT_FALSE(ParseOk({"--mac-source=label"}).pool_source);
+  EXPECT_NE(ParseError({"--mac-source", "scanner"}).find("label or pool"), std::string::npos);
+  EXPECT_NE(ParseError({"--mac-source", "pool", "--pool", "02A0C51000FF-02A0C5100001"})
+                .find("above the last"),
+            std::string::npos);
+  EXPECT_NE(ParseError({"--mac-source", "pool", "--pool", "02A0C5100001"}).find("FIRST-LAST"),
+            std::string::npos);
+  EXPECT_NE(ParseError({"--pool", "02A0C5100001-02A0C5100002"}).find("--mac-source pool"),
+            std::string::npos);
+  EXPECT_NE(ParseError({"--label-printer", "lpt1"}).find("tcp://"), std::string::npos);
+  EXPECT_NE(ParseError({"--label-scan-back"}).find("--label-printer"), std::string::npos);
+  EXPECT_NE(ParseError({"--mac-source", "pool", "--journal", "none"}).find("journal"),
+            std::string::npos);
+}
+
 TEST(Options, MacPrefixMustBeSixHexDigits) {
   for (const std::string_view bad : {"02A0C", "02A0C55", "02:A0:C5", "02A0G5", ""}) {
     EXPECT_NE(ParseError({"--mac-prefix", bad}).find("six hex digits"), std::string::npos) << bad;
@@ -113,7 +134,7 @@ TEST(Options, HelpHasOneLinePerOptionAndVersionNamesTheProgram) {
   while (std::getline(lines, line)) {
     if (line.starts_with("  --")) option_lines.push_back(line);
   }
-  ASSERT_EQ(option_lines.size(), 21u);
+  ASSERT_EQ(option_lines.size(), 28u);
   for (const char* name : {"--interface NAME", "--workdir DIR", "--oui XX:XX:XX", "--full-waits",
                            "--capture FILE", "--classic", "--mac-prefix XXXXXX", "--journal TARGET",
                            "--quiet", "--station NAME", "--bay NAME", "--gang", "--mes URL",

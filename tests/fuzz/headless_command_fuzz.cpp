@@ -34,6 +34,8 @@ std::string Written(const HeadlessCommand& command) {
           return "close\r";
         } else if constexpr (std::is_same_v<T, ScanCommand>) {
           return "scan " + c.text + "\r";
+        } else if constexpr (std::is_same_v<T, ReprintCommand>) {
+          return "reprint\r";
         } else {
           return "\r";
         }

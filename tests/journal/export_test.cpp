@@ -29,10 +29,18 @@ TEST(RecordJson, WritesEveryFieldInOrderWithNullForTheAbsent) {
             "\"started\":\"2025-12-08T08:00:00.000Z\",\"finished\":\"2025-12-08T08:00:04.000Z\","
             "\"committed\":null,\"burn_ms\":2500,\"return_ms\":null,\"attempt\":1,\"config\":null,"
             "\"firmware_name\":null,\"firmware_size\":-1,\"firmware_sha256\":null,\"reason\":null,"
-            "\"verified\":true,\"other_bytes_changed\":0,\"bay\":null}");
+            "\"verified\":true,\"other_bytes_changed\":0,\"bay\":null,\"printer\":null,"
+            "\"label_verified\":null}");
   // A record made on a bay of a gang carries its number, last.
   r.bay = 3;
-  EXPECT_TRUE(RecordJson(r).ends_with(",\"verified\":true,\"other_bytes_changed\":0,\"bay\":3}"))
+  EXPECT_TRUE(RecordJson(r).ends_with(",\"verified\":true,\"other_bytes_changed\":0,\"bay\":3,"
+                                      "\"printer\":null,\"label_verified\":null}"))
+      << RecordJson(r);
+  // A label record: the printer it went to, and whether a scanned-back label matched.
+  r.kind = RecordKind::kLabel;
+  r.printer = "tcp://10.0.0.9";
+  r.label_verified = false;
+  EXPECT_TRUE(RecordJson(r).ends_with(",\"bay\":3,\"printer\":\"tcp://10.0.0.9\",\"label_verified\":false}"))
       << RecordJson(r);
 }
 
@@ -61,7 +69,8 @@ TEST(RecordCsv, WritesEveryFieldInOrder) {
   EXPECT_EQ(RecordCsvHeader(),
             "id,station,adapter,kind,mac,unit_mac_before,chip,module_class,firmware_version,"
             "image_checksum,outcome,started,finished,committed,burn_ms,return_ms,attempt,config,"
-            "firmware_name,firmware_size,firmware_sha256,reason,verified,other_bytes_changed,bay");
+            "firmware_name,firmware_size,firmware_sha256,reason,verified,other_bytes_changed,bay,"
+            "printer,label_verified");
   JournalRecord r;
   r.id = "9b2f";
   r.station = "bench, \"one\"";
@@ -77,13 +86,13 @@ TEST(RecordCsv, WritesEveryFieldInOrder) {
   r.verified = false;
   EXPECT_EQ(RecordCsvLine(r),
             "9b2f,\"bench, \"\"one\"\"\",,firmware,02A0C5000001,,,,,,firmware-ok,"
-            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,2,,fw.nvm,4096,,'=1+1,false,,");
+            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,2,,fw.nvm,4096,,'=1+1,false,,,,");
   r.kind = RecordKind::kRelease;
   EXPECT_EQ(RecordCsvLine(r),
             "9b2f,\"bench, \"\"one\"\"\",,release,02A0C5000001,,,,,,firmware-ok,"
-            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,,,fw.nvm,4096,,'=1+1,false,,");
+            "2025-12-08T08:00:00.000Z,,2025-12-08T08:00:01.000Z,,,,,fw.nvm,4096,,'=1+1,false,,,,");
   r.bay = 12;
-  EXPECT_TRUE(RecordCsvLine(r).ends_with(",'=1+1,false,,12")) << RecordCsvLine(r);
+  EXPECT_TRUE(RecordCsvLine(r).ends_with(",'=1+1,false,,12,,")) << RecordCsvLine(r);
 }
 
 }  // namespace

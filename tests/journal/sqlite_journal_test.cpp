@@ -169,7 +169,7 @@ TEST_F(SqliteJournalTest, OpenClosesInterruptedAttemptsOfItsStationAndRefusesNew
   }
   JournalStatus status;
   EXPECT_FALSE(SqliteJournal::Open("journal.db", &status));
-  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 4"));
+  EXPECT_THAT(status.error, HasSubstr("schema version 99, newer than this program's 5"));
 
   EXPECT_FALSE(SqliteJournal::Open("missing/journal.db", &status));
   EXPECT_THAT(status.error, HasSubstr("unable to open database file"));
@@ -198,7 +198,7 @@ TEST_F(SqliteJournalTest, AVersion1JournalIsMigratedAndTheReadBackIsWrittenOnceW
   EXPECT_EQ(done->return_ms, 2100);
   EXPECT_FALSE(done->verified);
   EXPECT_FALSE(done->other_bytes_changed);
-  EXPECT_THAT(RecordJson(*done), EndsWith(",\"verified\":null,\"other_bytes_changed\":null,\"bay\":null}"));
+  EXPECT_THAT(RecordJson(*done), EndsWith(",\"verified\":null,\"other_bytes_changed\":null,\"bay\":null,\"printer\":null,\"label_verified\":null}"));
   // Not before the outcome, not even by a plain SQL client.
   EXPECT_THAT(Exec(db, "UPDATE records SET verified = 1 WHERE id = 'old-open'"),
               HasSubstr("CHECK constraint failed"));
@@ -234,10 +234,10 @@ TEST_F(SqliteJournalTest, AVersion1JournalIsMigratedAndTheReadBackIsWrittenOnceW
   ASSERT_TRUE(journal->Read({}, &records).ok());
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[2].verified, false);
-  EXPECT_THAT(RecordCsvHeader(), EndsWith(",reason,verified,other_bytes_changed,bay"));
-  EXPECT_THAT(RecordCsvLine(records[1]), EndsWith(",true,3,"));
-  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",false,0,"));
-  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"verified\":false,\"other_bytes_changed\":0,\"bay\":null}"));
+  EXPECT_THAT(RecordCsvHeader(), EndsWith(",reason,verified,other_bytes_changed,bay,printer,label_verified"));
+  EXPECT_THAT(RecordCsvLine(records[1]), EndsWith(",true,3,,,"));
+  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",false,0,,,"));
+  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"verified\":false,\"other_bytes_changed\":0,\"bay\":null,\"printer\":null,\"label_verified\":null}"));
 }
 
 
@@ -322,7 +322,7 @@ TEST_F(SqliteJournalTest, AVersion3JournalGainsTheBayAndKeepsItAsGiven) {
   SqliteStatement version;
   ASSERT_TRUE(version.Prepare(db, "PRAGMA user_version"));
   ASSERT_EQ(version.Step(), SQLITE_ROW);
-  EXPECT_EQ(version.Int(0), 4);
+  EXPECT_EQ(version.Int(0), kJournalSchemaVersion);
 
   ASSERT_TRUE(journal->Finish("old-open", {Outcome::kSuccess, 1765100014000, 1000, 3000, true, 0}).ok());
   JournalRecord on_bay = Attempt("02A0C5000060");
@@ -338,9 +338,10 @@ TEST_F(SqliteJournalTest, AVersion3JournalGainsTheBayAndKeepsItAsGiven) {
   EXPECT_EQ(records[1].outcome, Outcome::kSuccess);
   EXPECT_EQ(records[2].bay, 3);
   EXPECT_FALSE(records[3].bay);
-  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"bay\":3}"));
-  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",3"));
-  EXPECT_THAT(RecordCsvLine(records[3]), EndsWith(","));
+  EXPECT_THAT(RecordJson(records[2]),
+              EndsWith(",\"bay\":3,\"printer\":null,\"label_verified\":null}"));
+  EXPECT_THAT(RecordCsvLine(records[2]), EndsWith(",3,,"));
+  EXPECT_THAT(RecordCsvLine(records[3]), EndsWith(",,,"));
 
   // Not changed afterwards, on an open attempt either, and never 0 or below.
   EXPECT_THAT(Exec(db, "UPDATE records SET bay = 4 WHERE mac = '02A0C5000060'"), HasSubstr("never changed"));
@@ -357,6 +358,86 @@ TEST_F(SqliteJournalTest, AVersion3JournalGainsTheBayAndKeepsItAsGiven) {
   ASSERT_TRUE(journal->ReadOne(on_bay.id, &read).ok());
   EXPECT_EQ(read->bay, 3);
   EXPECT_EQ(read->outcome, Outcome::kSuccess);
+}
+
+// Version 4 to 5 builds the records table anew to take label records: every value of every row
+// comes across as stored (its type too), the open attempt's claim still ends with its outcome,
+// and the rebuilt table refuses changes and deletions as before, now for the new columns too.
+TEST_F(SqliteJournalTest, AVersion4JournalTakesLabelRecordsAndKeepsEveryStoredValue) {
+  const char* every_value =
+      "SELECT quote(seq), quote(id), quote(station), quote(adapter), quote(kind), quote(mac), "
+      "quote(unit_mac_before), quote(chip), quote(module_class), quote(firmware_version), "
+      "quote(image_checksum), quote(outcome), quote(started), quote(finished), quote(committed), "
+      "quote(burn_ms), quote(return_ms), quote(attempt), quote(config), quote(firmware_name), "
+      "quote(firmware_size), quote(firmware_sha256), quote(reason), quote(verified), "
+      "quote(other_bytes_changed), quote(bay) FROM records ORDER BY seq";
+  const auto rows = [every_value](sqlite3* db) {
+    SqliteStatement s;
+    EXPECT_TRUE(s.Prepare(db, every_value));
+    std::vector<std::string> all;
+    while (s.Step() == SQLITE_ROW) {
+      std::string row;
+      for (int column = 0; column < 26; ++column) row += s.Text(column) + "|";
+      all.push_back(row);
+    }
+    return all;
+  };
+  std::vector<std::string> before;
+  {
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open("journal.db", &raw), SQLITE_OK);
+    SqliteDatabase old(raw);
+    ASSERT_EQ(Exec(old.get(), kVersion1Journal), "");
+    ASSERT_EQ(Exec(old.get(), kVersion1To3Steps), "");
+    ASSERT_EQ(Exec(old.get(),
+                   "ALTER TABLE records ADD COLUMN bay INTEGER CHECK (bay IS NULL OR bay > 0);"
+                   "INSERT INTO records (id, station, kind, mac, started, attempt, bay, reason, "
+                   "firmware_size) VALUES ('old-bay', 's2', 'burn', '02A0C5000042', 1765100020000, "
+                   "1, 2, 'x''y', 7864);"
+                   "INSERT INTO records (id, station, kind, mac, started, reason) VALUES "
+                   "('old-scrap', 's2', 'scrap', '02A0C5000043', 1765100030000, 'torn');"
+                   "PRAGMA user_version = 4;"),
+              "");
+    before = rows(old.get());
+  }
+  auto journal = Open();
+  ASSERT_TRUE(journal);
+  sqlite3* db = journal->database();
+  EXPECT_EQ(rows(db), before);
+
+  ASSERT_TRUE(journal->Finish("old-open", {Outcome::kSuccess, 1765100014000, 1000, 3000, true, 0}).ok());
+  JournalRecord printed;
+  printed.kind = RecordKind::kLabel;
+  printed.station = "s1";
+  printed.mac = "02A0C5000041";
+  printed.printer = "dir:labels";
+  printed.started = 1765100015000;
+  printed.bay = 2;
+  JournalRecord verified = printed;
+  verified.label_verified = true;
+  ASSERT_TRUE(journal->Append(printed).ok());
+  ASSERT_TRUE(journal->Append(verified).ok());
+  EXPECT_EQ(printed.attempt, 0);
+  // The claim ended with the old attempt's outcome: the MAC is burned, not held.
+  JournalRecord again = Attempt("02A0C5000041");
+  EXPECT_THAT(journal->Append(again).refusal, HasSubstr("02A0C5000041"));
+  std::vector<JournalRecord> records;
+  ASSERT_TRUE(journal->Read({"02A0C5000041", {}, {}, {}}, &records).ok());
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[1].kind, RecordKind::kLabel);
+  EXPECT_EQ(records[1].printer, "dir:labels");
+  EXPECT_FALSE(records[1].label_verified);
+  EXPECT_EQ(records[2].label_verified, true);
+  EXPECT_THAT(RecordJson(records[2]), HasSubstr("\"kind\":\"label\""));
+  EXPECT_THAT(RecordJson(records[2]), EndsWith(",\"bay\":2,\"printer\":\"dir:labels\",\"label_verified\":true}"));
+
+  EXPECT_THAT(Exec(db, "UPDATE records SET printer = 'tcp://x' WHERE kind = 'label'"),
+              HasSubstr("never changed"));
+  EXPECT_THAT(Exec(db, "UPDATE records SET bay = 3 WHERE id = 'old-bay'"), HasSubstr("never changed"));
+  EXPECT_THAT(Exec(db, "DELETE FROM records WHERE id = 'old-scrap'"), HasSubstr("never deleted"));
+  EXPECT_THAT(Exec(db, "INSERT INTO records (id, station, kind, mac, started) VALUES "
+                       "('k', 's', 'sticker', 'm', 1)"),
+              HasSubstr("CHECK"));
 }
 
 }  // namespace

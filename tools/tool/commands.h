@@ -68,6 +68,10 @@ std::optional<ParameterModule> ReadImage(const char* path, std::string* error);
 // journal_commands.cpp
 int RunJournal(int argc, char** argv);
 
+// label_commands.cpp: "bay-labels N", "label print MAC".
+int RunBayLabels(int argc, char** argv);
+int RunLabel(int argc, char** argv);
+
 // mes_commands.cpp: "mes status" and "mes listen".
 int RunMes(int argc, char** argv);
 

@@ -356,7 +356,8 @@ std::unique_ptr<Journal> OpenToolJournal(const JournalArguments& arguments) {
 
 int RunJournal(int argc, char** argv) {
   if (argc < 2) {
-    return UsageError(kCommand, "expects list, report, reconcile, scrap, release, init or lease");
+    return UsageError(kCommand,
+                      "expects list, report, reconcile, scrap, release, pool, init or lease");
   }
   const std::string sub = argv[1];
   if (sub == "init") return RunJournalInit(argc - 1, argv + 1);
@@ -367,6 +368,7 @@ int RunJournal(int argc, char** argv) {
       {"reconcile", {"--journal", "--format", "--mac-prefix"}},
       {"scrap", {"--journal", "--reason", "--station"}},
       {"release", {"--journal", "--reason", "--station"}},
+      {"pool", {"--journal", "--pool", "--station", "--db", "--mac-prefix"}},
   };
   const auto found = allowed.find(sub);
   if (found == allowed.end()) return UsageError(kCommand, ("unknown subcommand " + sub).c_str());
@@ -377,6 +379,7 @@ int RunJournal(int argc, char** argv) {
     return sub == "list" ? RunList(arguments) : RunJournalReport(arguments);
   }
   if (sub == "reconcile") return RunReconcile(arguments);
+  if (sub == "pool") return RunJournalPool(arguments);
   return RunMark(arguments, sub == "scrap" ? RecordKind::kScrap : RecordKind::kRelease);
 }
 

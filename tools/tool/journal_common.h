@@ -36,5 +36,7 @@ std::unique_ptr<Journal> OpenToolJournal(const JournalArguments& arguments);
 
 // journal_report.cpp
 int RunJournalReport(const JournalArguments& arguments);
+// label_commands.cpp: "journal pool".
+int RunJournalPool(const JournalArguments& arguments);
 
 }  // namespace stampwright::tool

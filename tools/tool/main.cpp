@@ -33,10 +33,15 @@ constexpr std::array kCommands = {
                 "a unit on one adapter, on the station's own core: find, read, write, firmware, burn",
                 RunUnit},
     ToolCommand{"journal",
-                "list|report|reconcile CAMDBR|scrap MAC|release MAC|init|lease [--journal TARGET] ...",
+                "list|report|reconcile CAMDBR|scrap MAC|release MAC|pool|init|lease [--journal TARGET] ...",
                 "the production journal: list, report, reconcile with a cam.dbr, scrap, release; "
                 "a line's database: init, lease",
                 RunJournal},
+    ToolCommand{"label", "print MAC --label-printer TARGET [--label-template FILE] ...",
+                "a burned MAC's label printed again, and recorded", RunLabel},
+    ToolCommand{"bay-labels", "N [--label-printer TARGET]",
+                "bay-code labels BAY-1..BAY-N (Code 128) for routing scans in gang mode",
+                RunBayLabels},
     ToolCommand{"mes", "status [--journal FILE] | listen URL [--count N]",
                 "the MES outbox's backlog and last send, or the CFX messages a broker carries",
                 RunMes},
@@ -76,6 +81,11 @@ constexpr std::array kSubcommandHelp = {
                    "a supervisor's record: the MAC's label is scrapped"},
     SubcommandHelp{"journal", "release", "MAC --reason TEXT [--journal TARGET] [--station NAME]",
                    "a supervisor's record: the MAC may be burned once more"},
+    SubcommandHelp{"journal", "pool",
+                   "(--pool FIRST-LAST | --station NAME) [--journal TARGET] [--db CAMDBR] "
+                   "[--mac-prefix XXXXXX]",
+                   "a MAC pool's free, burned, scrapped and held counts, as the station decides "
+                   "them (--station: its live leases on a line)"},
     SubcommandHelp{"journal", "init", "[--journal TARGET]",
                    "creates or migrates the journal's schema (a line's database: and its roles)"},
     SubcommandHelp{"journal", "lease",

@@ -94,6 +94,10 @@ std::variant<HeadlessCommand, CommandError> ParseHeadlessCommand(std::string_vie
     if (rest.find_first_not_of(' ') != rest.npos) return Error(verb, "nothing after it");
     return CloseCommand{};
   }
+  if (verb == "reprint") {
+    if (rest.find_first_not_of(' ') != rest.npos) return Error(verb, "nothing after it");
+    return ReprintCommand{};
+  }
   return CommandError{"unknown command '" + std::string(verb) + "'"};
 }
 
@@ -113,8 +117,10 @@ std::variant<AddressedCommand, CommandError> ParseAddressedCommand(std::string_v
         !std::holds_alternative<ClickCommand>(command) &&
         !std::holds_alternative<CheckCommand>(command) &&
         !std::holds_alternative<FileCommand>(command) &&
-        !std::holds_alternative<WaitCommand>(command)) {
-      return CommandError{"bay takes a page command: set, click, check, uncheck, file or wait"};
+        !std::holds_alternative<WaitCommand>(command) &&
+        !std::holds_alternative<ReprintCommand>(command)) {
+      return CommandError{
+          "bay takes a page command: set, click, check, uncheck, file, wait or reprint"};
     }
     return AddressedCommand{*bay, std::move(command)};
   }

@@ -35,11 +35,12 @@ struct CloseCommand {};  // close: the close button
 struct ScanCommand {     // scan <text>: a scanned line, routed to a bay as the scanner's would be
   std::string text;
 };
+struct ReprintCommand {};  // reprint: the bay's last label printed again (a unit held by it)
 struct NoCommand {};     // a blank line or a '#' comment
 
 using HeadlessCommand = std::variant<SetCommand, ClickCommand, CheckCommand, FileCommand,
                                      SleepCommand, WaitCommand, CloseCommand, ScanCommand,
-                                     NoCommand>;
+                                     ReprintCommand, NoCommand>;
 
 // A command and the bay it names with a "bay <n> " prefix (0: none).
 struct AddressedCommand {

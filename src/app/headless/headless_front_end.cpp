@@ -17,6 +17,9 @@
 #include <variant>
 
 #include "app/front_end.h"
+#include "app/label_desk.h"
+#include "app/print_queue.h"
+#include "resources/controls.h"
 #include "app/headless/event_writer.h"
 #include "app/headless/headless_page.h"
 #include "app/headless/headless_session.h"
@@ -114,10 +117,15 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
     if (gang) event["bay"] = bay;
     events.Write(std::move(event));
   };
+  LabelDesk* const desk = environment.labels;
+  std::unique_ptr<PrintQueue> printer;
+  std::function<void(std::vector<DeskAction>)> apply;
+  std::function<void(const StationEvent&)> observe_labels;
   std::vector<std::unique_ptr<StationHost>> hosts;
   const auto show = [&](const StationEvent& event) {
     router.Observe(event);
     TellCrossedReturns(router, hosts);
+    if (observe_labels) observe_labels(event);
     PageModel& view = *views[static_cast<size_t>(event.bay - 1)];
     std::visit(
         [&](const auto& body) {
@@ -150,6 +158,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
           } else if constexpr (std::is_same_v<B, StartedEvent>) {
             if (++started < bays.size()) return;
             events.Write({{"event", "ready"}});
+            if (desk != nullptr) apply(desk->Start());
             session_running = session.get();
             session->Start();
             if (reader_lost) session->EndWithoutReader();  // lost during the start-up scan
@@ -205,6 +214,61 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
     session_bays.push_back({hosts.back().get(), views[i].get()});
   }
   session = std::make_unique<HeadlessSession>(session_bays, router, events, STDIN_FILENO);
+
+  // Labels and the pool: the desk decides on this thread, a bay burns on its own, the printer
+  // prints on its own.
+  apply = [&](std::vector<DeskAction> actions) {
+    for (DeskAction& action : actions) {
+      std::visit(
+          [&](auto& a) {
+            using A = std::decay_t<decltype(a)>;
+            if constexpr (std::is_same_v<A, BurnPoolMac>) {
+              hosts[static_cast<size_t>(a.bay - 1)]->Post(PoolBurnCommand(a));
+            } else if constexpr (std::is_same_v<A, PrintJob>) {
+              if (printer) printer->Submit(std::move(a));
+            } else if constexpr (std::is_same_v<A, BayNotice>) {
+              write({{"event", "notice"}, {"text", a.text}}, a.bay);
+            } else if constexpr (std::is_same_v<A, PoolWarning>) {
+              nlohmann::ordered_json event{{"event", "pool"}, {"left", a.left}};
+              if (a.left == 0) event["text"] = a.text;
+              events.Write(std::move(event));
+            } else if constexpr (std::is_same_v<A, LabelReport>) {
+              write({{"event", "label"},
+                     {"mac", a.mac},
+                     {"printer", a.printer},
+                     {"ok", a.ok},
+                     {"reason", a.ok ? nlohmann::ordered_json() : nlohmann::ordered_json(a.reason)}},
+                    a.bay);
+            } else if constexpr (std::is_same_v<A, ScanBackReport>) {
+              nlohmann::ordered_json event{{"event", "scan"}, {"text", a.label}};
+              event["bay"] = a.bay > 0 ? nlohmann::ordered_json(a.bay) : nlohmann::ordered_json();
+              event["result"] = a.result;
+              event["reason"] =
+                  a.reason.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(a.reason);
+              events.Write(std::move(event));
+            }
+          },
+          action);
+    }
+  };
+  if (desk != nullptr) {
+    if (desk->settings().printer) {
+      printer = std::make_unique<PrintQueue>(
+          *desk->settings().printer, environment.settings.workdir,
+          [&on_main, &apply, desk](const PrintJob& job, std::optional<std::string> failure) {
+            on_main([&apply, desk, bay = job.bay, mac = job.mac, failure = std::move(failure)] {
+              apply(desk->Printed(bay, mac, failure));
+            });
+          });
+      session->reprint = [&apply, desk](int bay) { apply(desk->Reprint(bay)); };
+    }
+    session->scan_hook = [&apply, desk](const std::string& text) {
+      std::optional<std::vector<DeskAction>> taken = desk->Scan(text);
+      if (taken) apply(std::move(*taken));
+      return taken.has_value();
+    };
+    observe_labels = [&apply, desk](const StationEvent& event) { apply(desk->Observe(event)); };
+  }
   for (size_t i = 0; i < hosts.size(); ++i) {
     DiagnosticReporter& reporter = *diagnostics[i];
     hosts[i]->SetAfterTick([&reporter] { reporter.Check(); });
@@ -213,6 +277,7 @@ int RunHeadlessFrontEnd(int argc, char** argv, FrontEndEnvironment& environment)
   const int code = QCoreApplication::exec();
   if (environment.mes_connection) environment.mes_connection(nullptr);
   for (auto& host : hosts) host->Join();
+  printer.reset();
   session_running = nullptr;
   return code;
 }

@@ -198,7 +198,12 @@ void HeadlessSession::Execute(const AddressedCommand& addressed) {
         } else if constexpr (std::is_same_v<C, WaitCommand>) {
           if (const std::optional<size_t> bay = BayOf(addressed)) StartWait(*bay, c);
         } else if constexpr (std::is_same_v<C, ScanCommand>) {
-          Scan(c.text);
+          if (!scan_hook || !scan_hook(c.text)) Scan(c.text);
+        } else if constexpr (std::is_same_v<C, ReprintCommand>) {
+          const std::optional<size_t> bay = BayOf(addressed);
+          if (!bay) return;
+          if (!reprint) return Error("no --label-printer: there is nothing to print again");
+          reprint(static_cast<int>(*bay + 1));
         } else if constexpr (std::is_same_v<C, CloseCommand>) {
           Close();
         }

@@ -59,6 +59,11 @@ class HeadlessSession {
 
   bool closed() const { return closed_; }
 
+  // Labels made at the station: a scanned line they take (a scan-back, or any label when the
+  // MACs come from the pool) before the router sees it, true when taken; and a bay's reprint.
+  std::function<bool(const std::string& text)> scan_hook;
+  std::function<void(int bay)> reprint;
+
  private:
   using Item = std::variant<AddressedCommand, CommandError>;
   enum class Hold { kNone, kSleep, kWait, kStation };

@@ -13,9 +13,12 @@
 #include <variant>
 
 #include "app/front_end.h"
+#include "app/label_desk.h"
+#include "app/print_queue.h"
 #include "app/journal_counts.h"
 #include "app/verdict_band.h"
 #include "resources/controls.h"
+#include "station/mac_lookup.h"
 #include "app/qt/qt_message_box.h"
 #include "app/qt/qt_page.h"
 #include "app/qt/verdict_panel.h"
@@ -73,6 +76,7 @@ class StationInput final : public PageInput {
     host_.Post([id, bytes = std::move(bytes)](Station&, PageModel& page) { page.Type(id, bytes); });
   }
   void NewMacEntered() override {
+    if (before_enter && before_enter()) return;
     host_.Post([](Station& station, PageModel& page) {
       if (page.IsEnabled(kBurnButton)) {
         station.PageCommand(kBurnButton);
@@ -83,6 +87,9 @@ class StationInput final : public PageInput {
     });
   }
   void CloseRequested() override { host_.Close(); }
+
+  // Takes Enter in New MAC first (a scanned-back label, a reprint): true when it did.
+  std::function<bool()> before_enter;
 
  private:
   static bool IsRadioButton(int id) {
@@ -190,11 +197,14 @@ int RunGangWindow(FrontEndEnvironment& environment) {
 
   Relay relay;
   size_t closed = 0;
+  std::function<void(const StationEvent&)> observe_labels;
+  std::function<std::string()> top_line_now;
   std::vector<std::unique_ptr<StationHost>> hosts;
   const auto show = [&](const StationEvent& event) {
     router.Observe(event);
     TellCrossedReturns(router, hosts);
     view.Show(event);
+    if (observe_labels) observe_labels(event);
     if (const auto* change = std::get_if<PageChange>(&event.body)) {
       ApplyChange(*pages[static_cast<size_t>(event.bay - 1)], *change);
     }
@@ -202,7 +212,7 @@ int RunGangWindow(FrontEndEnvironment& environment) {
       // Not quit(): that asks the windows to close first, and the gang window refuses.
       QCoreApplication::exit(0);
     }
-    view.SetTopLine(router.TopLine());
+    view.SetTopLine(top_line_now ? top_line_now() : router.TopLine());
     if (environment.on_event) environment.on_event(event);
   };
 
@@ -224,8 +234,52 @@ int RunGangWindow(FrontEndEnvironment& environment) {
     pages[i]->Attach(*inputs.back());
   }
 
-  view.on_tile_clicked = [&router](int bay) { router.Select(bay); };
+  // Labels and the pool: decided here, burned on the bays' threads, printed on the printer's.
+  LabelDesk* const desk = environment.labels;
+  std::unique_ptr<PrintQueue> printer;
+  std::string desk_line;  // the desk's last word to the whole station (the pool running low)
+  const auto top_line = [&] {
+    std::string line = router.TopLine();
+    const std::string labels = desk != nullptr ? desk->TopLine() : std::string();
+    if (!labels.empty()) line = labels + "    " + line;
+    return line;
+  };
+  std::function<void(std::vector<DeskAction>)> apply = [&](std::vector<DeskAction> actions) {
+    std::string said;
+    for (DeskAction& action : actions) {
+      if (const auto* burn = std::get_if<BurnPoolMac>(&action)) {
+        hosts[static_cast<size_t>(burn->bay - 1)]->Post(PoolBurnCommand(*burn));
+      } else if (auto* job = std::get_if<PrintJob>(&action)) {
+        if (printer) printer->Submit(std::move(*job));
+      } else if (const auto* notice = std::get_if<BayNotice>(&action)) {
+        view.Show({notice->bay, Notice{notice->text, {}, 0, nullptr}});
+      } else if (const auto* scan = std::get_if<ScanBackReport>(&action)) {
+        if (scan->bay == 0) said = scan->reason;
+      }
+    }
+    view.SetTopLine(said.empty() ? top_line() : said);
+  };
+  if (desk != nullptr && desk->settings().printer) {
+    printer = std::make_unique<PrintQueue>(
+        *desk->settings().printer, environment.settings.workdir,
+        [&relay, &apply, desk](const PrintJob& job, std::optional<std::string> failure) {
+          relay.Post([&apply, desk, bay = job.bay, mac = job.mac, failure = std::move(failure)] {
+            apply(desk->Printed(bay, mac, failure));
+          });
+        });
+  }
+
+  view.on_tile_clicked = [&](int bay) {
+    // A tile whose label did not print: the click prints it again.
+    if (desk != nullptr && desk->LabelFailed(bay)) return apply(desk->Reprint(bay));
+    router.Select(bay);
+  };
   view.on_scan = [&](std::string text) {
+    if (desk != nullptr) {
+      if (std::optional<std::vector<DeskAction>> taken = desk->Scan(text)) {
+        return apply(std::move(*taken));
+      }
+    }
     const ScanRouter::Result routed = router.Scan(text);
     if (routed.kind == ScanRouter::Result::Kind::kBurning) {
       hosts[static_cast<size_t>(routed.bay - 1)]->Post(
@@ -241,27 +295,33 @@ int RunGangWindow(FrontEndEnvironment& environment) {
           });
     }
     view.SetTopLine(routed.kind == ScanRouter::Result::Kind::kRefused ? routed.reason
-                                                                       : router.TopLine());
+                                                                       : top_line());
   };
   // A held scan runs out, and the units per hour move on, without an event.
-  QTimer top_line;
-  QObject::connect(&top_line, &QTimer::timeout, [&] {
-    if (router.Expire()) view.SetTopLine(router.TopLine());
+  QTimer top_line_timer;
+  QObject::connect(&top_line_timer, &QTimer::timeout, [&] {
+    if (router.Expire()) view.SetTopLine(top_line());
   });
-  top_line.start(1000);
+  top_line_timer.start(1000);
 
+  if (desk != nullptr) {
+    observe_labels = [&apply, desk](const StationEvent& event) { apply(desk->Observe(event)); };
+    top_line_now = top_line;
+  }
   bool closing = false;
   CloseWatcher close_watcher([&] {
     if (std::exchange(closing, true)) return;
     for (auto& host : hosts) host->Close();
   });
   view.installEventFilter(&close_watcher);
-  view.SetTopLine(router.TopLine());
+  view.SetTopLine(top_line());
   view.show();
   for (auto& host : hosts) host->Start();
+  if (desk != nullptr) apply(desk->Start());
   QApplication::exec();
   relay.CloseDoor();
   for (auto& host : hosts) host->Join();
+  printer.reset();
   return 0;
 }
 
@@ -285,6 +345,7 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   // Everything the station does reaches the widgets here, on the window's thread, in order; the
   // window never waits for the station.
   Relay relay;
+  std::function<void(const StationEvent&)> observe_labels;
   const auto show = [&](const StationEvent& event) {
     std::visit(
         [&](const auto& body) {
@@ -311,6 +372,7 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
           }
         },
         event.body);
+    if (observe_labels) observe_labels(event);
     if (environment.on_event) environment.on_event(event);
   };
 
@@ -333,13 +395,65 @@ int RunWindowFrontEnd(int argc, char** argv, FrontEndEnvironment& environment) {
   host_for_counts = &host;
   StationInput input(host);
   page.Attach(input);
+
+  // Labels and the pool: a label's word shows on the band (a PASS stays while all goes well), a
+  // pool running low in the sheet's title; Enter in New MAC takes a scanned-back label, or
+  // prints a label that failed again.
+  LabelDesk* const desk = environment.labels;
+  std::unique_ptr<PrintQueue> printer;
+  const QString title = page.sheet().windowTitle();
+  std::function<void(std::vector<DeskAction>)> apply = [&](std::vector<DeskAction> actions) {
+    for (DeskAction& action : actions) {
+      if (const auto* burn = std::get_if<BurnPoolMac>(&action)) {
+        host.Post(PoolBurnCommand(*burn));
+      } else if (auto* job = std::get_if<PrintJob>(&action)) {
+        if (printer) printer->Submit(std::move(*job));
+      } else if (const auto* notice = std::get_if<BayNotice>(&action)) {
+        if (notice->text == "Label printed" || notice->text == "Label verified") continue;
+        const bool prompt = notice->text == kScanPrintedLabelText;
+        show_verdict({prompt ? VerdictTone::kNeutral : VerdictTone::kRefused, notice->text});
+      } else if (const auto* scan = std::get_if<ScanBackReport>(&action)) {
+        if (scan->bay == 0) show_verdict({VerdictTone::kRefused, scan->reason});
+      }
+    }
+    const std::string line = desk->TopLine();
+    page.sheet().setWindowTitle(line.empty() ? title : title + " - " + QString::fromStdString(line));
+  };
+  if (desk != nullptr) {
+    if (desk->settings().printer) {
+      printer = std::make_unique<PrintQueue>(
+          *desk->settings().printer, environment.settings.workdir,
+          [&relay, &apply, desk](const PrintJob& job, std::optional<std::string> failure) {
+            relay.Post([&apply, desk, bay = job.bay, mac = job.mac, failure = std::move(failure)] {
+              apply(desk->Printed(bay, mac, failure));
+            });
+          });
+    }
+    observe_labels = [&apply, desk](const StationEvent& event) { apply(desk->Observe(event)); };
+    input.before_enter = [&apply, &page, desk] {
+      if (desk->LabelFailed(1)) {
+        apply(desk->Reprint(1));
+        return true;
+      }
+      std::optional<std::vector<DeskAction>> taken =
+          desk->Scan(page.GetText(kNewMacEdit, kMacEntryScanLength));
+      if (taken) apply(std::move(*taken));
+      return taken.has_value();
+    };
+  }
   page.SetCloseHandler([] { QCoreApplication::quit(); });
 
   // The sheet shows once the start-up scans have filled it, as the page's creation ends.
-  host.Start([&relay, &page] { relay.Post([&page] { page.sheet().show(); }); });
+  host.Start([&relay, &page, &apply, desk] {
+    relay.Post([&page, &apply, desk] {
+      page.sheet().show();
+      if (desk != nullptr) apply(desk->Start());
+    });
+  });
   QApplication::exec();
   relay.CloseDoor();
   host.Join();
+  printer.reset();
   return 0;
 }
 

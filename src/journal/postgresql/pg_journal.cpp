@@ -71,4 +71,21 @@ std::unique_ptr<PgJournal> PgJournal::OpenStation(const std::string& target,
   return journal;
 }
 
+JournalStatus PgJournal::LiveLeases(const std::string& station, int64_t at,
+                                    std::vector<std::pair<int64_t, int64_t>>* ranges) {
+  ranges->clear();
+  std::vector<MacLease> leases;
+  if (station_) {
+    leases = station_->LocalLeases();
+  } else if (JournalStatus status = leases_.List(&leases); !status.ok()) {
+    return status;
+  }
+  for (const MacLease& lease : leases) {
+    const bool live = lease.granted <= at && (!lease.until || *lease.until > at) &&
+                      (!lease.revoked || *lease.revoked > at);
+    if (lease.station == station && live) ranges->emplace_back(lease.first, lease.last);
+  }
+  return {};
+}
+
 }  // namespace stampwright

@@ -58,6 +58,8 @@ class PgJournal final : public Journal {
     return mode_->ReadFlagged(flagged);
   }
   SqliteJournal* LocalFile() override { return mode_->LocalFile(); }
+  JournalStatus LiveLeases(const std::string& station, int64_t at,
+                           std::vector<std::pair<int64_t, int64_t>>* ranges) override;
   void SetConnectionObserver(ConnectionObserver observer) override {
     client_.SetObserver(std::move(observer));
   }

@@ -174,6 +174,14 @@ CREATE TRIGGER flagged_append_only BEFORE UPDATE OR DELETE ON stampwright.flagge
 -- kept with it (records_append_only).
 ALTER TABLE stampwright.records ADD COLUMN bay integer CHECK (bay > 0);
 )SQL",
+    R"SQL(
+-- Labels printed at the stations: records of their own kind, with the printer they went to and,
+-- for a scanned-back label, whether it matched; given with the record and kept with it.
+ALTER TABLE stampwright.records DROP CONSTRAINT records_kind_check;
+ALTER TABLE stampwright.records ADD CONSTRAINT records_kind_check
+  CHECK (kind IN ('burn', 'firmware', 'scrap', 'release', 'label'));
+ALTER TABLE stampwright.records ADD COLUMN printer text, ADD COLUMN label_verified boolean;
+)SQL",
 };
 
 // Run on every init, after the steps: roles and grants are idempotent and follow the newest step.

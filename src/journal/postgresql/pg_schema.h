@@ -8,7 +8,7 @@
 namespace stampwright {
 
 // The schema version this program writes and reads.
-inline constexpr int kPgSchemaVersion = 4;
+inline constexpr int kPgSchemaVersion = 5;
 
 // The two group roles a line's administrator grants to the stations' and supervisors' login
 // roles. Stations may add records and claims and read; supervisors may also lease, scrap and

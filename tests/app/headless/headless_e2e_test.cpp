@@ -342,7 +342,7 @@ TEST_F(HeadlessE2e, HelpAndVersionPrintAndExit) {
   StationProcess help({"--help"}, Isolated(false));
   ASSERT_EQ(help.Wait(kExitTimeoutMs), 0);
   EXPECT_EQ(help.stdout_lines().front(), "usage: stampwright [options]");
-  EXPECT_EQ(help.stdout_lines().size(), 22u);  // the usage line and one per option
+  EXPECT_EQ(help.stdout_lines().size(), 29u);  // the usage line and one per option
 
   StationProcess version({"--version"}, Isolated(false));
   ASSERT_EQ(version.Wait(kExitTimeoutMs), 0);

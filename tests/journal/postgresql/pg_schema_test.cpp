@@ -32,7 +32,9 @@ TEST_F(PgSchemaTest, InitIsRepeatableAndRefusesANewerSchema) {
   // outcome in it moves forward, the old outcome keeping no read-back and its record no bay.
   ASSERT_TRUE(owner_.Exec(
       "ALTER TABLE stampwright.outcomes DROP COLUMN verified, DROP COLUMN other_bytes_changed;"
-      " ALTER TABLE stampwright.records DROP COLUMN bay;"
+      " ALTER TABLE stampwright.records DROP COLUMN bay, DROP COLUMN printer,"
+      " DROP COLUMN label_verified, DROP CONSTRAINT records_kind_check,"
+      " ADD CONSTRAINT records_kind_check CHECK (kind IN ('burn', 'firmware', 'scrap', 'release'));"
       " DROP TABLE stampwright.flagged; UPDATE stampwright.schema_version SET version = 1").Ok());
   ASSERT_TRUE(Run(owner_, kInsertBurn, {kUuidA, "line-1", "burn", "02A0C5100001"}).Ok());
   ASSERT_TRUE(Run(owner_, "INSERT INTO stampwright.outcomes (record_id, outcome, finished)"
@@ -45,7 +47,10 @@ TEST_F(PgSchemaTest, InitIsRepeatableAndRefusesANewerSchema) {
   EXPECT_EQ(old.Text(0, 0), "t");
 
   // A version 3 journal gains the bay alone; a bay is a positive number.
-  ASSERT_TRUE(owner_.Exec("ALTER TABLE stampwright.records DROP COLUMN bay;"
+  ASSERT_TRUE(owner_.Exec("ALTER TABLE stampwright.records DROP COLUMN bay, DROP COLUMN printer,"
+                          " DROP COLUMN label_verified, DROP CONSTRAINT records_kind_check,"
+                          " ADD CONSTRAINT records_kind_check"
+                          " CHECK (kind IN ('burn', 'firmware', 'scrap', 'release'));"
                           " UPDATE stampwright.schema_version SET version = 3").Ok());
   ASSERT_TRUE(InitPgSchema(owner_, &error)) << error;
   EXPECT_EQ(ReadPgSchemaVersion(owner_, &error), kPgSchemaVersion);
@@ -57,6 +62,10 @@ TEST_F(PgSchemaTest, InitIsRepeatableAndRefusesANewerSchema) {
   PgResult bays = owner_.Exec("SELECT string_agg(coalesce(bay::text, '-'), ',' ORDER BY seq) FROM stampwright.records");
   ASSERT_TRUE(bays.Ok()) << bays.Error();
   EXPECT_EQ(bays.Text(0, 0), "-,2");
+  // The same step takes label records, with their printer.
+  EXPECT_TRUE(Run(owner_, "INSERT INTO stampwright.records (id, station, kind, mac, started, printer)"
+                          " VALUES ($1, 'line-1', 'label', '02A0C5100002', now(), 'dir:labels')",
+                  {kUuidC}).Ok());
 
   ASSERT_TRUE(owner_.Exec("UPDATE stampwright.schema_version SET version = 99").Ok());
   EXPECT_FALSE(InitPgSchema(owner_, &error));
