@@ -54,7 +54,8 @@ struct Builder {
       returned.measured_ms = record.return_ms;
       returned.measurement_id = endpoint.new_id();
       returned.measurement_name = "Return time";
-    } else if (outcome == Outcome::kWrongReturn || outcome == Outcome::kNoReturn) {
+    } else if (outcome == Outcome::kWrongReturn || outcome == Outcome::kNoReturn ||
+               outcome == Outcome::kReturnedOnOtherBay) {
       returned.result = TestResult::kFailed;
     }
     cfx::UnitTest read_back;

@@ -190,6 +190,8 @@ TEST(MesMessagesTest, OutcomesRefusalsAndFirmwareMapAsDocumented) {
   EXPECT_EQ(tests(wrong), "Failed Failed Skipped");
   EXPECT_EQ(result(wrong), "Failed");
   EXPECT_EQ(wrong.back().body["Units"][0]["Status"], "Fail");
+  EXPECT_EQ(tests(ended(Outcome::kReturnedOnOtherBay, std::nullopt, std::nullopt)),
+            "Failed Failed Skipped");
   const auto unverified = ended(Outcome::kVerifyFailed, 2400, false);
   EXPECT_EQ(tests(unverified), "Failed Passed Failed");
   const auto written = ended(Outcome::kWriteFailed, std::nullopt, std::nullopt);
