@@ -198,7 +198,9 @@ std::string ScanRouter::TopLine(Clock::time_point now) const {
     }
   }
   for (int bay = 1; bay <= static_cast<int>(bays_.size()) && next.empty(); ++bay) {
-    if (WaitingForLabel(bay)) next = FormatText("Bay %d: scan the label", bay);
+    if (WaitingForLabel(bay)) {
+      next = FormatText(ask_for_press_ ? "Bay %d: press Burn" : "Bay %d: scan the label", bay);
+    }
   }
   if (next.empty()) next = "Cable the next unit";
   size_t per_hour = 0;

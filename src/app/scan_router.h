@@ -63,6 +63,9 @@ class ScanRouter {
   bool WaitingForLabel(int bay) const;
   // What the operator should do next, and the units per hour.
   std::string TopLine(Clock::time_point now = Clock::now()) const;
+  // The station types each bay's MAC itself and leaves Burn to the operator (a confirmed pool):
+  // a bay waiting asks for the press, not a scan.
+  void AskForBurnPress(bool press) { ask_for_press_ = press; }
 
  private:
   struct Bay {
@@ -88,6 +91,7 @@ class ScanRouter {
   Clock::time_point held_at_{};
   std::deque<Clock::time_point> passes_;  // within the last hour
   std::vector<CrossedReturn> crossed_;
+  bool ask_for_press_ = false;
 };
 
 // Tells both bays of each crossing the router has seen, on their own threads: the bay that

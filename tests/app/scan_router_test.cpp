@@ -25,6 +25,9 @@ TEST(ScanRouterTest, ALabelGoesToTheOneBayWaitingOrWaitsForItsBay) {
 
   Ready(router, 2);
   EXPECT_EQ(router.TopLine(t0), "Bay 2: scan the label    0 units/h");
+  router.AskForBurnPress(true);  // a confirmed pool: the MAC is typed in already
+  EXPECT_EQ(router.TopLine(t0), "Bay 2: press Burn    0 units/h");
+  router.AskForBurnPress(false);
   const ScanRouter::Result first = router.Scan("02:a0:c5:10:00:01", t0);
   EXPECT_EQ(first.kind, Kind::kBurning);
   EXPECT_EQ(first.bay, 2);

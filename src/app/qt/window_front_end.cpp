@@ -236,6 +236,7 @@ int RunGangWindow(FrontEndEnvironment& environment) {
 
   // Labels and the pool: decided here, burned on the bays' threads, printed on the printer's.
   LabelDesk* const desk = environment.labels;
+  router.AskForBurnPress(desk != nullptr && desk->pool_mode() && desk->settings().pool_confirm);
   std::unique_ptr<PrintQueue> printer;
   std::string desk_line;  // the desk's last word to the whole station (the pool running low)
   const auto top_line = [&] {
