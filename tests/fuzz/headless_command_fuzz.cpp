@@ -93,15 +93,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Require(std::holds_alternative<HeadlessCommand>(reparsed), "its plain form parses");
   fuzz::Require(fuzz::Same(command, std::get<HeadlessCommand>(reparsed)),
                 "its plain form means the same");
-  // Behind a bay, a page command means the same; any other is refused.
+  // Behind a bay, a page command (or a bay's reprint) means the same; any other is refused.
   const auto addressed = ParseAddressedCommand("bay 3 " + again);
   const bool page_command = std::holds_alternative<SetCommand>(command) ||
                             std::holds_alternative<ClickCommand>(command) ||
                             std::holds_alternative<CheckCommand>(command) ||
                             std::holds_alternative<FileCommand>(command) ||
-                            std::holds_alternative<WaitCommand>(command);
+                            std::holds_alternative<WaitCommand>(command) ||
+                            std::holds_alternative<ReprintCommand>(command);
   fuzz::Require(std::holds_alternative<AddressedCommand>(addressed) == page_command,
-                "only a page command takes a bay");
+                "only a page command or a reprint takes a bay");
   if (page_command) {
     const AddressedCommand& to_bay = std::get<AddressedCommand>(addressed);
     fuzz::Require(to_bay.bay == 3 && fuzz::Same(command, to_bay.command),
