@@ -1,10 +1,12 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -45,6 +47,29 @@ class InTempDir : public testing::Test {
 
  private:
   std::filesystem::path previous_;
+};
+
+// A scratch directory that is also XDG_RUNTIME_DIR, so a station started here takes a
+// single-instance lock of its own.
+class InTempRuntimeDir : public InTempDir {
+ protected:
+  void SetUp() override {
+    InTempDir::SetUp();
+    if (const char* previous = std::getenv("XDG_RUNTIME_DIR")) previous_runtime_ = previous;
+    ASSERT_EQ(::mkdir("runtime", 0700), 0);
+    ::setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
+  }
+  void TearDown() override {
+    if (previous_runtime_.empty()) {
+      ::unsetenv("XDG_RUNTIME_DIR");
+    } else {
+      ::setenv("XDG_RUNTIME_DIR", previous_runtime_.c_str(), 1);
+    }
+    InTempDir::TearDown();
+  }
+
+ private:
+  std::string previous_runtime_;
 };
 
 }  // namespace stampwright

@@ -29,24 +29,7 @@ namespace stampwright {
 namespace {
 
 // The single-instance lock of its own, as a station started here would have.
-class GangWindowTest : public InTempDir {
- protected:
-  void SetUp() override {
-    InTempDir::SetUp();
-    if (const char* previous = std::getenv("XDG_RUNTIME_DIR")) previous_ = previous;
-    ASSERT_EQ(::mkdir("runtime", 0700), 0);
-    ::setenv("XDG_RUNTIME_DIR", (dir_ / "runtime").c_str(), 1);
-  }
-  void TearDown() override {
-    if (previous_.empty()) {
-      ::unsetenv("XDG_RUNTIME_DIR");
-    } else {
-      ::setenv("XDG_RUNTIME_DIR", previous_.c_str(), 1);
-    }
-    InTempDir::TearDown();
-  }
-  std::string previous_;
-};
+class GangWindowTest : public InTempRuntimeDir {};
 
 TEST_F(GangWindowTest, TwoBaysBurnTheirScannedLabelsAtOnceAndCloseTogether) {
   const std::string prefix(kDefaultMacPrefix);
